@@ -1,0 +1,49 @@
+// Device access: the few operating-system operations every transport and the
+// dialogue rest on. Windows serves them through Win32 (device_win.cpp); every
+// other host through the simulated storage stack (sim/).
+#pragma once
+
+#include <cstdint>
+
+#ifdef _WIN32
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+#include <winioctl.h>
+#include <ntddscsi.h>
+#else
+#include "platform/win_names.h"
+#endif
+
+// Sizes of the two version records tried in turn.
+constexpr uint32_t OS_VERSION_EX_SIZE = 156; // OSVERSIONINFOEXA
+constexpr uint32_t OS_VERSION_SIZE = 148;    // OSVERSIONINFOA
+
+// CreateFileA with GENERIC_READ | GENERIC_WRITE, OPEN_EXISTING, no security
+// attributes and no template. Returns INVALID_HANDLE_VALUE on failure.
+HANDLE open_device(const char* path, uint32_t share, uint32_t flags);
+
+// Synchronous DeviceIoControl; the bytes-returned count is not kept.
+// Nonzero on success.
+int device_control(HANDLE handle, uint32_t code, void* in, uint32_t in_size, void* out,
+                   uint32_t out_size);
+
+uint32_t last_error();
+void close_device(HANDLE handle);
+
+// Milliseconds since boot, 32-bit, wrapping.
+uint32_t tick_ms();
+
+// GetVersionExA on a record whose dwOSVersionInfoSize is already set.
+int os_version(OSVERSIONINFOEXA* record);
+
+// The console key wait: whether there is a console to read keys from at all,
+// whether a key press is waiting, and reading one (no echo).
+int console_attached();
+int console_key_waiting();
+int console_read_key();
+void idle_ms(uint32_t ms);

@@ -1,0 +1,34 @@
+// The simulated Windows storage stack: serves platform/device.h on hosts
+// other than Windows. The program itself never calls these; they are for the
+// tests, which drive the simulator in-process.
+#pragma once
+
+#include <string>
+#include <vector>
+
+// Replaces the current host (closing nothing: call sim_reset first).
+// Returns false and fills `error` with a one-line reason when the text is not
+// a valid host. `origin` names the source in the error ("<default>", a path).
+bool sim_load_host_text(const std::string& json, const std::string& origin, std::string* error);
+bool sim_load_host_file(const std::string& path, std::string* error);
+void sim_load_default_host();
+
+// The embedded default host, as JSON text.
+const char* sim_default_host_json();
+
+// Forgets every handle, the trace kept in memory and the host; the next
+// device operation loads the host from the environment again, unless a host
+// is loaded first.
+void sim_reset();
+
+// Trace lines made since the last reset, kept in memory as well as written to
+// VELTRANE_SIM_TRACE when that is set.
+const std::vector<std::string>& sim_trace();
+
+// Number of handles currently open.
+int sim_open_handles();
+
+// Console model for in-process tests: with `attached` 0 there is no console;
+// otherwise `keys` key presses are waiting. Without a call the simulator looks
+// at the process's controlling terminal.
+void sim_set_console(int attached, int keys);
