@@ -1,0 +1,54 @@
+// The NVMe admin command descriptor every transport accepts, the direction
+// codes that go with it, and the commands the tool sends.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/device.h"
+
+// Eight little-endian words: cdw0 (opcode in the low byte), nsid, cdw10..cdw15.
+struct AdminCommand {
+    uint32_t cdw0;
+    uint32_t nsid;
+    uint32_t cdw10;
+    uint32_t cdw11;
+    uint32_t cdw12;
+    uint32_t cdw13;
+    uint32_t cdw14;
+    uint32_t cdw15;
+};
+static_assert(sizeof(AdminCommand) == 32, "AdminCommand is 32 bytes");
+
+enum DataDirection { DIR_NONE = 1, DIR_FROM_DEVICE = 2, DIR_TO_DEVICE = 3 };
+
+constexpr uint32_t MAX_TRANSFER = 65536;
+constexpr uint32_t IDENTIFY_SIZE = 4096;
+constexpr uint32_t SUBMISSION_ENTRY_SIZE = 64;
+
+constexpr uint8_t NVME_OPC_IDENTIFY = 0x06;
+constexpr uint8_t NVME_OPC_FORMAT_NVM = 0x80;
+
+// Seconds that the OFA request and the JMicron envelopes carry: 5 from
+// start-up, 300 from just before Format NVM.
+extern uint32_t g_timeout;
+
+// Every transport has this shape: handle, caller's buffer (null when length is
+// 0), length in bytes, DataDirection (low byte compared), command; 1 or 0.
+typedef int (*TransportCall)(HANDLE handle, void* buffer, uint32_t length, int direction,
+                             const AdminCommand* command);
+
+AdminCommand identify_controller_command();
+AdminCommand identify_namespace_command();
+AdminCommand format_command(int lbaf, int ses);
+uint32_t format_cdw10(int lbaf, int ses);
+
+// The 64-byte submission entry: word 0 -> dword 0, word 1 -> dword 1,
+// words 2..7 -> dwords 10..15, everything else zero.
+void build_submission_entry(const AdminCommand* command, uint8_t* entry);
+
+// Prints "Max Size exceed(%u>%u)!\n" and returns 0 for a length above
+// MAX_TRANSFER; 1 otherwise.
+int check_transfer_length(uint32_t length);
+
+int nvme_identify_namespace(HANDLE handle, void* buffer);
+int nvme_format(HANDLE handle, int lbaf, int ses);
