@@ -1,0 +1,15 @@
+// The single entry through which the admin commands reach a transport.
+#include "nvme/transport.h"
+
+uint8_t g_transport = TRANSPORT_NONE;
+
+int nvme_passthrough(HANDLE handle, void* buffer, uint32_t length, int direction,
+                     const AdminCommand* command) {
+    switch (g_transport & 0xFF) {
+    case TRANSPORT_JMS:
+        return jms_passthrough(handle, buffer, length, direction, command);
+    default:
+        // No path, or the inbox driver, which only identifies.
+        return 0;
+    }
+}
