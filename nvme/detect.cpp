@@ -35,20 +35,45 @@ static const char* bridge_name(uint8_t kind) {
     }
 }
 
-static int detect_bridge(HANDLE disk, uint8_t* identify) {
+// JMicron first; an answer to the ASMedia Id/Smart command commits to
+// ASMedia, whose old firmware is refused without trying Realtek.
+static int detect_bridge(HANDLE disk, uint8_t* identify, FILE* log) {
     if (probe_jms(disk, identify))
         return TRANSPORT_JMS;
+    if (probe_asm_legacy(disk, identify)) {
+        if (probe_asm(disk, identify))
+            return TRANSPORT_ASM;
+        report(log, "ASM2362 with old firmware is not supported, need to update firmware to "
+                    "19xxxx\n");
+        return TRANSPORT_NONE;
+    }
+    if (probe_rtl(disk, identify))
+        return TRANSPORT_RTL;
     return TRANSPORT_NONE;
 }
 
-static int detect_driver(HANDLE, HANDLE, uint8_t*, FILE*, HANDLE*) {
+// The inbox driver's query before the OFA miniport.
+static int detect_driver(HANDLE disk, HANDLE port, uint8_t* identify, FILE* log,
+                         HANDLE* command_handle) {
+    if (inbox_identify_controller(disk, identify)) {
+        g_transport = TRANSPORT_INBOX;
+        report(log, "Driver  : W10\n");
+        *command_handle = disk;
+        return 1;
+    }
+    if (probe_ofa(port, identify)) {
+        g_transport = TRANSPORT_OFA;
+        report(log, "Driver  : OFA\n");
+        *command_handle = port;
+        return 1;
+    }
     return 0;
 }
 
 int detect_transport(HANDLE disk, HANDLE port, uint8_t* identify, FILE* log,
                      HANDLE* command_handle) {
     if (g_is_usb == 1) {
-        const int kind = detect_bridge(disk, identify);
+        const int kind = detect_bridge(disk, identify, log);
         if (kind != TRANSPORT_NONE) {
             g_transport = static_cast<uint8_t>(kind);
             report(log, "Bridge  : %s\n", bridge_name(g_transport));

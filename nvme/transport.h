@@ -25,12 +25,28 @@ int nvme_passthrough(HANDLE handle, void* buffer, uint32_t length, int direction
                      const AdminCommand* command);
 
 // The transports.
+int ofa_passthrough(HANDLE handle, void* buffer, uint32_t length, int direction,
+                    const AdminCommand* command);
 int jms_passthrough(HANDLE handle, void* buffer, uint32_t length, int direction,
                     const AdminCommand* command);
+int asm_passthrough(HANDLE handle, void* buffer, uint32_t length, int direction,
+                    const AdminCommand* command);
+int asm_legacy_passthrough(HANDLE handle, void* buffer, uint32_t length, int direction,
+                           const AdminCommand* command);
+int rtl_passthrough(HANDLE handle, void* buffer, uint32_t length, int direction,
+                    const AdminCommand* command);
+
+// Identify Controller through the inbox driver's property query; 1 when the
+// driver answered with data that are not all zero.
+int inbox_identify_controller(HANDLE handle, uint8_t* identify);
 
 // Probes: Identify Controller through one transport into `identify` (4096
 // bytes); 1 when the transport succeeded and the data are not all zero.
 int probe_jms(HANDLE disk, uint8_t* identify);
+int probe_asm_legacy(HANDLE disk, uint8_t* identify);
+int probe_asm(HANDLE disk, uint8_t* identify);
+int probe_rtl(HANDLE disk, uint8_t* identify);
+int probe_ofa(HANDLE port, uint8_t* identify);
 
 // Tries the paths in their fixed order. On success sets g_transport, leaves
 // the Identify Controller data in `identify`, names the command handle and
