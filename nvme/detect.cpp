@@ -22,6 +22,22 @@ int probe_jms(HANDLE disk, uint8_t* identify) {
     return probe(jms_passthrough, disk, identify);
 }
 
+int probe_asm_legacy(HANDLE disk, uint8_t* identify) {
+    return probe(asm_legacy_passthrough, disk, identify);
+}
+
+int probe_asm(HANDLE disk, uint8_t* identify) {
+    return probe(asm_passthrough, disk, identify);
+}
+
+int probe_rtl(HANDLE disk, uint8_t* identify) {
+    return probe(rtl_passthrough, disk, identify);
+}
+
+int probe_ofa(HANDLE port, uint8_t* identify) {
+    return probe(ofa_passthrough, port, identify);
+}
+
 static const char* bridge_name(uint8_t kind) {
     switch (kind) {
     case TRANSPORT_JMS:

@@ -100,7 +100,7 @@ static std::string answers_from(const std::string& input, int count) {
 }
 
 TEST(ReadAnswer, LinesWithoutTheirEnds) {
-    EXPECT_EQ(answers_from("1\r\n\n yes\n", 3), "1||| yes|");
+    EXPECT_EQ(answers_from("1\r\n\n yes\n", 3), "1|| yes|");
 }
 
 TEST(ReadAnswer, EndOfInputIsAnEmptyAnswer) {

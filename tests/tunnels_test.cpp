@@ -123,7 +123,7 @@ TEST_F(Tunnels, JmicronToDeviceDataOnlyInTheDataPhaseAndLengthInBytesThreeToFive
     ASSERT_EQ(phase2.size(), 84u);
     EXPECT_EQ(phase2[29], 0x83);
     EXPECT_EQ(phase2[8], 0); // data out
-    EXPECT_EQ(phase2[33], 0x00);
+    EXPECT_EQ(phase2[33], 0x10);
     EXPECT_EQ(phase2[32], 0x00);
     EXPECT_EQ(phase2[31], 0x00);
     EXPECT_EQ(std::vector<uint8_t>(phase2.begin() + 68, phase2.end()),
