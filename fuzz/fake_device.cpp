@@ -1,0 +1,235 @@
+// The fake answers by what a request carries, as the drivers and bridges do,
+// but with whatever bytes it was given: nothing here checks a request beyond
+// what is needed to pick the reply. No heap, no C library state.
+#include "fuzz/fake_device.h"
+
+#include <cstring>
+
+#include "platform/device.h"
+#include "platform/wire.h"
+
+namespace {
+
+constexpr int MAX_HANDLES = 8;
+constexpr uint32_t FIRST_ERROR = 0x1f;
+
+struct State {
+    FakeReplies replies;
+    uintptr_t open[MAX_HANDLES]; // 0: free slot
+    uintptr_t next_handle;
+    int bad_closes;
+    uint32_t requests;
+    uint32_t opens;
+    uint32_t formats;
+    uint32_t last_error;
+    int last_cns; // CNS of the last Identify a command phase carried
+    int keys;
+};
+
+State g_state;
+
+void copy_reply(void* out, uint32_t out_size, uint32_t offset, const uint8_t* data, uint32_t size) {
+    if (!out || !data || offset >= out_size)
+        return;
+    const uint32_t room = out_size - offset;
+    memcpy(static_cast<uint8_t*>(out) + offset, data, size < room ? size : room);
+}
+
+// The submission entry of a command phase: remembers what the data phase
+// returns and counts formats.
+void note_command(const uint8_t* entry) {
+    if (entry[0] == 0x80)
+        ++g_state.formats;
+    if (entry[0] == 0x06)
+        g_state.last_cns = entry[40];
+}
+
+void identify_reply(void* out, uint32_t out_size, uint32_t offset) {
+    const FakeReplies& r = g_state.replies;
+    if (g_state.last_cns == 0)
+        copy_reply(out, out_size, offset, r.ns, r.ns_size);
+    else
+        copy_reply(out, out_size, offset, r.controller, r.controller_size);
+}
+
+void pass_through(const uint8_t* in, uint32_t in_size, void* out, uint32_t out_size) {
+    if (!in || in_size < 68)
+        return;
+    const uint8_t* cdb = in + 28;
+    const uint8_t data_in = in[8];
+    if (cdb[0] == 0xA1 && cdb[1] == 0x80 && in_size >= 76 + 64) {
+        note_command(in + 76);
+    } else if ((cdb[0] == 0xEA && cdb[2] == 0x80) || (cdb[0] == 0xE5 && cdb[3] == 0xF7)) {
+        if (in_size >= 68 + 64)
+            note_command(in + 68);
+    } else if (cdb[0] == 0xE6) {
+        g_state.last_cns = cdb[3];
+        identify_reply(out, out_size, 68);
+    } else if (data_in == 1) {
+        identify_reply(out, out_size, 68);
+    }
+    if (out && out_size > 2)
+        static_cast<uint8_t*>(out)[2] = g_state.replies.scsi_status;
+}
+
+void miniport(const uint8_t* in, uint32_t in_size, void* out, uint32_t out_size) {
+    if (!in || in_size < 116)
+        return;
+    const uint8_t opcode = in[52];
+    note_command(in + 52);
+    uint8_t completion[4];
+    put_le32(completion, 0, g_state.replies.completion_dword3);
+    copy_reply(out, out_size, 116 + 12, completion, 4);
+    if (opcode == 0x06)
+        identify_reply(out, out_size, 152);
+}
+
+// "\\.\PhysicalDriveN": whether N is one of the drives; ports always answer.
+bool path_answers(const char* path) {
+    static const char PREFIX[] = "\\\\.\\PhysicalDrive";
+    if (strncmp(path, PREFIX, sizeof PREFIX - 1) != 0)
+        return strncmp(path, "\\\\.\\SCSI", 8) == 0;
+    uint32_t n = 0;
+    const char* p = path + sizeof PREFIX - 1;
+    if (*p < '0' || *p > '9')
+        return false;
+    for (; *p >= '0' && *p <= '9' && n < 1000; ++p)
+        n = n * 10 + static_cast<uint32_t>(*p - '0');
+    return *p == 0 && n < g_state.replies.drives;
+}
+
+int slot_of(HANDLE handle) {
+    const uintptr_t id = reinterpret_cast<uintptr_t>(handle);
+    for (int i = 0; i < MAX_HANDLES; ++i)
+        if (id != 0 && g_state.open[i] == id)
+            return i;
+    return -1;
+}
+
+} // namespace
+
+void fake_device_reset(const FakeReplies& replies) {
+    memset(&g_state, 0, sizeof g_state);
+    g_state.replies = replies;
+    g_state.next_handle = 1;
+    g_state.last_cns = 1;
+}
+
+int fake_open_handles() {
+    int n = 0;
+    for (int i = 0; i < MAX_HANDLES; ++i)
+        n += g_state.open[i] != 0;
+    return n;
+}
+
+int fake_bad_closes() {
+    return g_state.bad_closes;
+}
+
+uint32_t fake_requests() {
+    return g_state.requests;
+}
+
+uint32_t fake_formats() {
+    return g_state.formats;
+}
+
+HANDLE open_device(const char* path, uint32_t, uint32_t) {
+    const int nth = static_cast<int>(g_state.opens++);
+    int slot = -1;
+    for (int i = 0; i < MAX_HANDLES && slot < 0; ++i)
+        if (g_state.open[i] == 0)
+            slot = i;
+    if (!path || !path_answers(path) || nth == g_state.replies.fail_open || slot < 0) {
+        g_state.last_error = 2;
+        return INVALID_HANDLE_VALUE;
+    }
+    g_state.open[slot] = g_state.next_handle++;
+    return reinterpret_cast<HANDLE>(g_state.open[slot]);
+}
+
+int device_control(HANDLE handle, uint32_t code, void* in, uint32_t in_size, void* out,
+                   uint32_t out_size) {
+    const int nth = static_cast<int>(g_state.requests++);
+    if (slot_of(handle) < 0) {
+        g_state.last_error = 6;
+        return 0;
+    }
+    if (nth == g_state.replies.fail_request) {
+        g_state.last_error = FIRST_ERROR + static_cast<uint32_t>(nth);
+        return 0;
+    }
+    const uint8_t* request = static_cast<const uint8_t*>(in);
+    const FakeReplies& r = g_state.replies;
+    switch (code) {
+    case IOCTL_STORAGE_QUERY_PROPERTY:
+        if (request && in_size >= 4 && get_le32(request, 0) == StorageDeviceProperty) {
+            copy_reply(out, out_size, 0, r.descriptor, r.descriptor_size);
+        } else {
+            g_state.last_cns = 1;
+            identify_reply(out, out_size, 48);
+        }
+        return 1;
+    case IOCTL_SCSI_GET_ADDRESS:
+        copy_reply(out, out_size, 0, r.address, sizeof r.address);
+        return 1;
+    case IOCTL_SCSI_MINIPORT:
+        miniport(request, in_size, out, out_size);
+        return 1;
+    case IOCTL_SCSI_PASS_THROUGH:
+        pass_through(request, in_size, out, out_size);
+        return 1;
+    default:
+        g_state.last_error = 1;
+        return 0;
+    }
+}
+
+uint32_t last_error() {
+    return g_state.last_error;
+}
+
+void close_device(HANDLE handle) {
+    const int slot = slot_of(handle);
+    if (slot < 0) {
+        ++g_state.bad_closes;
+        return;
+    }
+    g_state.open[slot] = 0;
+}
+
+uint32_t tick_ms() {
+    return 1000000u + g_state.requests * 10u;
+}
+
+int os_version(OSVERSIONINFOEXA* record) {
+    const int refused =
+        g_state.replies.os_fails == 2 ||
+        (g_state.replies.os_fails == 1 && record->dwOSVersionInfoSize == OS_VERSION_EX_SIZE);
+    if (refused) {
+        g_state.last_error = 87;
+        return 0;
+    }
+    record->dwMajorVersion = 10;
+    record->dwBuildNumber = 19045;
+    return 1;
+}
+
+int console_attached() {
+    return g_state.replies.console;
+}
+
+int console_key_waiting() {
+    return g_state.keys > 0;
+}
+
+int console_read_key() {
+    if (g_state.keys > 0)
+        --g_state.keys;
+    return '\r';
+}
+
+// The operator presses a key while the tool idles.
+void idle_ms(uint32_t) {
+    g_state.keys = 1;
+}

@@ -1,0 +1,56 @@
+// Number reading and option letters over arbitrary text, and answer reading
+// over arbitrary standard input.
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "dialogue/console.h"
+
+// The same reading done another way: strtoll, clamped to 32 bits.
+static int32_t reference_number(const char* text) {
+    errno = 0;
+    long long value = strtoll(text, nullptr, 10);
+    if (value > INT32_MAX)
+        return INT32_MAX;
+    if (value < INT32_MIN)
+        return INT32_MIN;
+    return static_cast<int32_t>(value);
+}
+
+// strtoll also skips a sign-less "0x"? No: base 10 reads digits only; but it
+// accepts leading white space per isspace, which in the C locale is the same
+// six characters read_number skips.
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    const std::string text(reinterpret_cast<const char*>(data), size);
+    const char* c = text.c_str(); // cut at the first NUL, as a C string is
+
+    if (read_number(c) != reference_number(c))
+        abort();
+    if (has_quiet_letter(c) != (strpbrk(c, "Yy") != nullptr))
+        abort();
+    if (has_serial_letter(c) != (strpbrk(c, "Nn") != nullptr))
+        abort();
+
+    // The same bytes as standard input, read answer by answer.
+    FILE* input = size ? fmemopen(const_cast<uint8_t*>(data), size, "r") : fopen("/dev/null", "r");
+    if (!input)
+        return 0;
+    FILE* saved = stdin;
+    stdin = input;
+    for (int i = 0; i < 16; ++i) {
+        char answer[ANSWER_SIZE + 8];
+        memset(answer, 0x5A, sizeof answer);
+        read_answer(answer);
+        // A zero within the buffer, nothing written past it, no line end kept.
+        const void* end = memchr(answer, 0, ANSWER_SIZE);
+        if (!end || answer[ANSWER_SIZE] != 0x5A || strchr(answer, '\n'))
+            abort();
+        read_number(answer);
+    }
+    stdin = saved;
+    fclose(input);
+    return 0;
+}
