@@ -1,0 +1,213 @@
+#!/usr/bin/env python3
+"""Benchmark of the tool on the simulated host (standard library only).
+
+Per kind of drive of the default host: a full quiet run (`veltrane <n>Y`,
+with the simulator's trace on) against a minimal C++ program started the
+same way -- wall time (median of several runs) and peak memory (the child's
+maximum resident set from wait4) -- and the device requests each run makes,
+from the trace. Then the Windows .exe's size and imported DLLs when it has
+been built, and the CPU time the final key wait uses while it waits (a run
+on a pseudo-terminal, which is the simulator's console).
+
+Usage: bench/bench.py [--build DIR] [--runs N] [--readme README.md]
+"""
+import argparse
+import json
+import os
+import pty
+import re
+import select
+import shutil
+import statistics
+import subprocess
+import sys
+import tempfile
+import time
+
+ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+QUERY_PROPERTY = 0x002D1400
+WALL_RATIO_TARGET = 1.5
+PEAK_TARGET_KIB = 4 * 1024
+EXE_TARGET_BYTES = 300 * 1024
+SYSTEM_DLLS = {"kernel32.dll", "msvcrt.dll"}
+
+
+def default_host():
+    text = open(os.path.join(ROOT, "sim", "default_host.cpp")).read()
+    return json.loads(text[text.index('R"JSON(') + 7:text.index(')JSON"')])
+
+
+def timed_run(argv, cwd, env, stdin_data=b""):
+    """Wall seconds and peak resident KiB of one child run."""
+    start = time.perf_counter()
+    proc = subprocess.Popen(argv, cwd=cwd, env=env, stdin=subprocess.PIPE,
+                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    proc.stdin.write(stdin_data)
+    proc.stdin.close()
+    _, status, usage = os.wait4(proc.pid, 0)
+    wall = time.perf_counter() - start
+    proc.returncode = os.waitstatus_to_exitcode(status)
+    if proc.returncode != 0:
+        sys.exit("bench: %s exited with %d" % (argv[0], proc.returncode))
+    return wall, usage.ru_maxrss
+
+
+def measure(argv, runs, env, trace=None):
+    walls, peaks = [], []
+    for _ in range(runs):
+        with tempfile.TemporaryDirectory() as cwd:
+            if trace:
+                env = dict(env, VELTRANE_SIM_TRACE=os.path.join(cwd, "trace.jsonl"))
+            wall, peak = timed_run(argv, cwd, env)
+            walls.append(wall)
+            peaks.append(peak)
+            if trace is not None and not trace:
+                with open(os.path.join(cwd, "trace.jsonl")) as f:
+                    trace.extend(json.loads(line) for line in f if line.strip())
+    return statistics.median(walls), max(peaks)
+
+
+def request_counts(trace):
+    ioctls = [t for t in trace if t["op"] == "ioctl"]
+    descriptor = sum(1 for t in ioctls if t["code"] == QUERY_PROPERTY
+                     and t["in"][:8] == "00000000")
+    return len(ioctls), descriptor
+
+
+def exe_facts(build):
+    exe = os.path.join(build, "win", "veltrane.exe")
+    objdump = shutil.which("i686-w64-mingw32-objdump")
+    if not os.path.exists(exe) or not objdump:
+        return None
+    dump = subprocess.run([objdump, "-p", exe], capture_output=True, text=True).stdout
+    dlls = sorted(set(m.lower() for m in re.findall(r"DLL Name: (\S+)", dump)))
+    return os.path.getsize(exe), dlls
+
+
+def proc_cpu_ticks(pid):
+    with open("/proc/%d/stat" % pid) as f:
+        fields = f.read().rsplit(")", 1)[1].split()
+    return int(fields[11]) + int(fields[12])  # utime + stime
+
+
+def key_wait_cpu(binary, wait_seconds=1.0):
+    """CPU milliseconds the key wait uses while waiting, on a pseudo-terminal."""
+    with tempfile.TemporaryDirectory() as cwd:
+        pid, master = pty.fork()
+        if pid == 0:
+            os.chdir(cwd)
+            os.execv(binary, [binary, "2", "1", "2"])
+        out = b""
+        deadline = time.time() + 20
+        while b"Press any key to exit" not in out and time.time() < deadline:
+            if b"for cancel" in out and b"Y\n" not in out:
+                os.write(master, b"Y\n")
+                out += b"Y\n"
+            ready, _, _ = select.select([master], [], [], 0.1)
+            if ready:
+                try:
+                    out += os.read(master, 4096)
+                except OSError:
+                    break
+        if b"Press any key to exit" not in out:
+            os.kill(pid, 9)
+            os.waitpid(pid, 0)
+            sys.exit("bench: the key wait was not reached:\n" + out.decode(errors="replace"))
+        before = proc_cpu_ticks(pid)
+        time.sleep(wait_seconds)
+        after = proc_cpu_ticks(pid)
+        still_waiting = os.waitpid(pid, os.WNOHANG)[0] == 0
+        os.write(master, b"k")
+        os.waitpid(pid, 0)
+        os.close(master)
+    tick_ms = 1000.0 / os.sysconf("SC_CLK_TCK")
+    return (after - before) * tick_ms, still_waiting, tick_ms
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
+    parser.add_argument("--build", default=os.path.join(ROOT, "build"))
+    parser.add_argument("--runs", type=int, default=15)
+    parser.add_argument("--readme", help="write the figures into this README's Benchmark section")
+    args = parser.parse_args()
+
+    binary = os.path.join(args.build, "veltrane")
+    if not os.path.exists(binary):
+        sys.exit("bench: build the tool first (%s missing)" % binary)
+    minimal = os.path.join(args.build, "bench-minimal")
+    subprocess.run([os.environ.get("CXX", "c++"), "-O2", "-std=c++17", "-o", minimal,
+                    os.path.join(ROOT, "bench", "minimal.cpp")], check=True)
+
+    env = {k: v for k, v in os.environ.items() if not k.startswith("VELTRANE_SIM_")}
+    rows, failed = [], []
+    for drive in default_host()["drives"]:
+        n = drive["number"]
+        trace = []
+        wall, peak = measure([binary, "%dY" % n], args.runs, env, trace)
+        base_wall, base_peak = measure([minimal], args.runs, env)
+        total, descriptor = request_counts(trace)
+        ratio = wall / base_wall
+        ok = ratio <= WALL_RATIO_TARGET and peak <= PEAK_TARGET_KIB
+        if not ok:
+            failed.append("drive %d (%s)" % (n, drive["path"]))
+        rows.append((n, drive["path"], wall * 1000, base_wall * 1000, ratio, peak, base_peak,
+                     total, descriptor, "yes" if ok else "NO"))
+
+    lines = ["| drive | path | wall ms | minimal ms | ratio | peak KiB | minimal KiB "
+             "| requests | of which descriptor | within targets |",
+             "|---|---|---|---|---|---|---|---|---|---|"]
+    for r in rows:
+        lines.append("| %d | %s | %.2f | %.2f | %.2f | %d | %d | %d | %d | %s |" % r)
+    lines.append("")
+    lines.append("Targets: wall time <= %.1fx the minimal program's, peak memory <= %d KiB "
+                 "(median of %d runs each)." % (WALL_RATIO_TARGET, PEAK_TARGET_KIB, args.runs))
+
+    exe = exe_facts(args.build)
+    if exe:
+        size, dlls = exe
+        system_only = set(dlls) <= SYSTEM_DLLS
+        lines.append("")
+        lines.append("Windows .exe: %d bytes (%.1f KiB, target < 300 KiB: %s); imports %s "
+                     "(system DLLs only: %s)." % (size, size / 1024,
+                                                  "yes" if size < EXE_TARGET_BYTES else "NO",
+                                                  ", ".join(dlls), "yes" if system_only else "NO"))
+        if size >= EXE_TARGET_BYTES or not system_only:
+            failed.append("Windows .exe")
+    else:
+        lines.append("")
+        lines.append("Windows .exe: not built (%s/win/veltrane.exe missing)." % args.build)
+
+    cpu_ms, waited, tick_ms = key_wait_cpu(binary)
+    lines.append("")
+    lines.append("Key wait: %.0f ms of CPU during 1 s of waiting (resolution %.0f ms; "
+                 "still waiting at the end: %s)." % (cpu_ms, tick_ms, "yes" if waited else "NO"))
+    if cpu_ms > tick_ms or not waited:
+        failed.append("key wait")
+
+    table = "\n".join(lines)
+    print(table)
+    if args.readme:
+        write_readme(args.readme, table)
+    if failed:
+        print("\nbench: outside the targets: " + ", ".join(failed))
+        return 1
+    return 0
+
+
+def write_readme(path, table):
+    text = open(path).read()
+    section = ("## Benchmark\n\nFigures of `python3 bench/bench.py` on the simulated host "
+               "(full quiet run `veltrane <n>Y` per drive of the default host, against a "
+               "minimal C++ program started the same way):\n\n" + table + "\n")
+    at = text.find("\n## Benchmark\n")
+    if at >= 0:
+        end = text.find("\n## ", at + 1)
+        text = text[:at + 1] + section + (text[end:] if end >= 0 else "")
+    else:
+        text = text.rstrip("\n") + "\n\n" + section
+    with open(path, "w") as f:
+        f.write(text)
+
+
+if __name__ == "__main__":
+    sys.exit(main())

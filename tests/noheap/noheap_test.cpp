@@ -1,0 +1,275 @@
+// Counts heap allocations while detection, the command layer and every
+// transport run against the fake device layer; any allocation fails the
+// test. malloc, calloc, realloc and the aligned forms are interposed for the
+// whole process (the C library's own calls included) and forward to glibc;
+// operator new and delete are replaced on top of them.
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+
+#include "dialogue/dialogue.h"
+#include "dialogue/host_facts.h"
+#include "fuzz/fake_device.h"
+#include "nvme/transport.h"
+
+extern "C" {
+void* __libc_malloc(size_t size);
+void* __libc_calloc(size_t count, size_t size);
+void* __libc_realloc(void* p, size_t size);
+void* __libc_memalign(size_t alignment, size_t size);
+void __libc_free(void* p);
+}
+
+namespace {
+
+volatile int g_counting = 0;
+volatile long g_allocations = 0;
+
+void count() {
+    if (g_counting)
+        g_allocations = g_allocations + 1;
+}
+
+} // namespace
+
+extern "C" void* malloc(size_t size) {
+    count();
+    return __libc_malloc(size);
+}
+
+extern "C" void* calloc(size_t n, size_t size) {
+    count();
+    return __libc_calloc(n, size);
+}
+
+extern "C" void* realloc(void* p, size_t size) {
+    count();
+    return __libc_realloc(p, size);
+}
+
+extern "C" void* memalign(size_t alignment, size_t size) {
+    count();
+    return __libc_memalign(alignment, size);
+}
+
+extern "C" void* aligned_alloc(size_t alignment, size_t size) {
+    count();
+    return __libc_memalign(alignment, size);
+}
+
+extern "C" int posix_memalign(void** out, size_t alignment, size_t size) {
+    count();
+    *out = __libc_memalign(alignment, size);
+    return *out ? 0 : 12; // ENOMEM
+}
+
+extern "C" void free(void* p) {
+    __libc_free(p);
+}
+
+void* operator new(size_t size) {
+    count();
+    void* p = __libc_malloc(size ? size : 1);
+    if (!p)
+        std::abort();
+    return p;
+}
+
+void* operator new[](size_t size) {
+    return operator new(size);
+}
+
+void operator delete(void* p) noexcept {
+    __libc_free(p);
+}
+
+void operator delete[](void* p) noexcept {
+    __libc_free(p);
+}
+
+void operator delete(void* p, size_t) noexcept {
+    __libc_free(p);
+}
+
+void operator delete[](void* p, size_t) noexcept {
+    __libc_free(p);
+}
+
+namespace {
+
+uint8_t g_descriptor[64];
+uint8_t g_controller[IDENTIFY_SIZE];
+uint8_t g_namespace[IDENTIFY_SIZE];
+int g_failures = 0;
+
+FakeReplies replies(uint8_t bus, int fail_request) {
+    FakeReplies r;
+    memset(&r, 0, sizeof r);
+    g_descriptor[28] = bus;
+    r.descriptor = g_descriptor;
+    r.descriptor_size = sizeof g_descriptor;
+    r.controller = g_controller;
+    r.controller_size = sizeof g_controller;
+    r.ns = g_namespace;
+    r.ns_size = sizeof g_namespace;
+    r.address[4] = 3;
+    r.drives = 4;
+    r.fail_request = fail_request;
+    r.fail_open = -1;
+    return r;
+}
+
+void expect(bool ok, const char* what) {
+    if (!ok) {
+        fprintf(stderr, "noheap: %s\n", what);
+        ++g_failures;
+    }
+}
+
+// Runs `body` with allocations counted and fails the test for any.
+template <typename Body> void no_allocation(const char* what, Body body) {
+    g_allocations = 0;
+    g_counting = 1;
+    body();
+    g_counting = 0;
+    if (g_allocations != 0) {
+        fprintf(stderr, "noheap: %s: %ld heap allocation(s)\n", what, g_allocations);
+        ++g_failures;
+    }
+}
+
+HANDLE open_disk() {
+    return open_device("\\\\.\\PhysicalDrive2", 0, 0x80);
+}
+
+// Identify Controller, Identify Namespace and Format NVM through one
+// transport, each answered and each failing in turn.
+void transport_round(const char* name, TransportCall call) {
+    for (int fail = -1; fail < 4; ++fail) {
+        fake_device_reset(replies(7, fail));
+        HANDLE disk = open_disk();
+        uint8_t buffer[IDENTIFY_SIZE];
+        no_allocation(name, [&] {
+            const AdminCommand identify = identify_controller_command();
+            const AdminCommand ns = identify_namespace_command();
+            const AdminCommand format = format_command(1, 1);
+            call(disk, buffer, IDENTIFY_SIZE, DIR_FROM_DEVICE, &identify);
+            call(disk, buffer, IDENTIFY_SIZE, DIR_FROM_DEVICE, &ns);
+            call(disk, nullptr, 0, DIR_NONE, &format);
+            call(disk, buffer, MAX_TRANSFER + 1, DIR_FROM_DEVICE, &identify); // too long
+        });
+        close_device(disk);
+    }
+}
+
+} // namespace
+
+int main() {
+    // Identify data with texts and two LBA formats.
+    memcpy(g_controller + 4, "NOHEAP00000000000001", 20);
+    memset(g_controller + 24, 'M', 40);
+    memcpy(g_controller + 64, "1.0     ", 8);
+    g_namespace[0] = 0x10;
+    g_namespace[25] = 1;
+    g_namespace[130] = 9;
+    g_namespace[134] = 12;
+
+    // The standard streams' buffers exist before counting starts, and a
+    // stream stands in for the log.
+    printf("noheap: device path without heap allocation\n");
+    fflush(stdout);
+    FILE* log = fopen("/dev/null", "w");
+    expect(log != nullptr, "scratch log");
+    fprintf(log, "warm\n");
+
+    // The counting itself works: a deliberate allocation is seen.
+    no_allocation("self-check", [] {
+        void* volatile p = malloc(16);
+        free(p);
+    });
+    const bool counted = g_allocations == 1;
+    g_failures = 0;
+    expect(counted, "the allocation counter does not count");
+
+    // Detection of every bridge and driver, then the commands through the
+    // chosen path; the fake answers every command set.
+    const struct {
+        uint8_t usb;
+        uint8_t kind;
+    } detections[] = {{1, TRANSPORT_JMS}, {0, TRANSPORT_INBOX}};
+    for (const auto& d : detections) {
+        for (int fail = -1; fail < 8; ++fail) {
+            fake_device_reset(replies(d.usb ? 7 : 17, fail));
+            HANDLE disk = open_disk();
+            HANDLE port = open_device("\\\\.\\SCSI3:", 0, 0x80);
+            g_transport = TRANSPORT_NONE;
+            g_is_usb = d.usb;
+            uint8_t identify[IDENTIFY_SIZE];
+            uint8_t ns[IDENTIFY_SIZE];
+            HANDLE command = INVALID_HANDLE_VALUE;
+            int found = 0;
+            no_allocation("detection and commands", [&] {
+                found = detect_transport(disk, port, identify, log, &command);
+                if (found) {
+                    nvme_identify_namespace(command, ns);
+                    nvme_format(command, 1, 2);
+                }
+            });
+            if (fail == -1)
+                expect(found && g_transport == d.kind, "detection on the answering fake");
+            close_device(port);
+            close_device(disk);
+        }
+    }
+
+    // The OFA path as detection's fallback: the inbox query is refused.
+    fake_device_reset(replies(17, 0));
+    {
+        HANDLE disk = open_disk();
+        HANDLE port = open_device("\\\\.\\SCSI3:", 0, 0x80);
+        g_transport = TRANSPORT_NONE;
+        g_is_usb = 0;
+        uint8_t identify[IDENTIFY_SIZE];
+        HANDLE command = INVALID_HANDLE_VALUE;
+        no_allocation("OFA detection", [&] {
+            detect_transport(disk, port, identify, log, &command);
+            nvme_format(command, 0, 1);
+        });
+        expect(g_transport == TRANSPORT_OFA && command == port, "OFA detected");
+        close_device(port);
+        close_device(disk);
+    }
+
+    transport_round("JMicron tunnel", jms_passthrough);
+    transport_round("ASMedia tunnel", asm_passthrough);
+    transport_round("ASMedia Id/Smart", asm_legacy_passthrough);
+    transport_round("Realtek tunnel", rtl_passthrough);
+    transport_round("OFA pass-through", ofa_passthrough);
+    for (int fail = -1; fail < 1; ++fail) {
+        fake_device_reset(replies(17, fail));
+        HANDLE disk = open_disk();
+        uint8_t identify[IDENTIFY_SIZE];
+        no_allocation("inbox query", [&] { inbox_identify_controller(disk, identify); });
+        close_device(disk);
+    }
+
+    // The host facts' short-lived handles.
+    fake_device_reset(replies(7, -1));
+    no_allocation("drive list and bus query", [] {
+        list_drives();
+        query_bus_type(2);
+        read_os_version();
+    });
+    expect(g_bus_type == 7, "bus query answered");
+
+    expect(fake_open_handles() == 0 && fake_bad_closes() == 0, "handles balanced");
+    fclose(log);
+    if (g_failures != 0) {
+        fprintf(stderr, "noheap: %d failure(s)\n", g_failures);
+        return 1;
+    }
+    printf("noheap: 0 heap allocations\n");
+    return 0;
+}
