@@ -21,6 +21,7 @@
 // ILLEGAL REQUEST, no data). An error status of the controller comes back as
 // CHECK CONDITION, HARDWARE ERROR, no data.
 #include "sim/model.h"
+#include "sim/scsi.h"
 
 #include "platform/wire.h"
 
@@ -69,20 +70,6 @@ bool tunnel_cdb(const ScsiCommand& c, uint8_t phase) {
            get_be(c.cdb, 10, 4) == c.length && zero_bytes(c.cdb, 14, ASM_CDB_LENGTH);
 }
 
-// Runs the entry on the controller; from-device data go to the host.
-void run(Drive& drive, const uint8_t* entry, bool from_device, ScsiResult* result) {
-    NvmeCompletion done = controller_execute(drive.controller, entry);
-    result->device_ms = done.device_ms;
-    if (done.status != NVME_SC_SUCCESS) {
-        result->status = SCSI_STATUS_CHECK_CONDITION;
-        result->sense_key = SENSE_KEY_HARDWARE_ERROR;
-        result->asc = 0x44; // INTERNAL TARGET FAILURE
-        return;
-    }
-    if (from_device)
-        result->data = std::move(done.data);
-}
-
 bool AsmediaModel::scsi(Drive& drive, const ScsiCommand& c, ScsiResult* result) {
     if (c.cdb_length != ASM_CDB_LENGTH)
         return false;
@@ -120,7 +107,7 @@ bool AsmediaModel::data_phase(Drive& drive, const ScsiCommand& c, ScsiResult* re
     if (c.cdb[0] != opcode || c.data_in != DATA_IN[direction] ||
         !controller_transfer_fits(entry_, direction, c.length))
         return false;
-    run(drive, entry_, direction == HOST_XFER_FROM_DEVICE, result);
+    bridge_run(drive, entry_, direction == HOST_XFER_FROM_DEVICE, result);
     return true;
 }
 
@@ -135,7 +122,7 @@ bool AsmediaModel::id_smart(Drive& drive, const ScsiCommand& c, ScsiResult* resu
     put_u8(entry, 0, NVME_ADMIN_IDENTIFY);
     put_le32(entry, 4, cns == 1 ? 0 : 1);
     put_le32(entry, 40, cns);
-    run(drive, entry, true, result);
+    bridge_run(drive, entry, true, result);
     return true;
 }
 

@@ -12,6 +12,7 @@
 // ILLEGAL REQUEST, no data). An error status of the controller comes back as
 // CHECK CONDITION, HARDWARE ERROR, no data.
 #include "sim/model.h"
+#include "sim/scsi.h"
 
 #include "platform/wire.h"
 
@@ -81,16 +82,7 @@ bool RealtekModel::data_phase(Drive& drive, const ScsiCommand& c, ScsiResult* re
         !controller_transfer_fits(entry_, direction, c.length))
         return false;
 
-    NvmeCompletion done = controller_execute(drive.controller, entry_);
-    result->device_ms = done.device_ms;
-    if (done.status != NVME_SC_SUCCESS) {
-        result->status = SCSI_STATUS_CHECK_CONDITION;
-        result->sense_key = SENSE_KEY_HARDWARE_ERROR;
-        result->asc = 0x44; // INTERNAL TARGET FAILURE
-        return true;
-    }
-    if (direction == HOST_XFER_FROM_DEVICE)
-        result->data = std::move(done.data);
+    bridge_run(drive, entry_, direction == HOST_XFER_FROM_DEVICE, result);
     return true;
 }
 
