@@ -121,6 +121,19 @@ NvmeTransfer controller_transfer(const uint8_t* entry, uint32_t* length) {
     }
 }
 
+bool controller_transfer_fits(const uint8_t* entry, HostTransfer direction, uint32_t length) {
+    uint32_t need = 0;
+    switch (controller_transfer(entry, &need)) {
+    case NVME_XFER_NONE:
+        return direction == HOST_XFER_NONE && length == 0;
+    case NVME_XFER_FROM_DEVICE:
+        return direction == HOST_XFER_FROM_DEVICE && length == need;
+    case NVME_XFER_ANY:
+        break;
+    }
+    return true;
+}
+
 NvmeCompletion controller_execute(Controller& c, const uint8_t* entry) {
     NvmeCompletion done{NVME_SC_SUCCESS, 0, {}};
     uint32_t nsid = get_le32(entry, 4);

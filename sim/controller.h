@@ -45,6 +45,16 @@ Controller controller_make(const ControllerConfig& config);
 // itself.
 NvmeTransfer controller_transfer(const uint8_t* entry, uint32_t* length);
 
+// The direction of a bridge's data phase as the host states it; the values
+// are the direction codes the ASMedia and Realtek CDBs carry.
+enum HostTransfer { HOST_XFER_NONE = 0, HOST_XFER_FROM_DEVICE = 1, HOST_XFER_TO_DEVICE = 2 };
+
+// Whether a data phase of `direction` and `length` bytes fits the command in
+// `entry`: a command without data needs no data and length 0, a reading
+// command exactly its data length from the device. Commands the controller
+// does not know fit any data phase (the controller refuses them itself).
+bool controller_transfer_fits(const uint8_t* entry, HostTransfer direction, uint32_t length);
+
 // Runs one admin command given as a 64-byte submission entry (dword 0 opcode,
 // dword 1 nsid, dwords 10..15 at bytes 40..63).
 NvmeCompletion controller_execute(Controller& controller, const uint8_t* entry);

@@ -4,6 +4,7 @@
 // controller and moves its data. Anything else is refused the way the bridge
 // refuses an unknown CDB.
 #include "sim/model.h"
+#include "sim/scsi.h"
 
 #include "platform/wire.h"
 
@@ -48,20 +49,6 @@ bool command_block(const ScsiCommand& c) {
            std::memcmp(c.data, SIGNATURE, sizeof SIGNATURE) == 0;
 }
 
-// Whether the data phase's direction and length fit the pending command.
-bool fits(const uint8_t* entry, uint8_t dir, uint32_t length) {
-    uint32_t need = 0;
-    switch (controller_transfer(entry, &need)) {
-    case NVME_XFER_NONE:
-        return dir == JMS_DIR_NONE && length == 0;
-    case NVME_XFER_FROM_DEVICE:
-        return dir == JMS_DIR_FROM_DEVICE && length == need;
-    case NVME_XFER_ANY:
-        break;
-    }
-    return true;
-}
-
 bool JmicronModel::scsi(Drive& drive, const ScsiCommand& c, ScsiResult* result) {
     if (c.cdb_length < 2 || c.cdb[0] != JMS_OPCODE)
         return false;
@@ -81,19 +68,11 @@ bool JmicronModel::scsi(Drive& drive, const ScsiCommand& c, ScsiResult* result) 
     bool had_command = pending_;
     pending_ = false;
     uint8_t data_in = dir == JMS_DIR_FROM_DEVICE ? 1 : 0;
-    if (!had_command || !jms_cdb(c) || c.data_in != data_in || !fits(entry_, dir, c.length))
+    if (!had_command || !jms_cdb(c) || c.data_in != data_in ||
+        !controller_transfer_fits(entry_, static_cast<HostTransfer>(dir - 1), c.length))
         return false;
 
-    NvmeCompletion done = controller_execute(drive.controller, entry_);
-    result->device_ms = done.device_ms;
-    if (done.status != NVME_SC_SUCCESS) {
-        result->status = SCSI_STATUS_CHECK_CONDITION;
-        result->sense_key = SENSE_KEY_HARDWARE_ERROR;
-        result->asc = 0x44; // INTERNAL TARGET FAILURE
-        return true;
-    }
-    if (dir == JMS_DIR_FROM_DEVICE)
-        result->data = std::move(done.data);
+    bridge_run(drive, entry_, dir == JMS_DIR_FROM_DEVICE, result);
     return true;
 }
 

@@ -105,3 +105,9 @@ class Model {
 // The model registered for `path`; a model that answers nothing when there is
 // none (the `none` path and paths still without a model).
 std::unique_ptr<Model> make_model(const std::string& path);
+
+// Stands `model` behind drive `number` of the loaded host in place of the one
+// its path names, until the next load; for tests that need a driver or bridge
+// to answer in a way no host file can ask for. False when there is no such
+// drive.
+bool sim_replace_model(int number, std::unique_ptr<Model> model);

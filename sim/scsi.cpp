@@ -83,3 +83,16 @@ Reply scsi_pass_through(Drive& drive, const Request& request) {
     reply.timeout_s = get_le32(request.in, SPT_OFF_TIMEOUT_VALUE);
     return reply;
 }
+
+void bridge_run(Drive& drive, const uint8_t* entry, bool from_device, ScsiResult* result) {
+    NvmeCompletion done = controller_execute(drive.controller, entry);
+    result->device_ms = done.device_ms;
+    if (done.status != NVME_SC_SUCCESS) {
+        result->status = SCSI_STATUS_CHECK_CONDITION;
+        result->sense_key = SENSE_KEY_HARDWARE_ERROR;
+        result->asc = 0x44; // INTERNAL TARGET FAILURE
+        return;
+    }
+    if (from_device)
+        result->data = std::move(done.data);
+}

@@ -24,3 +24,8 @@ constexpr uint32_t SPT_OFF_CDB = 28;
 constexpr uint32_t SENSE_FIXED_SIZE = 18;
 
 Reply scsi_pass_through(Drive& drive, const Request& request);
+
+// A bridge's data phase running the pending command on the controller: the
+// device time, and from-device data for the host; an error status of the
+// controller comes back as CHECK CONDITION, HARDWARE ERROR, no data.
+void bridge_run(Drive& drive, const uint8_t* entry, bool from_device, ScsiResult* result);

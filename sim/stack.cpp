@@ -288,6 +288,16 @@ bool sim_namespace(int number, uint32_t* flbas, uint64_t* nsze) {
     return false;
 }
 
+bool sim_replace_model(int number, std::unique_ptr<Model> model) {
+    for (Drive& drive : stack().drives) {
+        if (static_cast<int>(drive.config.number) == number) {
+            drive.model = std::move(model);
+            return true;
+        }
+    }
+    return false;
+}
+
 HANDLE open_device(const char* path, uint32_t share, uint32_t flags) {
     sim_ensure_ready();
     Stack& s = stack();

@@ -29,14 +29,7 @@ static void asm_cdb(uint8_t* envelope, uint8_t opcode, uint8_t phase, int direct
 }
 
 static EnvelopeHeader asm_header(uint8_t data_in, uint32_t length, uint32_t timeout) {
-    EnvelopeHeader header;
-    header.cdb_length = ASM_CDB_LENGTH;
-    header.sense_info_length = 0;
-    header.data_in = data_in;
-    header.data_transfer_length = length;
-    header.timeout_value = timeout;
-    header.sense_info_offset = 0;
-    return header;
+    return {ASM_CDB_LENGTH, 0, data_in, length, timeout, 0}; // no sense requested
 }
 
 int asm_passthrough(HANDLE handle, void* buffer, uint32_t length, int direction,
@@ -74,10 +67,9 @@ int asm_legacy_passthrough(HANDLE handle, void* buffer, uint32_t length, int dir
         return 0;
     }
     uint8_t envelope[ENVELOPE_SIZE];
-    EnvelopeHeader header = asm_header(SCSI_IOCTL_DATA_IN, length, ASM_DATA_TIMEOUT);
-    header.sense_info_length = ENVELOPE_SENSE_SIZE;
-    header.sense_info_offset = ENVELOPE_SENSE_OFFSET;
-    envelope_begin(envelope, header);
+    // Unlike the tunnel, the Id/Smart command asks for sense data.
+    envelope_begin(envelope, {ASM_CDB_LENGTH, ENVELOPE_SENSE_SIZE, SCSI_IOCTL_DATA_IN, length,
+                              ASM_DATA_TIMEOUT, ENVELOPE_SENSE_OFFSET});
     put_u8(envelope, SPT_CDB + 0, ASM_OPCODE_ID_SMART);
     put_u8(envelope, SPT_CDB + 1, command->cdw0 & 0xFF);
     put_u8(envelope, SPT_CDB + 3, command->cdw10 & 0xFF);

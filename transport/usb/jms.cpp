@@ -21,14 +21,7 @@ static void jms_cdb(uint8_t* envelope, uint8_t phase, uint32_t length) {
 }
 
 static EnvelopeHeader jms_header(uint8_t data_in, uint32_t length) {
-    EnvelopeHeader header;
-    header.cdb_length = JMS_CDB_LENGTH;
-    header.sense_info_length = ENVELOPE_SENSE_SIZE;
-    header.data_in = data_in;
-    header.data_transfer_length = length;
-    header.timeout_value = g_timeout;
-    header.sense_info_offset = ENVELOPE_SENSE_OFFSET;
-    return header;
+    return {JMS_CDB_LENGTH, ENVELOPE_SENSE_SIZE, data_in, length, g_timeout, ENVELOPE_SENSE_OFFSET};
 }
 
 int jms_passthrough(HANDLE handle, void* buffer, uint32_t length, int direction,

@@ -15,14 +15,7 @@ constexpr uint32_t RTL_TIMEOUT = 2;
 constexpr uint32_t RTL_MAX_DATA = 4096;
 
 static EnvelopeHeader rtl_header(uint8_t data_in, uint32_t length, uint8_t sense_length) {
-    EnvelopeHeader header;
-    header.cdb_length = RTL_CDB_LENGTH;
-    header.sense_info_length = sense_length;
-    header.data_in = data_in;
-    header.data_transfer_length = length;
-    header.timeout_value = RTL_TIMEOUT;
-    header.sense_info_offset = ENVELOPE_SENSE_OFFSET;
-    return header;
+    return {RTL_CDB_LENGTH, sense_length, data_in, length, RTL_TIMEOUT, ENVELOPE_SENSE_OFFSET};
 }
 
 int rtl_passthrough(HANDLE handle, void* buffer, uint32_t length, int direction,

@@ -1,0 +1,278 @@
+// Drives that are not on USB: the inbox driver's query, then the OFA miniport
+// on the SCSI port; the run as the operator sees it, the log, and the
+// requests each path sends.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "dialogue/dialogue.h"
+#include "nvme/transport.h"
+#include "platform/wire.h"
+#include "sim/model.h"
+#include "sim/sim.h"
+#include "support.h"
+#include "transport/driver/ofa.h"
+
+std::unique_ptr<Model> make_ofa_model();
+
+namespace {
+
+constexpr uint32_t CODE_MINIPORT = 0x0004D008;
+constexpr uint32_t CODE_PASS_THROUGH = 0x0004D004;
+constexpr uint32_t CODE_QUERY_PROPERTY = 0x002D1400;
+
+const std::string kBanner = "Veltrane (FormatUnit) v0.7a by Brastel\nOS: 10.0 build 19045 \n";
+const std::string kIdentity = "Model   : Simulated NVMe                          \n"
+                              "Fw      : 1.0     \n";
+const std::string kSerial = "S/N     : SIM00000001         \n";
+
+std::string ofa_host(const std::string& extra = "") {
+    return host_with(R"([{"number": 1, "path": "ofa", "port": 4)" + extra + "}]");
+}
+
+std::vector<nlohmann::json> ioctls_with_code(const std::vector<nlohmann::json>& trace,
+                                             uint32_t code) {
+    std::vector<nlohmann::json> lines;
+    for (const nlohmann::json& line : trace_ops(trace, "ioctl"))
+        if (line.at("code").get<uint32_t>() == code)
+            lines.push_back(line);
+    return lines;
+}
+
+bool ends_with(const std::string& text, const std::string& tail) {
+    return text.size() >= tail.size() &&
+           text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
+}
+
+std::string captured(void (*print)(const uint8_t*), uint32_t dword3) {
+    uint8_t completion[16];
+    std::memset(completion, 0, sizeof completion);
+    put_le32(completion, 12, dword3);
+    testing::internal::CaptureStdout();
+    print(completion);
+    return testing::internal::GetCapturedStdout();
+}
+
+uint32_t status_dword(uint32_t sct, uint32_t sc) {
+    return sct << 25 | sc << 17;
+}
+
+// The OFA driver in front of a controller that completes every command with
+// `status` ((SCT << 8) | SC) while still returning its data.
+class FailingOfa : public Model {
+  public:
+    explicit FailingOfa(uint32_t status) : status_(status) {}
+    bool control(Drive& drive, bool port, const Request& request, Reply* reply) override {
+        const bool mine = inner_->control(drive, port, request, reply);
+        if (mine && reply->ok)
+            put_le32(reply->out.data(), 128, get_le32(reply->out.data(), 128) | status_ << 17);
+        return mine;
+    }
+
+  private:
+    std::unique_ptr<Model> inner_ = make_ofa_model();
+    uint32_t status_;
+};
+
+} // namespace
+
+TEST(DriverPaths, OfaDriveIdentifiedAndFormattedThroughItsPort) {
+    const RunResult run = run_dialogue(ofa_host(), {"1Y", "1"});
+    const std::string tail = "Size    : 953869 MB\nLBA Size: 512\n"
+                             "LBA fmt list:\n##  LBAsize\n 0+  512\n 1  4096\n"
+                             "Change LBA data size format (512->4096)\n"
+                             "Selected SES action: 1 - User Data Erase\n"
+                             "Erased [1500 ms]!\n";
+    // The inbox query is tried first and fails on this drive (console only).
+    EXPECT_EQ(run.out, kBanner +
+                           "Drive   : 1(NVME)\nScsi    : 4\nIOCtl: ID failed 0x32!\n"
+                           "Driver  : OFA\n" +
+                           kIdentity + kSerial + tail);
+    EXPECT_EQ(run.log, "v0.7a\n" + kBanner.substr(kBanner.find("OS")) +
+                           "Drive   : 1(NVME)\nScsi    : 4\nDriver  : OFA\n" + kIdentity + tail);
+
+    // Identify Controller, Identify Namespace, Format NVM: all on the port,
+    // the format alone with the long timeout.
+    const auto miniport = ioctls_with_code(run.trace, CODE_MINIPORT);
+    ASSERT_EQ(miniport.size(), 3u);
+    const uint32_t timeouts[3] = {5, 5, 300};
+    for (size_t i = 0; i < miniport.size(); ++i) {
+        EXPECT_EQ(miniport[i].at("path"), "\\\\.\\SCSI4:");
+        EXPECT_TRUE(miniport[i].at("ok").get<bool>());
+        EXPECT_EQ(get_le32(trace_input(miniport[i]).data(), 12), timeouts[i]);
+    }
+    const std::vector<uint8_t> format = trace_input(miniport[2]);
+    ASSERT_EQ(format.size(), 152u);
+    EXPECT_EQ(format[52], 0x80);
+    EXPECT_EQ(get_le32(format.data(), 92), 0x201u);
+    EXPECT_TRUE(ioctls_with_code(run.trace, CODE_PASS_THROUGH).empty());
+    EXPECT_TRUE(handles_balanced(run.trace));
+    uint32_t flbas = 0;
+    uint64_t nsze = 0;
+    ASSERT_TRUE(sim_namespace(1, &flbas, &nsze));
+    EXPECT_EQ(flbas, 1u);
+}
+
+TEST(DriverPaths, OfaFormatsTheControllerRejectsAreErrors) {
+    // A forced status, a format index the controller has no entry for, and a
+    // format that outlasts the request's 300 s.
+    struct Case {
+        const char* extra;
+        std::vector<std::string> args;
+        const char* console;
+        const char* logged;
+    } cases[] = {
+        {R"(, "controller": {"format_status": 266})",
+         {"1Y"},
+         "Selected SES action: 1 - User Data Erase\nNVME status: SC: 0x0A, SCT: 1\n"
+         "Erase error [1500 ms]!\n",
+         "Selected SES action: 1 - User Data Erase\nErase error [1500 ms]!\n"},
+        {R"(, "controller": {"lbads": [9], "nlbaf": 1})",
+         {"1Y", "1"},
+         "NVME status: SC: 0x0A, SCT: 1\nErase error [0 ms]!\n",
+         "\nErase error [0 ms]!\n"},
+        {R"(, "controller": {"format_ms": 300001})",
+         {"1Y"},
+         "IOCtl: NVME_OF failed 0x79!\nErase error [300000 ms]!\n",
+         "\nErase error [300000 ms]!\n"},
+    };
+    for (const Case& c : cases) {
+        const RunResult run = run_dialogue(ofa_host(c.extra), c.args);
+        EXPECT_TRUE(ends_with(run.out, c.console)) << c.extra << "\n" << run.out;
+        EXPECT_TRUE(ends_with(run.log, c.logged)) << c.extra << "\n" << run.log;
+        EXPECT_EQ(run.log.find("NVME status"), std::string::npos);
+        EXPECT_EQ(run.log.find("IOCtl"), std::string::npos);
+        EXPECT_TRUE(handles_balanced(run.trace));
+    }
+}
+
+TEST(DriverPaths, InboxDriveIsShownThenRefused) {
+    const RunResult run = run_dialogue(host_with(R"([{"number": 0, "path": "inbox"}])"), {"0YN"});
+    const std::string body = "Drive   : 0(NVME)\nScsi    : 0\nDriver  : W10\n" + kIdentity +
+                             kSerial + "Error - possible incompatible nvme driver\n";
+    EXPECT_EQ(run.out, kBanner + body);
+    EXPECT_EQ(run.log, "v0.7a\n" + kBanner.substr(kBanner.find("OS")) + body);
+
+    // The descriptor query, the address, the one identify property query:
+    // no OFA probe, no namespace command, no format.
+    const auto ioctls = trace_ops(run.trace, "ioctl");
+    ASSERT_EQ(ioctls.size(), 3u);
+    const auto queries = ioctls_with_code(run.trace, CODE_QUERY_PROPERTY);
+    ASSERT_EQ(queries.size(), 2u);
+    EXPECT_EQ(get_le32(trace_input(queries[1]).data(), 0), 49u);
+    EXPECT_TRUE(queries[1].at("ok").get<bool>());
+    EXPECT_TRUE(ioctls_with_code(run.trace, CODE_MINIPORT).empty());
+    EXPECT_TRUE(handles_balanced(run.trace));
+}
+
+TEST(DriverPaths, DriveThatAnswersNeitherDriver) {
+    for (const char* drive : {R"([{"number": 2, "path": "jmicron", "bus": 17}])",
+                              R"([{"number": 2, "path": "none"}])"}) {
+        const RunResult run = run_dialogue(host_with(drive), {"2Y"});
+        EXPECT_EQ(run.out, kBanner + "Drive   : 2(NVME)\nScsi    : 2\nIOCtl: ID failed 0x32!\n"
+                                     "IOCtl: NVME_OF failed 0x1!\nIdentify error!\n")
+            << drive;
+        EXPECT_EQ(run.log, "v0.7a\nOS: 10.0 build 19045 \nDrive   : 2(NVME)\nScsi    : 2\n");
+        EXPECT_TRUE(ioctls_with_code(run.trace, CODE_PASS_THROUGH).empty()) << drive;
+        EXPECT_EQ(ioctls_with_code(run.trace, CODE_MINIPORT).size(), 1u);
+        EXPECT_TRUE(handles_balanced(run.trace));
+    }
+}
+
+TEST(DriverPaths, AddressQueryAndPortOpenFailures) {
+    const RunResult no_address = run_dialogue(ofa_host(R"(, "address_error": 1117)"), {"1"});
+    EXPECT_TRUE(ends_with(no_address.out, "Drive   : 1(NVME)\nIOCTL: Error scsi get address\n"
+                                          "\nPress any key to exit\n"))
+        << no_address.out;
+    EXPECT_TRUE(ends_with(no_address.log, "Drive   : 1(NVME)\nIOCTL: Error scsi get address\n"));
+    EXPECT_EQ(trace_ops(no_address.trace, "open").size(), 2u); // bus query, disk; no port
+    EXPECT_TRUE(handles_balanced(no_address.trace));
+
+    const RunResult no_port = run_dialogue(ofa_host(R"(, "port_open_error": 5)"), {"1Y"});
+    EXPECT_TRUE(ends_with(no_port.out, "Scsi    : 4\nError open scsi device\n")) << no_port.out;
+    EXPECT_TRUE(ends_with(no_port.log, "Drive   : 1(NVME)\nScsi    : 4\n")) << no_port.log;
+    const auto opens = trace_ops(no_port.trace, "open");
+    ASSERT_EQ(opens.size(), 3u);
+    EXPECT_EQ(opens[2].at("path"), "\\\\.\\SCSI4:");
+    EXPECT_EQ(opens[2].at("handle"), -1);
+    EXPECT_EQ(trace_ops(no_port.trace, "ioctl").size(), 2u); // nothing after the address
+    EXPECT_TRUE(handles_balanced(no_port.trace));
+}
+
+TEST(DriverPaths, DefaultHostDriverDrivesEndToEnd) {
+    const RunResult ofa = run_program("", {"1Y", "1"});
+    EXPECT_EQ(ofa.status, 0);
+    EXPECT_NE(ofa.out.find("Drive   : 1(NVME)\nScsi    : 1\nIOCtl: ID failed 0x32!\n"
+                           "Driver  : OFA\nModel   : Simulated NVMe SSD 1TB"),
+              std::string::npos)
+        << ofa.out;
+    EXPECT_TRUE(ends_with(ofa.out, "Erased [1500 ms]!\n")) << ofa.out;
+    EXPECT_TRUE(handles_balanced(ofa.trace));
+
+    const RunResult inbox = run_program("", {"0"});
+    EXPECT_EQ(inbox.status, 0);
+    EXPECT_NE(inbox.out.find("Drive   : 0(NVME)\nScsi    : 0\nDriver  : W10\n"
+                             "Model   : Simulated NVMe SSD 512GB"),
+              std::string::npos)
+        << inbox.out;
+    EXPECT_TRUE(ends_with(inbox.out, "Error - possible incompatible nvme driver\n"
+                                     "\nPress any key to exit\n"))
+        << inbox.out;
+    EXPECT_TRUE(ends_with(inbox.log, "Error - possible incompatible nvme driver\n"));
+    EXPECT_TRUE(ioctls_with_code(inbox.trace, CODE_MINIPORT).empty());
+    EXPECT_TRUE(handles_balanced(inbox.trace));
+}
+
+TEST(DriverPaths, StatusLineWheneverScOrSctIsSet) {
+    EXPECT_EQ(captured(print_status_ofa, 0), "");
+    // Identifier, phase and the top four bits are not status.
+    EXPECT_EQ(captured(print_status_ofa, 0xF001FFFFu), "");
+    EXPECT_EQ(captured(print_status_ofa, status_dword(0, 0x02)), "NVME status: SC: 0x02, SCT: 0\n");
+    EXPECT_EQ(captured(print_status_ofa, status_dword(1, 0x0A)), "NVME status: SC: 0x0A, SCT: 1\n");
+    EXPECT_EQ(captured(print_status_ofa, status_dword(1, 0x0B)), "NVME status: SC: 0x0B, SCT: 1\n");
+    EXPECT_EQ(captured(print_status_ofa, status_dword(2, 0x06)), "NVME status: SC: 0x06, SCT: 2\n");
+    EXPECT_EQ(captured(print_status_ofa, status_dword(7, 0xFF) | 1u << 16),
+              "NVME status: SC: 0xFF, SCT: 7\n");
+    EXPECT_EQ(captured(print_status_ofa, status_dword(1, 0)), "NVME status: SC: 0x00, SCT: 1\n");
+}
+
+TEST(DriverPaths, CommandsCompletedWithAnErrorFail) {
+    use_host(ofa_host());
+    g_timeout = 5;
+    HANDLE port = open_device("\\\\.\\SCSI4:", 0, FILE_ATTRIBUTE_NORMAL);
+    ASSERT_NE(port, INVALID_HANDLE_VALUE);
+    // CNS 2 is an invalid field: the call is accepted, the command failed,
+    // and the caller's buffer keeps what it held.
+    AdminCommand command = identify_controller_command();
+    command.cdw10 = 2;
+    std::vector<uint8_t> buffer(4096, 0xAA);
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(ofa_passthrough(port, buffer.data(), 4096, DIR_FROM_DEVICE, &command), 0);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "NVME status: SC: 0x02, SCT: 0\n");
+    EXPECT_EQ(buffer, std::vector<uint8_t>(4096, 0xAA));
+    close_device(port);
+
+    // A probe whose Identify comes back with data and an error status finds
+    // nothing, and detection ends without a driver.
+    use_host(ofa_host());
+    ASSERT_TRUE(sim_replace_model(1, std::make_unique<FailingOfa>(0x006)));
+    HANDLE disk = open_device("\\\\.\\PhysicalDrive1", 0, FILE_ATTRIBUTE_NORMAL);
+    port = open_device("\\\\.\\SCSI4:", 0, FILE_ATTRIBUTE_NORMAL);
+    uint8_t identify[4096];
+    std::memset(identify, 0, sizeof identify);
+    EXPECT_EQ(probe_ofa(port, identify), 0);
+    g_is_usb = 0;
+    g_transport = TRANSPORT_NONE;
+    HANDLE command_handle = INVALID_HANDLE_VALUE;
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(detect_transport(disk, port, identify, nullptr, &command_handle), 0);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+              "IOCtl: ID failed 0x32!\nNVME status: SC: 0x06, SCT: 0\nIdentify error!\n");
+    EXPECT_EQ(g_transport, TRANSPORT_NONE);
+    close_device(disk);
+    close_device(port);
+    EXPECT_EQ(sim_open_handles(), 0);
+    sim_reset();
+}

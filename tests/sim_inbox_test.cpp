@@ -1,0 +1,151 @@
+// The inbox driver model: the protocol-specific identify property it answers,
+// the queries it refuses, the descriptor it returns, and the port that takes
+// neither its query nor a raw command.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "platform/device.h"
+#include "platform/wire.h"
+#include "sim/sim.h"
+
+namespace {
+
+const char* const HOST = R"({
+  "drives": [
+    {"number": 0, "path": "inbox", "port": 3, "product": "Inbox SSD",
+     "controller": {"model": "Sim Inbox Disk", "serial": "INBOX7", "firmware": "FW1",
+                    "nsze": 123456, "lbads": [9]}}
+  ]
+})";
+
+// STORAGE_PROPERTY_QUERY for property 49 with the NVMe identify block.
+std::vector<uint8_t> query(uint32_t cns, uint32_t nsid) {
+    std::vector<uint8_t> q(4144, 0);
+    uint8_t* p = q.data();
+    put_le32(p, 0, 49);
+    put_le32(p, 8, 3);
+    put_le32(p, 12, 1);
+    put_le32(p, 16, cns);
+    put_le32(p, 20, nsid);
+    put_le32(p, 24, 40);
+    put_le32(p, 28, 4096);
+    return q;
+}
+
+class SimInbox : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        sim_reset();
+        std::string error;
+        ASSERT_TRUE(sim_load_host_text(HOST, "test", &error)) << error;
+        disk = open_device("\\\\.\\PhysicalDrive0", 0, 128);
+        ASSERT_NE(disk, INVALID_HANDLE_VALUE);
+    }
+    void TearDown() override {
+        close_device(disk);
+        EXPECT_EQ(sim_open_handles(), 0);
+        sim_reset();
+    }
+
+    int send(std::vector<uint8_t>& q, HANDLE h = nullptr,
+             uint32_t code = IOCTL_STORAGE_QUERY_PROPERTY) {
+        const uint32_t size = static_cast<uint32_t>(q.size());
+        return device_control(h ? h : disk, code, q.data(), size, q.data(), size);
+    }
+
+    HANDLE disk = INVALID_HANDLE_VALUE;
+};
+
+} // namespace
+
+TEST_F(SimInbox, IdentifyControllerBehindTheDescriptor) {
+    std::vector<uint8_t> q = query(1, 0);
+    ASSERT_TRUE(send(q));
+    const uint8_t* p = q.data();
+    EXPECT_EQ(get_le32(p, 0), 48u); // Version
+    EXPECT_EQ(get_le32(p, 4), 48u); // Size
+    EXPECT_EQ(get_le32(p, 8), 3u);
+    EXPECT_EQ(get_le32(p, 12), 1u);
+    EXPECT_EQ(get_le32(p, 16), 1u);
+    EXPECT_EQ(get_le32(p, 24), 40u);
+    EXPECT_EQ(get_le32(p, 28), 4096u);
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(p + 48 + 4), 20), "INBOX7              ");
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(p + 48 + 24), 40),
+              "Sim Inbox Disk                          ");
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(p + 48 + 64), 8), "FW1     ");
+
+    std::vector<uint8_t> ns = query(0, 1);
+    ASSERT_TRUE(send(ns));
+    EXPECT_EQ(get_le64(ns.data(), 48), 123456u);
+}
+
+TEST_F(SimInbox, EveryMalformedQueryFailsWithInvalidParameter) {
+    struct Case {
+        const char* what;
+        std::function<void(std::vector<uint8_t>&)> spoil;
+    };
+    const Case cases[] = {
+        {"QueryType exists", [](std::vector<uint8_t>& q) { put_le32(q.data(), 4, 1); }},
+        {"ProtocolType ATA", [](std::vector<uint8_t>& q) { put_le32(q.data(), 8, 2); }},
+        {"DataType log page", [](std::vector<uint8_t>& q) { put_le32(q.data(), 12, 2); }},
+        {"CNS 2", [](std::vector<uint8_t>& q) { put_le32(q.data(), 16, 2); }},
+        {"controller with a namespace", [](std::vector<uint8_t>& q) { put_le32(q.data(), 20, 1); }},
+        {"namespace 0",
+         [](std::vector<uint8_t>& q) {
+             put_le32(q.data(), 16, 0);
+             put_le32(q.data(), 20, 0);
+         }},
+        {"namespace 2",
+         [](std::vector<uint8_t>& q) {
+             put_le32(q.data(), 16, 0);
+             put_le32(q.data(), 20, 2);
+         }},
+        {"ProtocolDataOffset", [](std::vector<uint8_t>& q) { put_le32(q.data(), 24, 48); }},
+        {"ProtocolDataLength short", [](std::vector<uint8_t>& q) { put_le32(q.data(), 28, 512); }},
+        {"ProtocolDataLength long", [](std::vector<uint8_t>& q) { put_le32(q.data(), 28, 8192); }},
+        {"buffer short", [](std::vector<uint8_t>& q) { q.resize(4143); }},
+        {"header only", [](std::vector<uint8_t>& q) { q.resize(48); }},
+    };
+    for (const Case& c : cases) {
+        std::vector<uint8_t> q = query(1, 0);
+        c.spoil(q);
+        const std::vector<uint8_t> sent = q;
+        EXPECT_FALSE(send(q)) << c.what;
+        EXPECT_EQ(last_error(), 87u) << c.what;
+        EXPECT_EQ(q, sent) << c.what; // nothing written back
+    }
+    // Input large enough, output one byte short.
+    std::vector<uint8_t> q = query(1, 0);
+    EXPECT_FALSE(
+        device_control(disk, IOCTL_STORAGE_QUERY_PROPERTY, q.data(), 4144, q.data(), 4143));
+    EXPECT_EQ(last_error(), 87u);
+}
+
+TEST_F(SimInbox, DescriptorStillAnsweredAndThePortRefusesBoth) {
+    // The device descriptor is still answered: bus type NVMe at offset 28.
+    std::vector<uint8_t> descriptor(512, 0);
+    ASSERT_TRUE(device_control(disk, IOCTL_STORAGE_QUERY_PROPERTY, descriptor.data(), 12,
+                               descriptor.data(), 512));
+    EXPECT_EQ(get_le32(descriptor.data(), 28), 17u);
+
+    // No raw commands on the port, and the property query belongs to the disk.
+    std::vector<uint8_t> miniport(152, 0);
+    put_le32(miniport.data(), 0, 28);
+    std::memcpy(miniport.data() + 4, "NvmeMini", 8);
+    put_le32(miniport.data(), 16, 0xE0002000);
+    put_le32(miniport.data(), 24, 124);
+    put_le32(miniport.data(), 52, 0x80);
+    put_le32(miniport.data(), 148, 152);
+    HANDLE port = open_device("\\\\.\\SCSI3:", 0, 128);
+    ASSERT_NE(port, INVALID_HANDLE_VALUE);
+    EXPECT_FALSE(send(miniport, port, IOCTL_SCSI_MINIPORT));
+    EXPECT_EQ(last_error(), 1u);
+    std::vector<uint8_t> q = query(1, 0);
+    EXPECT_FALSE(send(q, port));
+    EXPECT_EQ(last_error(), 1u);
+    close_device(port);
+}

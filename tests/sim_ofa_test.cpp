@@ -1,0 +1,259 @@
+// The OFA miniport model, driven with requests built byte by byte: what it
+// refuses and with which error, the completion entry it writes, the data it
+// returns, timeouts, and the disk handle that refuses its request.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "platform/device.h"
+#include "platform/wire.h"
+#include "sim/sim.h"
+
+namespace {
+
+const char* const HOST = R"({
+  "tick_start": 1000,
+  "drives": [
+    {"number": 1, "path": "ofa", "port": 4,
+     "controller": {"model": "Sim OFA Disk", "serial": "OFA42", "firmware": "FW9",
+                    "nsze": 80000, "lbads": [9, 12], "format_ms": 1500}},
+    {"number": 2, "path": "ofa", "port": 5, "controller": {"format_status": 266}}
+  ]
+})";
+
+// An OFA request: SRB_IO_CONTROL header, submission entry, lengths.
+std::vector<uint8_t> request(uint8_t opcode, uint32_t nsid, uint32_t cdw10, uint32_t direction,
+                             uint32_t length, uint32_t timeout = 5) {
+    std::vector<uint8_t> r(152 + length, 0);
+    uint8_t* p = r.data();
+    put_le32(p, 0, 28);
+    std::memcpy(p + 4, "NvmeMini", 8);
+    put_le32(p, 12, timeout);
+    put_le32(p, 16, 0xE0002000);
+    put_le32(p, 24, 124 + length);
+    put_le32(p, 52, opcode | 0x1234u << 16); // command identifier in the high half
+    put_le32(p, 56, nsid);
+    put_le32(p, 92, cdw10);
+    put_le32(p, 132, direction);
+    put_le32(p, 140, length);
+    put_le32(p, 148, 152 + length);
+    return r;
+}
+
+std::vector<uint8_t> identify(uint32_t nsid, uint32_t cns) {
+    return request(0x06, nsid, cns, 2, 4096);
+}
+
+std::vector<uint8_t> format(uint32_t cdw10, uint32_t timeout = 300) {
+    return request(0x80, 1, cdw10, 0, 0, timeout);
+}
+
+uint32_t dword3(const std::vector<uint8_t>& r) {
+    return get_le32(r.data(), 128);
+}
+uint32_t sc(const std::vector<uint8_t>& r) {
+    return (dword3(r) >> 17) & 0xFF;
+}
+uint32_t sct(const std::vector<uint8_t>& r) {
+    return (dword3(r) >> 25) & 0x7;
+}
+
+class SimOfa : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        sim_reset();
+        std::string error;
+        ASSERT_TRUE(sim_load_host_text(HOST, "test", &error)) << error;
+        port = open_device("\\\\.\\SCSI4:", 0, 128);
+        ASSERT_NE(port, INVALID_HANDLE_VALUE);
+    }
+    void TearDown() override {
+        close_device(port);
+        EXPECT_EQ(sim_open_handles(), 0);
+        sim_reset();
+    }
+
+    // Sends `r` as input and output; 0 and the last error when refused.
+    int send(std::vector<uint8_t>& r, HANDLE h = nullptr, uint32_t code = IOCTL_SCSI_MINIPORT) {
+        const uint32_t size = static_cast<uint32_t>(r.size());
+        return device_control(h ? h : port, code, r.data(), size, r.data(), size);
+    }
+
+    HANDLE port = INVALID_HANDLE_VALUE;
+};
+
+} // namespace
+
+TEST_F(SimOfa, IdentifyControllerAndNamespaceThroughThePort) {
+    std::vector<uint8_t> r = identify(0, 1);
+    ASSERT_TRUE(send(r));
+    EXPECT_EQ(dword3(r), 0x1234u | 1u << 16); // identifier echoed, phase set, success
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(r.data() + 152 + 4), 20),
+              "OFA42               ");
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(r.data() + 152 + 24), 12), "Sim OFA Disk");
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(r.data() + 152 + 64), 8), "FW9     ");
+    // The header travels back as it was sent.
+    EXPECT_EQ(get_le32(r.data(), 0), 28u);
+    EXPECT_EQ(get_le32(r.data(), 148), 4248u);
+
+    std::vector<uint8_t> ns = identify(1, 0);
+    ASSERT_TRUE(send(ns));
+    EXPECT_EQ(dword3(ns) >> 17, 0u);
+    EXPECT_EQ(get_le64(ns.data(), 152), 80000u); // NSZE
+    EXPECT_EQ(ns[152 + 25], 1);                  // NLBAF
+    EXPECT_EQ(ns[152 + 130 + 4], 12);            // LBADS of LBAF1
+}
+
+TEST_F(SimOfa, EveryMalformedFieldFailsTheCall) {
+    struct Case {
+        const char* what;
+        std::function<void(std::vector<uint8_t>&)> spoil;
+        uint32_t error;
+    };
+    const Case cases[] = {
+        {"HeaderLength", [](std::vector<uint8_t>& r) { put_le32(r.data(), 0, 24); }, 87},
+        {"Signature", [](std::vector<uint8_t>& r) { r[11] = 'I'; }, 1},
+        {"ControlCode", [](std::vector<uint8_t>& r) { put_le32(r.data(), 16, 0xE0002004); }, 1},
+        {"Length", [](std::vector<uint8_t>& r) { put_le32(r.data(), 24, 4248); }, 87},
+        {"ReturnBufferLen", [](std::vector<uint8_t>& r) { put_le32(r.data(), 148, 4220); }, 87},
+        {"DataBufferLen", [](std::vector<uint8_t>& r) { put_le32(r.data(), 140, 4248); }, 87},
+        {"Direction none", [](std::vector<uint8_t>& r) { put_le32(r.data(), 132, 0); }, 87},
+        {"Direction to device", [](std::vector<uint8_t>& r) { put_le32(r.data(), 132, 1); }, 87},
+        {"Direction 3", [](std::vector<uint8_t>& r) { put_le32(r.data(), 132, 3); }, 87},
+        {"QueueId", [](std::vector<uint8_t>& r) { put_le32(r.data(), 136, 1); }, 87},
+        {"MetaDataLen", [](std::vector<uint8_t>& r) { put_le32(r.data(), 144, 8); }, 87},
+        {"short data area",
+         [](std::vector<uint8_t>& r) {
+             r.resize(152 + 512);
+             put_le32(r.data(), 24, 124 + 512);
+             put_le32(r.data(), 140, 512);
+             put_le32(r.data(), 148, 152 + 512);
+         },
+         87},
+        {"no body",
+         [](std::vector<uint8_t>& r) {
+             r.resize(28);
+             put_le32(r.data(), 24, 0);
+         },
+         87},
+    };
+    for (const Case& c : cases) {
+        std::vector<uint8_t> r = identify(0, 1);
+        c.spoil(r);
+        EXPECT_FALSE(send(r)) << c.what;
+        EXPECT_EQ(last_error(), c.error) << c.what;
+        if (r.size() >= 152) { // no completion written
+            EXPECT_EQ(dword3(r), 0u) << c.what;
+        }
+    }
+
+    // Output size other than the input size.
+    std::vector<uint8_t> r = identify(0, 1);
+    r.resize(4248 + 8);
+    EXPECT_FALSE(device_control(port, IOCTL_SCSI_MINIPORT, r.data(), 4248, r.data(), 4256));
+    EXPECT_EQ(last_error(), 87u);
+    EXPECT_FALSE(device_control(port, IOCTL_SCSI_MINIPORT, nullptr, 0, nullptr, 0));
+    EXPECT_EQ(last_error(), 87u);
+}
+
+TEST_F(SimOfa, FormatMovesNoDataAndRefusedFormatsNeverRun) {
+    // A format that declares data, or data to the host, is refused unrun.
+    std::vector<uint8_t> with_data = request(0x80, 1, 1, 1, 512);
+    EXPECT_FALSE(send(with_data));
+    EXPECT_EQ(last_error(), 87u);
+    std::vector<uint8_t> reading = format(1);
+    put_le32(reading.data(), 132, 2);
+    EXPECT_FALSE(send(reading));
+    EXPECT_EQ(last_error(), 87u);
+    uint32_t flbas = 9;
+    uint64_t nsze = 0;
+    ASSERT_TRUE(sim_namespace(1, &flbas, &nsze));
+    EXPECT_EQ(flbas, 0u);
+    EXPECT_EQ(tick_ms(), 1000u);
+
+    std::vector<uint8_t> good = format(1 | 1 << 9);
+    ASSERT_TRUE(send(good));
+    EXPECT_EQ(dword3(good) >> 17, 0u);
+    ASSERT_TRUE(sim_namespace(1, &flbas, &nsze));
+    EXPECT_EQ(flbas, 1u);
+    EXPECT_EQ(nsze, 10000u);
+    EXPECT_EQ(tick_ms(), 2500u);
+}
+
+TEST_F(SimOfa, CompletionCarriesTheControllerStatus) {
+    // LBAF above NLBAF: SCT 1 / SC 0x0A; SES 3: SCT 0 / SC 0x02.
+    std::vector<uint8_t> bad_format = format(5);
+    ASSERT_TRUE(send(bad_format));
+    EXPECT_EQ(sc(bad_format), 0x0Au);
+    EXPECT_EQ(sct(bad_format), 1u);
+    EXPECT_EQ(dword3(bad_format) & 0xF001FFFFu, 0x1234u | 1u << 16); // identifier, phase
+    std::vector<uint8_t> bad_ses = format(3 << 9);
+    ASSERT_TRUE(send(bad_ses));
+    EXPECT_EQ(sc(bad_ses), 0x02u);
+    EXPECT_EQ(sct(bad_ses), 0u);
+
+    // An Identify the controller rejects returns no data.
+    std::vector<uint8_t> bad_cns = identify(0, 2);
+    ASSERT_TRUE(send(bad_cns));
+    EXPECT_EQ(sc(bad_cns), 0x02u);
+    EXPECT_EQ(std::vector<uint8_t>(bad_cns.begin() + 152, bad_cns.end()),
+              std::vector<uint8_t>(4096, 0));
+
+    // An opcode the controller does not know reaches it whatever the data.
+    std::vector<uint8_t> unknown = request(0xC1, 0, 0, 1, 64);
+    ASSERT_TRUE(send(unknown));
+    EXPECT_EQ(sc(unknown), 0x01u);
+    EXPECT_EQ(sct(unknown), 0u);
+
+    // The forced status of a drive's Format NVM: (1 << 8) | 0x0A.
+    HANDLE other = open_device("\\\\.\\SCSI5:", 0, 128);
+    std::vector<uint8_t> forced = format(0);
+    ASSERT_TRUE(send(forced, other));
+    EXPECT_EQ(sc(forced), 0x0Au);
+    EXPECT_EQ(sct(forced), 1u);
+    close_device(other);
+}
+
+TEST_F(SimOfa, TheRequestTimeoutBoundsTheDeviceTime) {
+    // 1500 ms of formatting against 1 s: error 121 once the second has passed,
+    // and the controller finishes the format all the same.
+    std::vector<uint8_t> short_wait = format(1, 1);
+    EXPECT_FALSE(send(short_wait));
+    EXPECT_EQ(last_error(), 121u);
+    EXPECT_EQ(tick_ms(), 2000u);
+    uint32_t flbas = 0;
+    uint64_t nsze = 0;
+    ASSERT_TRUE(sim_namespace(1, &flbas, &nsze));
+    EXPECT_EQ(flbas, 1u);
+
+    std::vector<uint8_t> long_enough = format(0, 2);
+    EXPECT_TRUE(send(long_enough));
+    EXPECT_EQ(tick_ms(), 3500u);
+    // Identify takes no device time: even a zero timeout holds.
+    std::vector<uint8_t> quick = request(0x06, 0, 1, 2, 4096, 0);
+    EXPECT_TRUE(send(quick));
+}
+
+TEST_F(SimOfa, DriverRequestsOnTheWrongHandleFail) {
+    HANDLE disk = open_device("\\\\.\\PhysicalDrive1", 0, 128);
+    std::vector<uint8_t> r = identify(0, 1);
+    EXPECT_FALSE(send(r, disk));
+    EXPECT_EQ(last_error(), 1u);
+
+    // The OFA drive has no inbox driver: the protocol property is unknown.
+    std::vector<uint8_t> query(4144, 0);
+    put_le32(query.data(), 0, 49);
+    put_le32(query.data(), 8, 3);
+    put_le32(query.data(), 12, 1);
+    put_le32(query.data(), 16, 1);
+    put_le32(query.data(), 24, 40);
+    put_le32(query.data(), 28, 4096);
+    EXPECT_FALSE(send(query, disk, IOCTL_STORAGE_QUERY_PROPERTY));
+    EXPECT_EQ(last_error(), 50u);
+    EXPECT_FALSE(send(query, port, IOCTL_STORAGE_QUERY_PROPERTY));
+    EXPECT_EQ(last_error(), 1u);
+    close_device(disk);
+}
