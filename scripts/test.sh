@@ -12,3 +12,12 @@ export VELTRANE_REQUIRE_WINE=1
 cmake -S . -B build -G Ninja
 cmake --build build -j2
 ctest --test-dir build --output-on-failure -j2
+
+# The whole suite once more under AddressSanitizer and UndefinedBehavior-
+# Sanitizer, in a build directory of its own.
+cmake -S . -B build-asan -G Ninja -DVELTRANE_SANITIZE=ON
+cmake --build build-asan -j2
+ctest --test-dir build-asan --output-on-failure -j2
+
+# The fuzz targets, about 30 s each, one after another.
+FUZZ_SECONDS="${FUZZ_SECONDS:-30}" bash scripts/fuzz.sh

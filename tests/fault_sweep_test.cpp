@@ -408,7 +408,8 @@ TEST_P(FaultSweep, EveryRequestOfTheCleanRunFailingInTurn) {
     ASSERT_FALSE(c.requests.empty());
     for (size_t i = 0; i < c.requests.size(); ++i) {
         const uint32_t nth = static_cast<uint32_t>(i + 1);
-        const uint32_t error = 0x1f + nth;
+        // Hex letters in every code, so the case of the hex digits shows.
+        const uint32_t error = 0xfa0 + nth;
         const json fail = json::array({{{"nth", nth}, {"error", error}}});
         const RunResult faulted = run(host_with_drive_field("fail", fail));
         const Request& r = c.requests[i];
