@@ -38,9 +38,15 @@ def default_host():
 
 
 def timed_run(argv, cwd, env, stdin_data=b""):
-    """Wall seconds and peak resident KiB of one child run."""
+    """Wall seconds and peak resident KiB of one child run.
+
+    The peak comes from GNU time (%M) when it is there: a child forked from
+    this Python process would count Python's pages as its own until exec.
+    """
+    peak_file = os.path.join(cwd, ".peak")
+    timer = ["/usr/bin/time", "-f", "%M", "-o", peak_file] if os.path.exists("/usr/bin/time") else []
     start = time.perf_counter()
-    proc = subprocess.Popen(argv, cwd=cwd, env=env, stdin=subprocess.PIPE,
+    proc = subprocess.Popen(timer + argv, cwd=cwd, env=env, stdin=subprocess.PIPE,
                             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     proc.stdin.write(stdin_data)
     proc.stdin.close()
@@ -49,6 +55,9 @@ def timed_run(argv, cwd, env, stdin_data=b""):
     proc.returncode = os.waitstatus_to_exitcode(status)
     if proc.returncode != 0:
         sys.exit("bench: %s exited with %d" % (argv[0], proc.returncode))
+    if timer:
+        with open(peak_file) as f:
+            return wall, int(f.read().split()[-1])
     return wall, usage.ru_maxrss
 
 
@@ -56,7 +65,7 @@ def measure(argv, runs, env, trace=None):
     walls, peaks = [], []
     for _ in range(runs):
         with tempfile.TemporaryDirectory() as cwd:
-            if trace:
+            if trace is not None:
                 env = dict(env, VELTRANE_SIM_TRACE=os.path.join(cwd, "trace.jsonl"))
             wall, peak = timed_run(argv, cwd, env)
             walls.append(wall)
@@ -135,7 +144,7 @@ def main():
     if not os.path.exists(binary):
         sys.exit("bench: build the tool first (%s missing)" % binary)
     minimal = os.path.join(args.build, "bench-minimal")
-    subprocess.run([os.environ.get("CXX", "c++"), "-O2", "-std=c++17", "-o", minimal,
+    subprocess.run([os.environ.get("CXX", "c++"), "-O2", "-g", "-std=c++17", "-o", minimal,
                     os.path.join(ROOT, "bench", "minimal.cpp")], check=True)
 
     env = {k: v for k, v in os.environ.items() if not k.startswith("VELTRANE_SIM_")}
