@@ -184,7 +184,8 @@ def main():
             failed.append("Windows .exe")
     else:
         lines.append("")
-        lines.append("Windows .exe: not built (%s/win/veltrane.exe missing)." % args.build)
+        lines.append("Windows .exe: not built (%s missing)."
+                     % os.path.relpath(os.path.join(args.build, "win", "veltrane.exe"), ROOT))
 
     cpu_ms, waited, tick_ms = key_wait_cpu(binary)
     lines.append("")
