@@ -51,7 +51,8 @@ constexpr uint32_t OFA_CONTROL_CODE = 0xE0002000;
 constexpr char OFA_SIGNATURE[8] = {'N', 'v', 'm', 'e', 'M', 'i', 'n', 'i'};
 
 constexpr uint32_t NVME_NO_DATA_TX = 0;
-constexpr uint32_t NVME_FROM_HOST_TO_DEV = 1;
+// Never asked for: no admin command the tool sends writes data.
+[[maybe_unused]] constexpr uint32_t NVME_FROM_HOST_TO_DEV = 1;
 constexpr uint32_t NVME_FROM_DEV_TO_HOST = 2;
 
 constexpr uint32_t CQE_PHASE = 1u << 16;
