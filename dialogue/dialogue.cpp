@@ -116,7 +116,11 @@ static void run_drive(int drive, const Arguments& args, RunResources& run) {
 
     uint8_t ns[IDENTIFY_SIZE];
     memset(ns, 0, sizeof ns);
-    nvme_identify_namespace(command_handle, ns); // failure leaves the zeroed buffer
+    // Without the namespace data the current format is unknown: a format
+    // chosen from a zeroed buffer could change the LBA size while saying it
+    // does not. The transport has printed why.
+    if (!nvme_identify_namespace(command_handle, ns))
+        return;
 
     const uint32_t current = current_format_index(ns);
     const uint32_t highest = highest_format_index(ns);

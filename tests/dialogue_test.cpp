@@ -180,13 +180,27 @@ TEST(Dialogue, UsbDriveWithoutNvmeEndsWithIdentifyError) {
     EXPECT_TRUE(handles_balanced(run.trace));
 }
 
-TEST(Dialogue, FailedNamespaceIdentifyLeavesZeros) {
-    // The namespace's data phase (request 5) fails: size 0, LBA size 1, an
-    // empty list, and only index 0 is accepted.
+TEST(Dialogue, FailedNamespaceIdentifyEndsTheRunWithoutFormatting) {
+    // The namespace's data phase (request 5) fails: the current format is
+    // unknown, so no geometry is shown and nothing is formatted, even in quiet
+    // mode where the current format would have been taken.
     const RunResult run =
         run_dialogue(jmicron_host("{}", R"(, "fail": [{"nth": 5, "error": 31}])"), {"2Y"});
-    EXPECT_NE(run.out.find("IOCtl: phase2 failed 0x1f!\nSize    : 0 MB\nLBA Size: 1\n"
-                           "LBA fmt list:\n##  LBAsize\nDont change - Secure Erase only\n"),
+    EXPECT_NE(run.out.find("S/N     : " + kSerial + "\nIOCtl: phase2 failed 0x1f!\n"),
+              std::string::npos)
+        << run.out;
+    EXPECT_EQ(run.out.find("Size"), std::string::npos);
+    EXPECT_TRUE(format_blocks(run.trace).empty());
+    EXPECT_EQ(run.log.find("Size"), std::string::npos);
+    EXPECT_TRUE(handles_balanced(run.trace));
+}
+
+TEST(Dialogue, NamespaceDataAllZeroOffersOnlyIndexZero) {
+    // A namespace with no size and no formats, as a bridge that answers with
+    // no data leaves it: 0 MB, LBA size 1, an empty list.
+    const RunResult run = run_dialogue(jmicron_host(R"({"nsze": 0, "lbads": [0]})"), {"2Y"});
+    EXPECT_NE(run.out.find("Size    : 0 MB\nLBA Size: 1\nLBA fmt list:\n##  LBAsize\n"
+                           "Dont change - Secure Erase only\n"),
               std::string::npos)
         << run.out;
 }
