@@ -33,7 +33,12 @@ struct Arguments {
     const char* ses;
 };
 
-static HANDLE open_exclusive(const char* path) {
+// The dialogue's own handles: no sharing, from a path formatted with a number
+// into a zero-filled 128-byte buffer.
+static HANDLE open_exclusive(const char* path_format, int number) {
+    char path[128];
+    memset(path, 0, sizeof path);
+    snprintf(path, sizeof path, path_format, number);
     return open_device(path, 0, FILE_ATTRIBUTE_NORMAL);
 }
 
@@ -62,10 +67,7 @@ static const char* ses_text(int ses) {
 // Steps from the handles to the report; returns when the run ends, whatever
 // the reason. The caller closes what was opened.
 static void run_drive(int drive, const Arguments& args, RunResources& run) {
-    char path[128];
-    memset(path, 0, sizeof path);
-    snprintf(path, sizeof path, "\\\\.\\PhysicalDrive%d", drive);
-    run.disk = open_exclusive(path);
+    run.disk = open_exclusive("\\\\.\\PhysicalDrive%d", drive);
     if (run.disk == INVALID_HANDLE_VALUE) {
         printf("Error open disk\n");
         return;
@@ -81,10 +83,7 @@ static void run_drive(int drive, const Arguments& args, RunResources& run) {
         }
         const uint8_t port_number = address[SCSI_ADDRESS_PORT_NUMBER];
         report(run.log, "Scsi    : %u\n", static_cast<unsigned>(port_number));
-        char port_path[128];
-        memset(port_path, 0, sizeof port_path);
-        snprintf(port_path, sizeof port_path, "\\\\.\\SCSI%d:", port_number);
-        run.port = open_exclusive(port_path);
+        run.port = open_exclusive("\\\\.\\SCSI%d:", port_number);
         if (run.port == INVALID_HANDLE_VALUE) {
             printf("Error open scsi device\n");
             return;
