@@ -54,20 +54,13 @@ class AsmediaModel : public Model {
     uint8_t entry_[NVME_ENTRY_SIZE] = {};
 };
 
-bool zero_bytes(const uint8_t* cdb, uint32_t from, uint32_t to) {
-    for (uint32_t i = from; i < to; ++i)
-        if (cdb[i] != 0)
-            return false;
-    return true;
-}
-
 // The two-phase CDB apart from byte 0: signature, phase, byte 3 zero, the
 // direction in byte 4, bytes 5..9 zero, the 32-bit big-endian length in bytes
 // 10..13 equal to the transfer length, bytes 14..15 zero.
 bool tunnel_cdb(const ScsiCommand& c, uint8_t phase) {
     return c.cdb[1] == ASM_SIGNATURE && c.cdb[2] == phase && c.cdb[3] == 0 &&
-           c.cdb[4] <= ASM_DIR_TO_DEVICE && zero_bytes(c.cdb, 5, 10) &&
-           get_be(c.cdb, 10, 4) == c.length && zero_bytes(c.cdb, 14, ASM_CDB_LENGTH);
+           c.cdb[4] <= ASM_DIR_TO_DEVICE && cdb_zero(c.cdb, 5, 10) &&
+           get_be(c.cdb, 10, 4) == c.length && cdb_zero(c.cdb, 14, ASM_CDB_LENGTH);
 }
 
 bool AsmediaModel::scsi(Drive& drive, const ScsiCommand& c, ScsiResult* result) {
@@ -114,7 +107,7 @@ bool AsmediaModel::data_phase(Drive& drive, const ScsiCommand& c, ScsiResult* re
 bool AsmediaModel::id_smart(Drive& drive, const ScsiCommand& c, ScsiResult* result) {
     const uint8_t cns = c.cdb[3];
     if (c.cdb[1] != NVME_ADMIN_IDENTIFY || c.cdb[2] != 0 || (cns != 0 && cns != 1) ||
-        !zero_bytes(c.cdb, 4, ASM_CDB_LENGTH) || c.data_in != 1 || c.length != NVME_IDENTIFY_SIZE)
+        !cdb_zero(c.cdb, 4, ASM_CDB_LENGTH) || c.data_in != 1 || c.length != NVME_IDENTIFY_SIZE)
         return false;
     // The bridge builds the command itself: Identify Controller, or Identify
     // Namespace of namespace 1.

@@ -35,12 +35,7 @@ class JmicronModel : public Model {
 bool jms_cdb(const ScsiCommand& c) {
     if (c.cdb_length != JMS_CDB_LENGTH || c.cdb[0] != JMS_OPCODE || c.cdb[2] != 0)
         return false;
-    if (get_be(c.cdb, 3, 3) != c.length)
-        return false;
-    for (uint32_t i = 6; i < JMS_CDB_LENGTH; ++i)
-        if (c.cdb[i] != 0)
-            return false;
-    return true;
+    return get_be(c.cdb, 3, 3) == c.length && cdb_zero(c.cdb, 6, JMS_CDB_LENGTH);
 }
 
 bool command_block(const ScsiCommand& c) {

@@ -39,13 +39,6 @@ class RealtekModel : public Model {
     uint8_t entry_[NVME_ENTRY_SIZE] = {};
 };
 
-bool zero_bytes(const uint8_t* cdb, uint32_t from, uint32_t to) {
-    for (uint32_t i = from; i < to; ++i)
-        if (cdb[i] != 0)
-            return false;
-    return true;
-}
-
 bool RealtekModel::scsi(Drive& drive, const ScsiCommand& c, ScsiResult* result) {
     if (c.cdb_length != RTL_CDB_LENGTH)
         return false;
@@ -58,7 +51,7 @@ bool RealtekModel::scsi(Drive& drive, const ScsiCommand& c, ScsiResult* result) 
 
 bool RealtekModel::command_phase(const ScsiCommand& c) {
     pending_ = false;
-    if (get_le16(c.cdb, 1) != NVME_ENTRY_SIZE || !zero_bytes(c.cdb, 4, RTL_CDB_LENGTH) ||
+    if (get_le16(c.cdb, 1) != NVME_ENTRY_SIZE || !cdb_zero(c.cdb, 4, RTL_CDB_LENGTH) ||
         c.data_in != 0 || c.length != NVME_ENTRY_SIZE)
         return false;
     std::memcpy(entry_, c.data, NVME_ENTRY_SIZE);
@@ -72,8 +65,7 @@ bool RealtekModel::data_phase(Drive& drive, const ScsiCommand& c, ScsiResult* re
     pending_ = false;
     const uint8_t dir = c.cdb[6];
     if (!had_command || dir > HOST_XFER_TO_DEVICE || get_le16(c.cdb, 1) != c.length ||
-        c.length > RTL_MAX_DATA || !zero_bytes(c.cdb, 4, 6) ||
-        !zero_bytes(c.cdb, 7, RTL_CDB_LENGTH))
+        c.length > RTL_MAX_DATA || !cdb_zero(c.cdb, 4, 6) || !cdb_zero(c.cdb, 7, RTL_CDB_LENGTH))
         return false;
     const HostTransfer direction = static_cast<HostTransfer>(dir);
     const uint8_t opcode = direction == HOST_XFER_FROM_DEVICE ? RTL_OPCODE_READ : RTL_OPCODE_WRITE;

@@ -96,3 +96,10 @@ void bridge_run(Drive& drive, const uint8_t* entry, bool from_device, ScsiResult
     if (from_device)
         result->data = std::move(done.data);
 }
+
+bool cdb_zero(const uint8_t* cdb, uint32_t from, uint32_t to) {
+    for (uint32_t i = from; i < to; ++i)
+        if (cdb[i] != 0)
+            return false;
+    return true;
+}

@@ -23,6 +23,10 @@ constexpr uint32_t SPT_OFF_CDB = 28;
 // Fixed-format sense data length written on CHECK CONDITION.
 constexpr uint32_t SENSE_FIXED_SIZE = 18;
 
+// Whether CDB bytes from..to-1 are all zero: the bridges refuse a CDB with
+// anything in the bytes they do not use.
+bool cdb_zero(const uint8_t* cdb, uint32_t from, uint32_t to);
+
 Reply scsi_pass_through(Drive& drive, const Request& request);
 
 // A bridge's data phase running the pending command on the controller: the

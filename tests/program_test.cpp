@@ -1,7 +1,10 @@
 // The built program run with a host file: console, log, trace and exit status.
 #include <gtest/gtest.h>
+#include <algorithm>
 #include <string>
+#include <vector>
 
+#include "sim_support.h"
 #include "support.h"
 
 namespace {
@@ -41,36 +44,12 @@ TEST(Program, JmicronEraseEndToEnd) {
         EXPECT_TRUE(line.at("ok").get<bool>());
 }
 
-TEST(Program, SecondRunAppendsAndPlusMarksTheCurrentFormat) {
-    const RunResult run = run_program(kHost, {"3Y"});
-    EXPECT_NE(run.out.find(" 0   512\n 1+ 4096\nDont change - Secure Erase only\n"),
-              std::string::npos)
-        << run.out;
-    EXPECT_EQ(run.log.find("S/N"), std::string::npos);
-}
-
-TEST(Program, FailedDataPhaseOfTheFormat) {
-    const RunResult run = run_program(kHost, {"4Y", "1"});
-    EXPECT_NE(run.out.find("IOCtl: phase2 failed 0x79!\nPossible Erased [0 ms], re-plug drive!\n"),
-              std::string::npos)
-        << run.out;
-    EXPECT_TRUE(handles_balanced(run.trace));
-}
-
 TEST(Program, DriveListAndBadNumber) {
     const RunResult run = run_program(kHost, {}, "100\n");
     EXPECT_EQ(run.out, "Veltrane (FormatUnit) v0.7a by Brastel\nOS: 10.0 build 22631 SP9\n"
                        " 2: JMicron Generic NVMe\n 3: \n 4: \n 6: USB Flash\n"
                        "Please select drive number:Error: bad drive number\n");
     EXPECT_FALSE(run.log_exists);
-    EXPECT_TRUE(handles_balanced(run.trace));
-}
-
-TEST(Program, UsbDriveWithoutNvme) {
-    const RunResult run = run_program(kHost, {"6"});
-    EXPECT_NE(run.out.find("Drive   : 6(USB)\nIdentify error!\n\nPress any key to exit\n"),
-              std::string::npos)
-        << run.out;
     EXPECT_TRUE(handles_balanced(run.trace));
 }
 
@@ -81,6 +60,55 @@ TEST(Program, DefaultHostRunsWithoutAHostFile) {
               std::string::npos)
         << run.out;
     EXPECT_GE(count_substr(run.out, ": "), 7); // the drive list
+}
+
+TEST(Program, DefaultHostDrivesEndToEnd) {
+    const std::string old_firmware =
+        "ASM2362 with old firmware is not supported, need to update firmware to 19xxxx\n";
+    struct Case {
+        std::vector<std::string> args;
+        std::string has;      // standard output holds it
+        std::string out_tail; // standard output ends with it
+        std::string log_tail;
+    } cases[] = {
+        {{"0"},
+         "Drive   : 0(NVME)\nScsi    : 0\nDriver  : W10\nModel   : Simulated NVMe SSD 512GB",
+         "Error - possible incompatible nvme driver\n\nPress any key to exit\n",
+         "Error - possible incompatible nvme driver\n"},
+        {{"1Y", "1"},
+         "Drive   : 1(NVME)\nScsi    : 1\nIOCtl: ID failed 0x32!\n"
+         "Driver  : OFA\nModel   : Simulated NVMe SSD 1TB",
+         "Erased [1500 ms]!\n",
+         ""},
+        {{"3Y", "1"}, "Drive   : 3(USB)\nBridge  : ASM\n", "Erased [1500 ms]!\n", ""},
+        {{"4Y"}, "Drive   : 4(USB)\n" + old_firmware + "Identify error!\n", "", ""},
+        {{"5Y", "1"}, "Drive   : 5(USB)\nBridge  : RTL\n", "Erased [1500 ms]!\n", ""},
+        {{"6"}, "Drive   : 6(USB)\nIdentify error!\n\nPress any key to exit\n", "", ""},
+    };
+    for (const Case& k : cases) {
+        const RunResult run = run_program("", k.args);
+        const char drive = k.args[0][0];
+        EXPECT_EQ(run.status, 0) << drive;
+        EXPECT_EQ(run.err, "") << drive;
+        EXPECT_NE(run.out.find(k.has), std::string::npos) << run.out;
+        EXPECT_TRUE(ends_with(run.out, k.out_tail)) << run.out;
+        EXPECT_TRUE(ends_with(run.log, k.log_tail)) << run.log;
+        EXPECT_TRUE(handles_balanced(run.trace)) << drive;
+        const std::vector<uint8_t> opcodes = scsi_opcodes(run.trace);
+        if (drive == '0') { // the inbox driver answered: no OFA request
+            EXPECT_TRUE(ioctls_with_code(run.trace, CODE_MINIPORT).empty());
+        }
+        if (drive >= '3') { // USB: the JMicron probe comes first
+            ASSERT_FALSE(opcodes.empty()) << drive;
+            EXPECT_EQ(opcodes[0], 0xA1) << drive;
+        }
+        if (drive == '3' || drive == '4') { // ASMedia found: no Realtek CDB
+            EXPECT_EQ(std::count(opcodes.begin(), opcodes.end(), 0xE4) +
+                          std::count(opcodes.begin(), opcodes.end(), 0xE5),
+                      0)
+                << drive;
+        }
+    }
 }
 
 TEST(Program, BadHostFilesStopBeforeAnyDeviceOperation) {

@@ -11,6 +11,7 @@
 #include "platform/device.h"
 #include "platform/wire.h"
 #include "sim/sim.h"
+#include "sim_support.h"
 
 namespace {
 
@@ -22,39 +23,21 @@ const char* const HOST = R"({
   ]
 })";
 
-// STORAGE_PROPERTY_QUERY for property 49 with the NVMe identify block.
-std::vector<uint8_t> query(uint32_t cns, uint32_t nsid) {
-    std::vector<uint8_t> q(4144, 0);
-    uint8_t* p = q.data();
-    put_le32(p, 0, 49);
-    put_le32(p, 8, 3);
-    put_le32(p, 12, 1);
-    put_le32(p, 16, cns);
-    put_le32(p, 20, nsid);
-    put_le32(p, 24, 40);
-    put_le32(p, 28, 4096);
-    return q;
-}
-
-class SimInbox : public ::testing::Test {
+class SimInbox : public SimTest {
   protected:
     void SetUp() override {
-        sim_reset();
-        std::string error;
-        ASSERT_TRUE(sim_load_host_text(HOST, "test", &error)) << error;
+        load(HOST);
         disk = open_device("\\\\.\\PhysicalDrive0", 0, 128);
         ASSERT_NE(disk, INVALID_HANDLE_VALUE);
     }
     void TearDown() override {
         close_device(disk);
-        EXPECT_EQ(sim_open_handles(), 0);
-        sim_reset();
+        SimTest::TearDown();
     }
 
     int send(std::vector<uint8_t>& q, HANDLE h = nullptr,
              uint32_t code = IOCTL_STORAGE_QUERY_PROPERTY) {
-        const uint32_t size = static_cast<uint32_t>(q.size());
-        return device_control(h ? h : disk, code, q.data(), size, q.data(), size);
+        return send_in_place(h ? h : disk, q, code);
     }
 
     HANDLE disk = INVALID_HANDLE_VALUE;
@@ -63,7 +46,7 @@ class SimInbox : public ::testing::Test {
 } // namespace
 
 TEST_F(SimInbox, IdentifyControllerBehindTheDescriptor) {
-    std::vector<uint8_t> q = query(1, 0);
+    std::vector<uint8_t> q = inbox_query(1, 0);
     ASSERT_TRUE(send(q));
     const uint8_t* p = q.data();
     EXPECT_EQ(get_le32(p, 0), 48u); // Version
@@ -78,7 +61,7 @@ TEST_F(SimInbox, IdentifyControllerBehindTheDescriptor) {
               "Sim Inbox Disk                          ");
     EXPECT_EQ(std::string(reinterpret_cast<const char*>(p + 48 + 64), 8), "FW1     ");
 
-    std::vector<uint8_t> ns = query(0, 1);
+    std::vector<uint8_t> ns = inbox_query(0, 1);
     ASSERT_TRUE(send(ns));
     EXPECT_EQ(get_le64(ns.data(), 48), 123456u);
 }
@@ -111,7 +94,7 @@ TEST_F(SimInbox, EveryMalformedQueryFailsWithInvalidParameter) {
         {"header only", [](std::vector<uint8_t>& q) { q.resize(48); }},
     };
     for (const Case& c : cases) {
-        std::vector<uint8_t> q = query(1, 0);
+        std::vector<uint8_t> q = inbox_query(1, 0);
         c.spoil(q);
         const std::vector<uint8_t> sent = q;
         EXPECT_FALSE(send(q)) << c.what;
@@ -119,7 +102,7 @@ TEST_F(SimInbox, EveryMalformedQueryFailsWithInvalidParameter) {
         EXPECT_EQ(q, sent) << c.what; // nothing written back
     }
     // Input large enough, output one byte short.
-    std::vector<uint8_t> q = query(1, 0);
+    std::vector<uint8_t> q = inbox_query(1, 0);
     EXPECT_FALSE(
         device_control(disk, IOCTL_STORAGE_QUERY_PROPERTY, q.data(), 4144, q.data(), 4143));
     EXPECT_EQ(last_error(), 87u);
@@ -133,18 +116,12 @@ TEST_F(SimInbox, DescriptorStillAnsweredAndThePortRefusesBoth) {
     EXPECT_EQ(get_le32(descriptor.data(), 28), 17u);
 
     // No raw commands on the port, and the property query belongs to the disk.
-    std::vector<uint8_t> miniport(152, 0);
-    put_le32(miniport.data(), 0, 28);
-    std::memcpy(miniport.data() + 4, "NvmeMini", 8);
-    put_le32(miniport.data(), 16, 0xE0002000);
-    put_le32(miniport.data(), 24, 124);
-    put_le32(miniport.data(), 52, 0x80);
-    put_le32(miniport.data(), 148, 152);
+    std::vector<uint8_t> miniport = ofa_request(0x80, 1, 0, 0, 0);
     HANDLE port = open_device("\\\\.\\SCSI3:", 0, 128);
     ASSERT_NE(port, INVALID_HANDLE_VALUE);
     EXPECT_FALSE(send(miniport, port, IOCTL_SCSI_MINIPORT));
     EXPECT_EQ(last_error(), 1u);
-    std::vector<uint8_t> q = query(1, 0);
+    std::vector<uint8_t> q = inbox_query(1, 0);
     EXPECT_FALSE(send(q, port));
     EXPECT_EQ(last_error(), 1u);
     close_device(port);

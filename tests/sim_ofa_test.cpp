@@ -11,6 +11,7 @@
 #include "platform/device.h"
 #include "platform/wire.h"
 #include "sim/sim.h"
+#include "sim_support.h"
 
 namespace {
 
@@ -24,23 +25,9 @@ const char* const HOST = R"({
   ]
 })";
 
-// An OFA request: SRB_IO_CONTROL header, submission entry, lengths.
 std::vector<uint8_t> request(uint8_t opcode, uint32_t nsid, uint32_t cdw10, uint32_t direction,
                              uint32_t length, uint32_t timeout = 5) {
-    std::vector<uint8_t> r(152 + length, 0);
-    uint8_t* p = r.data();
-    put_le32(p, 0, 28);
-    std::memcpy(p + 4, "NvmeMini", 8);
-    put_le32(p, 12, timeout);
-    put_le32(p, 16, 0xE0002000);
-    put_le32(p, 24, 124 + length);
-    put_le32(p, 52, opcode | 0x1234u << 16); // command identifier in the high half
-    put_le32(p, 56, nsid);
-    put_le32(p, 92, cdw10);
-    put_le32(p, 132, direction);
-    put_le32(p, 140, length);
-    put_le32(p, 148, 152 + length);
-    return r;
+    return ofa_request(opcode, nsid, cdw10, direction, length, timeout);
 }
 
 std::vector<uint8_t> identify(uint32_t nsid, uint32_t cns) {
@@ -61,25 +48,21 @@ uint32_t sct(const std::vector<uint8_t>& r) {
     return (dword3(r) >> 25) & 0x7;
 }
 
-class SimOfa : public ::testing::Test {
+class SimOfa : public SimTest {
   protected:
     void SetUp() override {
-        sim_reset();
-        std::string error;
-        ASSERT_TRUE(sim_load_host_text(HOST, "test", &error)) << error;
+        load(HOST);
         port = open_device("\\\\.\\SCSI4:", 0, 128);
         ASSERT_NE(port, INVALID_HANDLE_VALUE);
     }
     void TearDown() override {
         close_device(port);
-        EXPECT_EQ(sim_open_handles(), 0);
-        sim_reset();
+        SimTest::TearDown();
     }
 
     // Sends `r` as input and output; 0 and the last error when refused.
     int send(std::vector<uint8_t>& r, HANDLE h = nullptr, uint32_t code = IOCTL_SCSI_MINIPORT) {
-        const uint32_t size = static_cast<uint32_t>(r.size());
-        return device_control(h ? h : port, code, r.data(), size, r.data(), size);
+        return send_in_place(h ? h : port, r, code);
     }
 
     HANDLE port = INVALID_HANDLE_VALUE;
@@ -168,15 +151,14 @@ TEST_F(SimOfa, FormatMovesNoDataAndRefusedFormatsNeverRun) {
     put_le32(reading.data(), 132, 2);
     EXPECT_FALSE(send(reading));
     EXPECT_EQ(last_error(), 87u);
-    uint32_t flbas = 9;
-    uint64_t nsze = 0;
-    ASSERT_TRUE(sim_namespace(1, &flbas, &nsze));
-    EXPECT_EQ(flbas, 0u);
+    EXPECT_EQ(flbas_of(1), 0u);
     EXPECT_EQ(tick_ms(), 1000u);
 
     std::vector<uint8_t> good = format(1 | 1 << 9);
     ASSERT_TRUE(send(good));
     EXPECT_EQ(dword3(good) >> 17, 0u);
+    uint32_t flbas = 0;
+    uint64_t nsze = 0;
     ASSERT_TRUE(sim_namespace(1, &flbas, &nsze));
     EXPECT_EQ(flbas, 1u);
     EXPECT_EQ(nsze, 10000u);
@@ -224,10 +206,7 @@ TEST_F(SimOfa, TheRequestTimeoutBoundsTheDeviceTime) {
     EXPECT_FALSE(send(short_wait));
     EXPECT_EQ(last_error(), 121u);
     EXPECT_EQ(tick_ms(), 2000u);
-    uint32_t flbas = 0;
-    uint64_t nsze = 0;
-    ASSERT_TRUE(sim_namespace(1, &flbas, &nsze));
-    EXPECT_EQ(flbas, 1u);
+    EXPECT_EQ(flbas_of(1), 1u);
 
     std::vector<uint8_t> long_enough = format(0, 2);
     EXPECT_TRUE(send(long_enough));
@@ -244,13 +223,7 @@ TEST_F(SimOfa, DriverRequestsOnTheWrongHandleFail) {
     EXPECT_EQ(last_error(), 1u);
 
     // The OFA drive has no inbox driver: the protocol property is unknown.
-    std::vector<uint8_t> query(4144, 0);
-    put_le32(query.data(), 0, 49);
-    put_le32(query.data(), 8, 3);
-    put_le32(query.data(), 12, 1);
-    put_le32(query.data(), 16, 1);
-    put_le32(query.data(), 24, 40);
-    put_le32(query.data(), 28, 4096);
+    std::vector<uint8_t> query = inbox_query(1, 0);
     EXPECT_FALSE(send(query, disk, IOCTL_STORAGE_QUERY_PROPERTY));
     EXPECT_EQ(last_error(), 50u);
     EXPECT_FALSE(send(query, port, IOCTL_STORAGE_QUERY_PROPERTY));

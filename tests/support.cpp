@@ -62,6 +62,19 @@ std::string host_with(const std::string& drives_json) {
     return std::string("{\"drives\": ") + drives_json + "}";
 }
 
+std::string drive_host(int number, const std::string& path, const std::string& fields) {
+    return host_with("[{\"number\": " + std::to_string(number) + ", \"path\": \"" + path + "\"" +
+                     fields + "}]");
+}
+
+const std::string BANNER = "Veltrane (FormatUnit) v0.7a by Brastel\nOS: 10.0 build 19045 \n";
+const std::string LOG_HEAD = "v0.7a\nOS: 10.0 build 19045 \n";
+
+bool ends_with(const std::string& text, const std::string& tail) {
+    return text.size() >= tail.size() &&
+           text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
+}
+
 void use_host(const std::string& host_json) {
     sim_reset();
     std::string error;

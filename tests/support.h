@@ -18,6 +18,14 @@ struct RunResult {
 
 // A host with the given drives (JSON array text) and default OS facts.
 std::string host_with(const std::string& drives_json);
+// A host with one drive; `fields` goes on inside the drive's object (", ...").
+std::string drive_host(int number, const std::string& path, const std::string& fields = "");
+
+// The banner on the default OS, and the head of the log block.
+extern const std::string BANNER;
+extern const std::string LOG_HEAD;
+
+bool ends_with(const std::string& text, const std::string& tail);
 
 // An `existing_log` that puts a directory where the log would be.
 extern const char* const LOG_AS_DIRECTORY;

@@ -1,5 +1,7 @@
 // The bytes each transport hands to the device, read back from the
-// simulator's trace: envelopes, command blocks, CDBs, request sizes.
+// simulator's trace: envelopes, command blocks, CDBs, request sizes. Each
+// envelope is also checked against the simulator tests' builders, so that
+// those tests drive exactly what the tool sends.
 #include <cstring>
 #include <gtest/gtest.h>
 #include <string>
@@ -7,6 +9,7 @@
 
 #include "nvme/transport.h"
 #include "platform/wire.h"
+#include "sim_support.h"
 #include "support.h"
 #include "transport/driver/inbox.h"
 #include "transport/driver/ofa.h"
@@ -74,19 +77,15 @@ TEST_F(Tunnels, JmicronIdentifyControllerWorkedExample) {
     EXPECT_EQ(head(command, 44),
               hex_bytes("2C 00 00 00 00 00 0C 18 00 00 00 00 00 02 00 00 05 00 00 00 44 00 00 "
                         "00 2C 00 00 00 A1 80 00 00 02 00 00 00 00 00 00 00 00 00 00 00"));
-    std::vector<uint8_t> block(512, 0);
-    memcpy(block.data(), "NVME", 4);
-    block[8] = 0x06;
-    block[48] = 0x01;
-    EXPECT_EQ(std::vector<uint8_t>(command.begin() + 68, command.end()), block);
-    EXPECT_TRUE(zero_from(command, 44, 68)); // sense area
+    // The whole envelope as the simulator tests build it: "NVME", entry at 8.
+    EXPECT_EQ(command, jms_command_phase(0x06, 0, 1));
 
     const std::vector<uint8_t>& phase2 = sent.inputs[1];
     ASSERT_EQ(phase2.size(), 4164u);
     EXPECT_EQ(head(phase2, 44),
               hex_bytes("2C 00 00 00 00 00 0C 18 01 00 00 00 00 10 00 00 05 00 00 00 44 00 00 "
                         "00 2C 00 00 00 A1 82 00 00 10 00 00 00 00 00 00 00 00 00 00 00"));
-    EXPECT_TRUE(zero_from(phase2, 44, phase2.size()));
+    EXPECT_EQ(phase2, jms_envelope(0x82, SPT_IN, 4096, 5));
 }
 
 TEST_F(Tunnels, JmicronFormatWorkedExample) {
@@ -97,13 +96,7 @@ TEST_F(Tunnels, JmicronFormatWorkedExample) {
     EXPECT_EQ(head(sent.inputs[0], 44),
               hex_bytes("2C 00 00 00 00 00 0C 18 00 00 00 00 00 02 00 00 2C 01 00 00 44 00 00 "
                         "00 2C 00 00 00 A1 80 00 00 02 00 00 00 00 00 00 00 00 00 00 00"));
-    std::vector<uint8_t> block(512, 0);
-    memcpy(block.data(), "NVME", 4);
-    block[8] = 0x80;
-    block[12] = 0x01;
-    block[48] = 0x01;
-    block[49] = 0x02;
-    EXPECT_EQ(std::vector<uint8_t>(sent.inputs[0].begin() + 68, sent.inputs[0].end()), block);
+    EXPECT_EQ(sent.inputs[0], jms_command_phase(0x80, 1, 0x201, 300));
     EXPECT_EQ(sent.inputs[1],
               hex_bytes("2C 00 00 00 00 00 0C 18 00 00 00 00 00 00 00 00 2C 01 00 00 44 00 00 00 "
                         "2C 00 00 00 A1 81 00 00 00 00 00 00 00 00 00 00 00 00 00 00 "
@@ -159,15 +152,12 @@ TEST_F(Tunnels, AsmediaIdentifyControllerWorkedExample) {
     EXPECT_EQ(head(sent.inputs[0], 44),
               hex_bytes("2C 00 00 00 00 00 10 00 00 00 00 00 40 00 00 00 05 00 00 00 44 00 00 "
                         "00 00 00 00 00 EA 5A 80 00 01 00 00 00 00 00 00 00 00 40 00 00"));
-    std::vector<uint8_t> entry(64, 0);
-    entry[0] = 0x06;
-    entry[40] = 0x01;
-    EXPECT_EQ(std::vector<uint8_t>(sent.inputs[0].begin() + 68, sent.inputs[0].end()), entry);
+    EXPECT_EQ(sent.inputs[0], asm_command_phase(DIR_FROM_BYTE, 0x06, 0, 1));
     ASSERT_EQ(sent.inputs[1].size(), 4164u);
     EXPECT_EQ(head(sent.inputs[1], 44),
               hex_bytes("2C 00 00 00 00 00 10 00 01 00 00 00 00 10 00 00 02 00 00 00 44 00 00 "
                         "00 00 00 00 00 EB 5A 81 00 01 00 00 00 00 00 00 00 10 00 00 00"));
-    EXPECT_TRUE(zero_from(sent.inputs[1], 44, 4164));
+    EXPECT_EQ(sent.inputs[1], asm_read_phase());
 }
 
 TEST_F(Tunnels, AsmediaFormatWorkedExample) {
@@ -178,16 +168,12 @@ TEST_F(Tunnels, AsmediaFormatWorkedExample) {
     EXPECT_EQ(head(sent.inputs[0], 44),
               hex_bytes("2C 00 00 00 00 00 10 00 00 00 00 00 40 00 00 00 05 00 00 00 44 00 00 "
                         "00 00 00 00 00 EA 5A 80 00 00 00 00 00 00 00 00 00 00 40 00 00"));
-    std::vector<uint8_t> entry(64, 0);
-    entry[0] = 0x80;
-    entry[4] = 0x01;
-    entry[40] = 0x01;
-    entry[41] = 0x02;
-    EXPECT_EQ(std::vector<uint8_t>(sent.inputs[0].begin() + 68, sent.inputs[0].end()), entry);
+    EXPECT_EQ(sent.inputs[0], asm_command_phase(DIR_NONE_BYTE, 0x80, 1, 0x201));
     EXPECT_EQ(sent.inputs[1],
               hex_bytes("2C 00 00 00 00 00 10 00 02 00 00 00 00 00 00 00 02 00 00 00 44 00 00 "
                         "00 00 00 00 00 EB 5A 81 00 00 00 00 00 00 00 00 00 00 00 00 00 "
                         "00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00"));
+    EXPECT_EQ(sent.inputs[1], asm_no_data_phase());
 }
 
 TEST_F(Tunnels, AsmediaLengthsBeyondSixteenBitsUseBytesTenToThirteen) {
@@ -209,7 +195,7 @@ TEST_F(Tunnels, AsmediaIdSmartWorkedExampleAndItsRefusalToWrite) {
     EXPECT_EQ(head(sent.inputs[0], 44),
               hex_bytes("2C 00 00 00 00 00 10 18 01 00 00 00 00 10 00 00 02 00 00 00 44 00 00 "
                         "00 2C 00 00 00 E6 06 00 01 00 00 00 00 00 00 00 00 00 00 00 00"));
-    EXPECT_TRUE(zero_from(sent.inputs[0], 44, 4164));
+    EXPECT_EQ(sent.inputs[0], asm_id_smart(0x06, 1));
 
     ::testing::internal::CaptureStdout();
     const Sent write = send_through(asm_legacy_passthrough, "\\\\.\\PhysicalDrive3", data, 16,
@@ -229,22 +215,22 @@ TEST_F(Tunnels, RealtekIdentifyAndFormat) {
     EXPECT_EQ(head(sent.inputs[0], 44),
               hex_bytes("2C 00 00 00 00 00 10 00 00 00 00 00 40 00 00 00 02 00 00 00 44 00 00 "
                         "00 2C 00 00 00 E5 40 00 F7 00 00 00 00 00 00 00 00 00 00 00 00"));
-    EXPECT_EQ(sent.inputs[0][68], 0x06);
-    EXPECT_EQ(sent.inputs[0][108], 0x01);
+    EXPECT_EQ(sent.inputs[0], rtl_command_phase(0x06, 0, 1));
     ASSERT_EQ(sent.inputs[1].size(), 4164u);
     EXPECT_EQ(head(sent.inputs[1], 44),
               hex_bytes("2C 00 00 00 00 00 10 18 01 00 00 00 00 10 00 00 02 00 00 00 44 00 00 "
                         "00 2C 00 00 00 E4 00 10 F8 00 00 01 00 00 00 00 00 00 00 00 00"));
+    EXPECT_EQ(sent.inputs[1], rtl_data_phase(DIR_FROM_BYTE, 4096));
 
     sent = send_through(rtl_passthrough, "\\\\.\\PhysicalDrive5", nullptr, 0, DIR_NONE,
                         format_command(0, 2));
     ASSERT_EQ(sent.inputs.size(), 2u);
-    EXPECT_EQ(sent.inputs[0][68], 0x80);
-    EXPECT_EQ(get_le32(sent.inputs[0].data(), 108), 0x400u);
+    EXPECT_EQ(sent.inputs[0], rtl_command_phase(0x80, 1, 0x400));
     EXPECT_EQ(sent.inputs[1],
               hex_bytes("2C 00 00 00 00 00 10 18 02 00 00 00 00 00 00 00 02 00 00 00 44 00 00 "
                         "00 2C 00 00 00 E5 00 00 F8 00 00 00 00 00 00 00 00 00 00 00 00 "
                         "00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00"));
+    EXPECT_EQ(sent.inputs[1], rtl_data_phase(DIR_NONE_BYTE, 0));
 }
 
 TEST_F(Tunnels, RealtekToDeviceAndTheLoweringTo4096) {
@@ -324,13 +310,5 @@ TEST_F(Tunnels, InboxQueryLayout) {
         "\\\\.\\PhysicalDrive0", identify, 4096, DIR_FROM_DEVICE, identify_controller_command());
     ASSERT_EQ(sent.inputs.size(), 1u);
     const std::vector<uint8_t>& query = sent.inputs[0];
-    ASSERT_EQ(query.size(), 4144u);
-    std::vector<uint8_t> expected(4144, 0);
-    put_le32(expected.data(), 0, 49);
-    put_le32(expected.data(), 8, 3);
-    put_le32(expected.data(), 12, 1);
-    put_le32(expected.data(), 16, 1);
-    put_le32(expected.data(), 24, 40);
-    put_le32(expected.data(), 28, 4096);
-    EXPECT_EQ(query, expected);
+    EXPECT_EQ(query, inbox_query(1, 0));
 }

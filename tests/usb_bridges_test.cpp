@@ -1,7 +1,6 @@
-// ASMedia and Realtek bridges from detection to erase, in-process and as the
-// built program: the probe order seen in the trace, the old-firmware refusal,
-// a bridge that answers only zeros, formats that succeed and formats that
-// fail in either phase.
+// ASMedia and Realtek bridges from detection to erase, in-process: the probe
+// order seen in the trace, the old-firmware refusal, a bridge that answers
+// only zeros, formats that succeed and formats that fail in either phase.
 #include <cstring>
 #include <gtest/gtest.h>
 #include <string>
@@ -11,40 +10,18 @@
 #include "platform/device.h"
 #include "platform/wire.h"
 #include "sim/sim.h"
+#include "sim_support.h"
 #include "support.h"
 
 namespace {
 
-constexpr uint32_t SCSI_PASS_THROUGH_CODE = 0x4D004;
-
-const std::string kHead = "Veltrane (FormatUnit) v0.7a by Brastel\nOS: 10.0 build 19045 \n";
-const std::string kLogHead = "v0.7a\nOS: 10.0 build 19045 \n";
 const std::string kOldFirmware =
     "ASM2362 with old firmware is not supported, need to update firmware to 19xxxx\n";
 
 // One USB drive behind `path`, with extra controller fields and drive fields.
 std::string bridge_host(int number, const std::string& path, const std::string& controller = "",
                         const std::string& extra = "") {
-    return host_with("[{\"number\": " + std::to_string(number) + ", \"path\": \"" + path +
-                     "\", \"controller\": {" + controller + "}" + extra + "}]");
-}
-
-// CDB byte 0 of every SCSI pass-through request, in the order sent.
-std::vector<uint8_t> scsi_opcodes(const std::vector<nlohmann::json>& trace) {
-    std::vector<uint8_t> opcodes;
-    for (const nlohmann::json& line : trace_ops(trace, "ioctl"))
-        if (line.at("code") == SCSI_PASS_THROUGH_CODE)
-            opcodes.push_back(trace_input(line).at(28));
-    return opcodes;
-}
-
-// The SCSI pass-through requests, as sent.
-std::vector<std::vector<uint8_t>> scsi_inputs(const std::vector<nlohmann::json>& trace) {
-    std::vector<std::vector<uint8_t>> inputs;
-    for (const nlohmann::json& line : trace_ops(trace, "ioctl"))
-        if (line.at("code") == SCSI_PASS_THROUGH_CODE)
-            inputs.push_back(trace_input(line));
-    return inputs;
+    return drive_host(number, path, ", \"controller\": {" + controller + "}" + extra);
 }
 
 bool has_realtek_opcode(const std::vector<uint8_t>& opcodes) {
@@ -72,21 +49,14 @@ std::string without_serial(std::string text) {
     return text.erase(at, text.find('\n', at) + 1 - at);
 }
 
-uint32_t flbas_of(int number) {
-    uint32_t flbas = 99;
-    uint64_t nsze = 0;
-    EXPECT_TRUE(sim_namespace(number, &flbas, &nsze));
-    return flbas;
-}
-
 } // namespace
 
 TEST(UsbBridges, AsmediaDriveIsDetectedIdentifiedAndErased) {
     const RunResult run = run_dialogue(bridge_host(3, "asmedia"), {"3Y", "1"});
     const std::string body =
         "Drive   : 3(USB)\nBridge  : ASM\n" + kIdentityAndErase + "Erased [1500 ms]!\n";
-    EXPECT_EQ(run.out, kHead + body);
-    EXPECT_EQ(run.log, kLogHead + without_serial(body));
+    EXPECT_EQ(run.out, BANNER + body);
+    EXPECT_EQ(run.log, LOG_HEAD + without_serial(body));
     EXPECT_EQ(flbas_of(3), 1u);
     EXPECT_TRUE(handles_balanced(run.trace));
 
@@ -113,8 +83,8 @@ TEST(UsbBridges, RealtekDriveIsDetectedIdentifiedAndErased) {
     const RunResult run = run_dialogue(bridge_host(5, "realtek"), {"5Y", "1"});
     const std::string body =
         "Drive   : 5(USB)\nBridge  : RTL\n" + kIdentityAndErase + "Erased [1500 ms]!\n";
-    EXPECT_EQ(run.out, kHead + body);
-    EXPECT_EQ(run.log, kLogHead + without_serial(body));
+    EXPECT_EQ(run.out, BANNER + body);
+    EXPECT_EQ(run.log, LOG_HEAD + without_serial(body));
     EXPECT_EQ(flbas_of(5), 1u);
     EXPECT_TRUE(handles_balanced(run.trace));
 
@@ -135,8 +105,8 @@ TEST(UsbBridges, RealtekDriveIsDetectedIdentifiedAndErased) {
 
 TEST(UsbBridges, OldAsmediaFirmwareIsRefusedWithoutARealtekProbe) {
     const RunResult run = run_dialogue(bridge_host(4, "asmedia-legacy"), {"4Y"});
-    EXPECT_EQ(run.out, kHead + "Drive   : 4(USB)\n" + kOldFirmware + "Identify error!\n");
-    EXPECT_EQ(run.log, kLogHead + "Drive   : 4(USB)\n" + kOldFirmware);
+    EXPECT_EQ(run.out, BANNER + "Drive   : 4(USB)\n" + kOldFirmware + "Identify error!\n");
+    EXPECT_EQ(run.log, LOG_HEAD + "Drive   : 4(USB)\n" + kOldFirmware);
     const std::vector<uint8_t> opcodes = scsi_opcodes(run.trace);
     EXPECT_EQ(opcodes, (std::vector<uint8_t>{0xA1, 0xA1, 0xE6, 0xEA, 0xEB}));
     EXPECT_FALSE(has_realtek_opcode(opcodes));
@@ -147,14 +117,14 @@ TEST(UsbBridges, OldAsmediaFirmwareIsRefusedWithoutARealtekProbe) {
 TEST(UsbBridges, OldFirmwareLineGoesToTheConsoleAloneWithoutALog) {
     const RunResult run =
         run_dialogue(bridge_host(4, "asmedia-legacy"), {"4Y"}, "", LOG_AS_DIRECTORY);
-    EXPECT_EQ(run.out, kHead + "Create Log File Error\nDrive   : 4(USB)\n" + kOldFirmware +
+    EXPECT_EQ(run.out, BANNER + "Create Log File Error\nDrive   : 4(USB)\n" + kOldFirmware +
                            "Identify error!\n");
 }
 
 TEST(UsbBridges, BridgeAnsweringOnlyZerosFailsEveryProbeInTurn) {
     const RunResult run = run_dialogue(bridge_host(6, "none", "", ", \"bus\": 7"), {"6Y"});
-    EXPECT_EQ(run.out, kHead + "Drive   : 6(USB)\nIdentify error!\n");
-    EXPECT_EQ(run.log, kLogHead + "Drive   : 6(USB)\n");
+    EXPECT_EQ(run.out, BANNER + "Drive   : 6(USB)\nIdentify error!\n");
+    EXPECT_EQ(run.log, LOG_HEAD + "Drive   : 6(USB)\n");
     // Every request is completed (with CHECK CONDITION and no data).
     EXPECT_EQ(scsi_opcodes(run.trace), (std::vector<uint8_t>{0xA1, 0xA1, 0xE6, 0xE5, 0xE4}));
     for (const nlohmann::json& line : trace_ops(run.trace, "ioctl"))
@@ -271,54 +241,4 @@ TEST(UsbBridges, EveryBridgeDeliversTheSame4096IdentifyBytes) {
     EXPECT_EQ(ns[134], 12);
     EXPECT_EQ(ns[4095], 0);
     EXPECT_EQ(sim_open_handles(), 0);
-}
-
-TEST(UsbBridges, DefaultHostDrivesEndToEnd) {
-    struct Case {
-        std::vector<std::string> args;
-        std::vector<std::string> expected;
-    } cases[] = {
-        {{"3Y", "1"}, {"Drive   : 3(USB)\nBridge  : ASM\n", "Erased [1500 ms]!\n"}},
-        {{"4Y"}, {"Drive   : 4(USB)\n" + kOldFirmware + "Identify error!\n"}},
-        {{"5Y", "1"}, {"Drive   : 5(USB)\nBridge  : RTL\n", "Erased [1500 ms]!\n"}},
-        {{"6Y"}, {"Drive   : 6(USB)\nIdentify error!\n"}},
-    };
-    for (const Case& k : cases) {
-        const RunResult run = run_program("", k.args);
-        EXPECT_EQ(run.status, 0);
-        EXPECT_EQ(run.err, "");
-        for (const std::string& part : k.expected)
-            EXPECT_NE(run.out.find(part), std::string::npos) << k.args[0] << run.out;
-        EXPECT_TRUE(handles_balanced(run.trace)) << k.args[0];
-        const std::vector<uint8_t> opcodes = scsi_opcodes(run.trace);
-        ASSERT_FALSE(opcodes.empty());
-        EXPECT_EQ(opcodes[0], 0xA1) << k.args[0];
-        if (k.args[0][0] == '3' || k.args[0][0] == '4') {
-            EXPECT_FALSE(has_realtek_opcode(opcodes)) << k.args[0];
-        }
-    }
-}
-
-TEST(UsbBridges, HostFileEraseThroughBothBridgesAsAProgram) {
-    const std::string host = host_with(R"([
-      {"number": 3, "path": "asmedia", "vendor": "ASMT    ", "product": "ASM2362",
-       "controller": {"model": "Asm Disk", "format_ms": 5000}},
-      {"number": 5, "path": "realtek", "vendor": "Realtek ", "product": "RTL9210",
-       "controller": {"model": "Rtl Disk", "format_ms": 1200}}])");
-    const RunResult asm_run = run_program(host, {"3Y", "1"});
-    EXPECT_NE(asm_run.out.find("Bridge  : ASM\nModel   : Asm Disk"), std::string::npos)
-        << asm_run.out;
-    EXPECT_NE(
-        asm_run.out.find("IOCtl: asm data exchange[2] failed 0x79!\nErase error [2000 ms]!\n"),
-        std::string::npos)
-        << asm_run.out;
-    EXPECT_NE(asm_run.log.find("Bridge  : ASM\n"), std::string::npos);
-    EXPECT_TRUE(handles_balanced(asm_run.trace));
-
-    const RunResult rtl_run = run_program(host, {"5Y", "1"});
-    EXPECT_NE(rtl_run.out.find("Bridge  : RTL\nModel   : Rtl Disk"), std::string::npos)
-        << rtl_run.out;
-    EXPECT_NE(rtl_run.out.find("Erased [1200 ms]!\n"), std::string::npos) << rtl_run.out;
-    EXPECT_NE(rtl_run.log.find("Bridge  : RTL\n"), std::string::npos);
-    EXPECT_TRUE(handles_balanced(rtl_run.trace));
 }

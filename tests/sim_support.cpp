@@ -1,0 +1,209 @@
+#include "sim_support.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "platform/wire.h"
+#include "sim/sim.h"
+#include "support.h"
+
+namespace {
+
+// The input of the last request sent in place.
+std::vector<uint8_t> g_sent;
+
+} // namespace
+
+std::vector<uint8_t> spt_envelope(uint8_t cdb_length, uint8_t data_in, uint32_t length,
+                                  uint32_t timeout, uint8_t sense_length, uint32_t sense_at) {
+    std::vector<uint8_t> e(SPT_DATA + length, 0);
+    uint8_t* p = e.data();
+    put_le16(p, 0, 44);
+    put_u8(p, 6, cdb_length);
+    put_u8(p, 7, sense_length);
+    put_u8(p, 8, data_in);
+    put_le32(p, 12, length);
+    put_le32(p, 16, timeout);
+    put_le32(p, 20, SPT_DATA);
+    put_le32(p, 24, sense_at);
+    return e;
+}
+
+std::vector<uint8_t> jms_envelope(uint8_t phase, uint8_t data_in, uint32_t length,
+                                  uint32_t timeout) {
+    std::vector<uint8_t> e = spt_envelope(12, data_in, length, timeout, 24, SPT_SENSE);
+    put_u8(e.data(), 28, 0xA1);
+    put_u8(e.data(), 29, phase);
+    put_be(e.data(), 31, 3, length);
+    return e;
+}
+
+std::vector<uint8_t> jms_command_phase(uint8_t opcode, uint32_t nsid, uint32_t cdw10,
+                                       uint32_t timeout) {
+    std::vector<uint8_t> e = jms_envelope(0x80, SPT_OUT, 512, timeout);
+    std::memcpy(e.data() + SPT_DATA, "NVME", 4);
+    put_u8(e.data(), SPT_DATA + 8, opcode);
+    put_le32(e.data(), SPT_DATA + 12, nsid);
+    put_le32(e.data(), SPT_DATA + 48, cdw10);
+    return e;
+}
+
+std::vector<uint8_t> asm_tunnel(uint8_t opcode, uint8_t phase, uint8_t dir, uint8_t data_in,
+                                uint32_t length, uint32_t timeout) {
+    std::vector<uint8_t> e = spt_envelope(16, data_in, length, timeout, 0, 0);
+    put_u8(e.data(), 28, opcode);
+    put_u8(e.data(), 29, 0x5A);
+    put_u8(e.data(), 30, phase);
+    put_u8(e.data(), 32, dir);
+    put_be(e.data(), 38, 4, length);
+    return e;
+}
+
+std::vector<uint8_t> asm_command_phase(uint8_t dir, uint8_t opcode, uint32_t nsid, uint32_t cdw10) {
+    std::vector<uint8_t> e = asm_tunnel(0xEA, 0x80, dir, SPT_OUT, 64, 5);
+    put_u8(e.data(), SPT_DATA + 0, opcode);
+    put_le32(e.data(), SPT_DATA + 4, nsid);
+    put_le32(e.data(), SPT_DATA + 40, cdw10);
+    return e;
+}
+
+std::vector<uint8_t> asm_read_phase(uint32_t length) {
+    return asm_tunnel(0xEB, 0x81, DIR_FROM_BYTE, SPT_IN, length, 2);
+}
+
+std::vector<uint8_t> asm_no_data_phase(uint32_t timeout) {
+    return asm_tunnel(0xEB, 0x81, DIR_NONE_BYTE, SPT_NONE, 0, timeout);
+}
+
+std::vector<uint8_t> asm_id_smart(uint8_t opcode, uint8_t cns, uint32_t length) {
+    std::vector<uint8_t> e = spt_envelope(16, SPT_IN, length, 2, 24, SPT_SENSE);
+    put_u8(e.data(), 28, 0xE6);
+    put_u8(e.data(), 29, opcode);
+    put_u8(e.data(), 31, cns);
+    return e;
+}
+
+std::vector<uint8_t> rtl_envelope(uint8_t opcode, uint8_t phase, uint8_t data_in, uint32_t length,
+                                  uint8_t sense_length, uint32_t timeout) {
+    std::vector<uint8_t> e = spt_envelope(16, data_in, length, timeout, sense_length, SPT_SENSE);
+    put_u8(e.data(), 28, opcode);
+    put_le16(e.data(), 29, length);
+    put_u8(e.data(), 31, phase);
+    return e;
+}
+
+std::vector<uint8_t> rtl_command_phase(uint8_t opcode, uint32_t nsid, uint32_t cdw10) {
+    std::vector<uint8_t> e = rtl_envelope(0xE5, 0xF7, SPT_OUT, 64, 0);
+    put_u8(e.data(), SPT_DATA + 0, opcode);
+    put_le32(e.data(), SPT_DATA + 4, nsid);
+    put_le32(e.data(), SPT_DATA + 40, cdw10);
+    return e;
+}
+
+std::vector<uint8_t> rtl_data_phase(uint8_t dir, uint32_t length, uint32_t timeout) {
+    static const uint8_t DATA_IN[3] = {SPT_NONE, SPT_IN, SPT_OUT};
+    std::vector<uint8_t> e =
+        rtl_envelope(dir == DIR_FROM_BYTE ? 0xE4 : 0xE5, 0xF8, DATA_IN[dir], length, 24, timeout);
+    put_u8(e.data(), 34, dir);
+    return e;
+}
+
+std::vector<uint8_t> inbox_query(uint32_t cns, uint32_t nsid) {
+    std::vector<uint8_t> q(4144, 0);
+    uint8_t* p = q.data();
+    put_le32(p, 0, 49);
+    put_le32(p, 8, 3);
+    put_le32(p, 12, 1);
+    put_le32(p, 16, cns);
+    put_le32(p, 20, nsid);
+    put_le32(p, 24, 40);
+    put_le32(p, 28, 4096);
+    return q;
+}
+
+std::vector<uint8_t> ofa_request(uint8_t opcode, uint32_t nsid, uint32_t cdw10, uint32_t direction,
+                                 uint32_t length, uint32_t timeout) {
+    std::vector<uint8_t> r(152 + length, 0);
+    uint8_t* p = r.data();
+    put_le32(p, 0, 28);
+    std::memcpy(p + 4, "NvmeMini", 8);
+    put_le32(p, 12, timeout);
+    put_le32(p, 16, 0xE0002000);
+    put_le32(p, 24, 124 + length);
+    put_le32(p, 52, opcode | 0x1234u << 16); // command identifier in the high half
+    put_le32(p, 56, nsid);
+    put_le32(p, 92, cdw10);
+    put_le32(p, 132, direction);
+    put_le32(p, 140, length);
+    put_le32(p, 148, 152 + length);
+    return r;
+}
+
+void with_sense(std::vector<uint8_t>& e) {
+    put_u8(e.data(), 7, 24);
+    put_le32(e.data(), 24, SPT_SENSE);
+}
+
+int send_in_place(HANDLE h, std::vector<uint8_t>& e, uint32_t code) {
+    g_sent = e;
+    const uint32_t size = static_cast<uint32_t>(e.size());
+    return device_control(h, code, e.data(), size, e.data(), size);
+}
+
+void expect_refused(const std::vector<uint8_t>& e, const std::string& what) {
+    EXPECT_EQ(e[2], 0x02) << what;
+    EXPECT_EQ(get_le32(e.data(), 12), 0u) << what;
+    // Nothing delivered: the data area is as it was sent.
+    EXPECT_TRUE(std::equal(e.begin() + SPT_DATA, e.end(), g_sent.begin() + SPT_DATA, g_sent.end()))
+        << what;
+    if (e[7] != 0) {
+        EXPECT_EQ(e[SPT_SENSE], 0x70) << what;
+        EXPECT_EQ(e[SPT_SENSE + 2], 0x05) << what; // ILLEGAL REQUEST
+        EXPECT_EQ(e[SPT_SENSE + 12], 0x20) << what;
+    }
+}
+
+std::string data_text(const std::vector<uint8_t>& e, uint32_t off, uint32_t size) {
+    return std::string(reinterpret_cast<const char*>(e.data() + SPT_DATA + off), size);
+}
+
+uint32_t flbas_of(int number) {
+    uint32_t flbas = 99;
+    uint64_t nsze = 0;
+    EXPECT_TRUE(sim_namespace(number, &flbas, &nsze));
+    return flbas;
+}
+
+void SimTest::load(const char* host) {
+    sim_reset();
+    std::string error;
+    ASSERT_TRUE(sim_load_host_text(host, "test", &error)) << error;
+}
+
+void SimTest::TearDown() {
+    EXPECT_EQ(sim_open_handles(), 0);
+    sim_reset();
+}
+
+std::vector<nlohmann::json> ioctls_with_code(const std::vector<nlohmann::json>& trace,
+                                             uint32_t code) {
+    std::vector<nlohmann::json> lines;
+    for (const nlohmann::json& line : trace_ops(trace, "ioctl"))
+        if (line.at("code").get<uint32_t>() == code)
+            lines.push_back(line);
+    return lines;
+}
+
+std::vector<std::vector<uint8_t>> scsi_inputs(const std::vector<nlohmann::json>& trace) {
+    std::vector<std::vector<uint8_t>> inputs;
+    for (const nlohmann::json& line : ioctls_with_code(trace, CODE_PASS_THROUGH))
+        inputs.push_back(trace_input(line));
+    return inputs;
+}
+
+std::vector<uint8_t> scsi_opcodes(const std::vector<nlohmann::json>& trace) {
+    std::vector<uint8_t> opcodes;
+    for (const std::vector<uint8_t>& in : scsi_inputs(trace))
+        opcodes.push_back(in.at(28));
+    return opcodes;
+}

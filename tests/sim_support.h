@@ -1,0 +1,87 @@
+// Requests built byte by byte for the simulated drivers and bridges, sent
+// in place, and what the trace says the tool sent.
+#pragma once
+
+#include <cstdint>
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+#include <string>
+#include <vector>
+
+#include "platform/device.h"
+
+// Request codes as the trace shows them, written out here so that a wrong
+// code in platform/ shows.
+constexpr uint32_t CODE_QUERY_PROPERTY = 0x002D1400;
+constexpr uint32_t CODE_GET_ADDRESS = 0x00041018;
+constexpr uint32_t CODE_MINIPORT = 0x0004D008;
+constexpr uint32_t CODE_PASS_THROUGH = 0x0004D004;
+
+// SCSI_PASS_THROUGH envelopes as the tool builds them: data at 68, sense at 44.
+constexpr uint32_t SPT_DATA = 68;
+constexpr uint32_t SPT_SENSE = 44;
+constexpr uint8_t SPT_OUT = 0, SPT_IN = 1, SPT_NONE = 2; // DataIn
+constexpr uint8_t DIR_NONE_BYTE = 0, DIR_FROM_BYTE = 1, DIR_TO_BYTE = 2;
+
+// An envelope with a zeroed CDB of `cdb_length` bytes; `sense_length` 0 with
+// `sense_at` 44 is how the Realtek command phase leaves it.
+std::vector<uint8_t> spt_envelope(uint8_t cdb_length, uint8_t data_in, uint32_t length,
+                                  uint32_t timeout, uint8_t sense_length, uint32_t sense_at);
+
+// JMicron: A1 <phase> 00 <24-bit BE length>, sense requested, 12-byte CDB.
+std::vector<uint8_t> jms_envelope(uint8_t phase, uint8_t data_in, uint32_t length,
+                                  uint32_t timeout);
+// The 512-byte "NVME" block with the entry at 8.
+std::vector<uint8_t> jms_command_phase(uint8_t opcode, uint32_t nsid, uint32_t cdw10,
+                                       uint32_t timeout = 5);
+
+// ASMedia tunnel: EA/EB 5A <phase> 00 <dir>, BE length over CDB 10..13, no sense.
+std::vector<uint8_t> asm_tunnel(uint8_t opcode, uint8_t phase, uint8_t dir, uint8_t data_in,
+                                uint32_t length, uint32_t timeout);
+std::vector<uint8_t> asm_command_phase(uint8_t dir, uint8_t opcode, uint32_t nsid, uint32_t cdw10);
+std::vector<uint8_t> asm_read_phase(uint32_t length = 4096);
+std::vector<uint8_t> asm_no_data_phase(uint32_t timeout = 2);
+// ASMedia Id/Smart: E6 <opcode> 00 <CNS>, sense requested, DataIn 1.
+std::vector<uint8_t> asm_id_smart(uint8_t opcode, uint8_t cns, uint32_t length = 4096);
+
+// Realtek: <opcode> <LE16 length> <phase>, 16-byte CDB, sense at 44.
+std::vector<uint8_t> rtl_envelope(uint8_t opcode, uint8_t phase, uint8_t data_in, uint32_t length,
+                                  uint8_t sense_length, uint32_t timeout = 2);
+std::vector<uint8_t> rtl_command_phase(uint8_t opcode, uint32_t nsid, uint32_t cdw10);
+std::vector<uint8_t> rtl_data_phase(uint8_t dir, uint32_t length, uint32_t timeout = 2);
+
+// STORAGE_PROPERTY_QUERY for the NVMe identify property (49).
+std::vector<uint8_t> inbox_query(uint32_t cns, uint32_t nsid);
+
+// OFA miniport request: SRB_IO_CONTROL, entry (identifier 0x1234), lengths.
+std::vector<uint8_t> ofa_request(uint8_t opcode, uint32_t nsid, uint32_t cdw10, uint32_t direction,
+                                 uint32_t length, uint32_t timeout = 5);
+
+// Asks for sense data in an envelope that does not, to see the sense key.
+void with_sense(std::vector<uint8_t>& e);
+
+// Sends `e` as input and output buffer; remembers it for expect_refused.
+int send_in_place(HANDLE h, std::vector<uint8_t>& e, uint32_t code = IOCTL_SCSI_PASS_THROUGH);
+
+// CHECK CONDITION, nothing transferred, the data area as last sent; with
+// sense requested, fixed sense ILLEGAL REQUEST / INVALID OPCODE.
+void expect_refused(const std::vector<uint8_t>& e, const std::string& what);
+
+// `size` bytes of text at `off` in the data area of an envelope.
+std::string data_text(const std::vector<uint8_t>& e, uint32_t off, uint32_t size);
+
+// FLBAS of drive `number` as its controller holds it now.
+uint32_t flbas_of(int number);
+
+// Loads `host` fresh and checks at the end that every handle was closed.
+class SimTest : public ::testing::Test {
+  protected:
+    void load(const char* host);
+    void TearDown() override;
+};
+
+// Trace filters: ioctls with a code; SCSI pass-through inputs and CDB byte 0.
+std::vector<nlohmann::json> ioctls_with_code(const std::vector<nlohmann::json>& trace,
+                                             uint32_t code);
+std::vector<std::vector<uint8_t>> scsi_inputs(const std::vector<nlohmann::json>& trace);
+std::vector<uint8_t> scsi_opcodes(const std::vector<nlohmann::json>& trace);
