@@ -18,8 +18,6 @@ elseif(MSVC)
     # Static CRT, so the .exe needs no redistributable.
     set_property(TARGET veltrane_tool veltrane PROPERTY
         MSVC_RUNTIME_LIBRARY "MultiThreaded$<$<CONFIG:Debug>:Debug>")
-    target_compile_definitions(veltrane_tool PUBLIC _CRT_SECURE_NO_WARNINGS)
-    target_compile_definitions(veltrane PRIVATE _CRT_SECURE_NO_WARNINGS)
     # The manifest comes from veltrane.rc; a second one from the linker would
     # collide with it.
     target_link_options(veltrane PRIVATE /MANIFEST:NO)
