@@ -1,4 +1,263 @@
-// Placeholder until the dialogue lands.
+// The operator's dialogue: one straight pass from the banner to the key wait;
+// every step either goes on or ends the run through the closing step.
 #include "dialogue/dialogue.h"
 
-int dialogue_main(int, char**) { return 0; }
+#include <cstdio>
+#include <cstring>
+
+#include "dialogue/console.h"
+#include "dialogue/host_facts.h"
+#include "dialogue/report.h"
+#include "nvme/identify.h"
+#include "nvme/transport.h"
+#include "platform/wire.h"
+
+uint32_t g_quiet = 0;
+uint32_t g_log_serial = 0;
+uint8_t g_is_usb = 0;
+
+constexpr uint32_t SCSI_ADDRESS_SIZE = 8;
+constexpr uint32_t SCSI_ADDRESS_PORT_NUMBER = 4;
+
+// What the run has opened, released by the closing step.
+struct RunResources {
+    FILE* log;
+    HANDLE disk;
+    HANDLE port;
+};
+
+// Command-line arguments as far as they are given.
+struct Arguments {
+    const char* drive;
+    const char* format;
+    const char* ses;
+};
+
+static HANDLE open_exclusive(const char* path) {
+    return open_device(path, 0, FILE_ATTRIBUTE_NORMAL);
+}
+
+static void print_os_line(FILE* out) {
+    fprintf(out, "OS: %d.%d build %d %s\n", static_cast<int>(g_os_version.dwMajorVersion),
+            static_cast<int>(g_os_version.dwMinorVersion),
+            static_cast<int>(g_os_version.dwBuildNumber), g_os_version.szCSDVersion);
+}
+
+static void wait_for_key() {
+    prompt("\nPress any key to exit\n");
+    if (!console_attached())
+        return;
+    while (!console_key_waiting())
+        idle_ms(50);
+    while (console_key_waiting())
+        console_read_key();
+}
+
+static const char* ses_text(int ses) {
+    static const char* const texts[3] = {"0 - No secure erase\n", "1 - User Data Erase\n",
+                                         "2 - Cryptographic Erase\n"};
+    return texts[ses];
+}
+
+// Steps from the handles to the report; returns when the run ends, whatever
+// the reason. The caller closes what was opened.
+static void run_drive(int drive, const Arguments& args, RunResources& run) {
+    char path[128];
+    memset(path, 0, sizeof path);
+    snprintf(path, sizeof path, "\\\\.\\PhysicalDrive%d", drive);
+    run.disk = open_exclusive(path);
+    if (run.disk == INVALID_HANDLE_VALUE) {
+        printf("Error open disk\n");
+        return;
+    }
+
+    if (!g_is_usb) {
+        uint8_t address[SCSI_ADDRESS_SIZE];
+        memset(address, 0, sizeof address);
+        if (!device_control(run.disk, IOCTL_SCSI_GET_ADDRESS, nullptr, 0, address,
+                            sizeof address)) {
+            report(run.log, "IOCTL: Error scsi get address\n");
+            return;
+        }
+        const uint8_t port_number = address[SCSI_ADDRESS_PORT_NUMBER];
+        report(run.log, "Scsi    : %u\n", static_cast<unsigned>(port_number));
+        char port_path[128];
+        memset(port_path, 0, sizeof port_path);
+        snprintf(port_path, sizeof port_path, "\\\\.\\SCSI%d:", port_number);
+        run.port = open_exclusive(port_path);
+        if (run.port == INVALID_HANDLE_VALUE) {
+            printf("Error open scsi device\n");
+            return;
+        }
+    }
+
+    uint8_t identify[IDENTIFY_SIZE];
+    memset(identify, 0, sizeof identify);
+    HANDLE command_handle = INVALID_HANDLE_VALUE;
+    if (!detect_transport(run.disk, g_is_usb ? INVALID_HANDLE_VALUE : run.port, identify, run.log,
+                          &command_handle))
+        return;
+
+    char model[ID_CTRL_MN_SIZE + 2];
+    char firmware[ID_CTRL_FR_SIZE + 2];
+    char serial[ID_CTRL_SN_SIZE + 2];
+    identify_text(identify, ID_CTRL_MN, ID_CTRL_MN_SIZE, model);
+    identify_text(identify, ID_CTRL_FR, ID_CTRL_FR_SIZE, firmware);
+    identify_text(identify, ID_CTRL_SN, ID_CTRL_SN_SIZE, serial);
+    report(run.log, "Model   : %s\nFw      : %s\n", model, firmware);
+    printf("S/N     : %s\n", serial);
+    if (g_log_serial)
+        log_only(run.log, "S/N     : %s\n", serial);
+
+    if (g_transport == TRANSPORT_NONE || g_transport == TRANSPORT_INBOX) {
+        report(run.log, "Error - possible incompatible nvme driver\n");
+        return;
+    }
+
+    uint8_t ns[IDENTIFY_SIZE];
+    memset(ns, 0, sizeof ns);
+    nvme_identify_namespace(command_handle, ns); // failure leaves the zeroed buffer
+
+    const uint32_t current = current_format_index(ns);
+    const uint32_t highest = highest_format_index(ns);
+    const uint32_t current_size = lba_data_size(ns, current);
+    const uint64_t megabytes = (namespace_size(ns) * current_size) >> 20;
+    report(run.log, "Size    : %1.0f MB\n", static_cast<double>(megabytes));
+    report(run.log, "LBA Size: %u\n", current_size);
+
+    report(run.log, "LBA fmt list:\n##  LBAsize\n");
+    for (uint32_t i = 0; i < LBA_FORMAT_COUNT; ++i) {
+        const uint32_t size = lba_data_size(ns, i);
+        if (size == 1)
+            break;
+        report(run.log, "%2u%c %4u\n", i, i == current ? '+' : ' ', size);
+    }
+
+    char answer[ANSWER_SIZE];
+    int32_t chosen;
+    if (args.format) {
+        chosen = read_number(args.format);
+    } else if (g_quiet) {
+        chosen = static_cast<int32_t>(current);
+    } else {
+        prompt("Please select LBA data size format number:");
+        read_answer(answer);
+        chosen = read_number(answer);
+    }
+    if (chosen < 0 || chosen > static_cast<int32_t>(highest)) {
+        printf("Error: wrong LBA data size format\n");
+        return;
+    }
+    const uint32_t new_size = lba_data_size(ns, static_cast<uint32_t>(chosen));
+    if (static_cast<uint32_t>(chosen) == current)
+        report(run.log, "Dont change - Secure Erase only\n");
+    else
+        report(run.log, "Change LBA data size format (%u->%u)\n", current_size, new_size);
+
+    int32_t ses;
+    if (args.ses) {
+        ses = read_number(args.ses);
+    } else if (g_quiet) {
+        ses = 1;
+    } else {
+        prompt("\nPlease select SES action (0/1/2 - default 1):");
+        read_answer(answer);
+        ses = answer[0] == 0 ? 1 : read_number(answer);
+    }
+    if (ses < 0 || ses > 2) {
+        printf("Error: wrong SES action selected\n");
+        return;
+    }
+    report(run.log, "Selected SES action: ");
+    report(run.log, "%s", ses_text(ses));
+
+    if (!g_quiet) {
+        prompt("\nAll data on disk will be lost, You sure?\nPress 'Y' and 'Enter' for continue, "
+               "'N' for cancel ");
+        read_answer(answer);
+        if (answer[0] != 'Y' && answer[0] != 'y') {
+            printf("Not sure - Exit!\n");
+            return;
+        }
+    }
+
+    g_timeout = 300;
+    const uint32_t start = tick_ms();
+    const int erased = nvme_format(command_handle, chosen, ses);
+    const uint32_t elapsed = tick_ms() - start;
+    if (erased)
+        report(run.log, "Erased [%u ms]!\n", elapsed);
+    else if (g_transport == TRANSPORT_JMS)
+        report(run.log, "Possible Erased [%u ms], re-plug drive!\n", elapsed);
+    else
+        report(run.log, "Erase error [%u ms]!\n", elapsed);
+}
+
+int dialogue_main(int argc, char** argv) {
+    g_timeout = 5;
+    read_os_version();
+    printf("Veltrane (FormatUnit) v%s by Brastel\n", VELTRANE_VERSION);
+    print_os_line(stdout);
+    g_quiet = 0;
+    g_log_serial = 0;
+
+    Arguments args;
+    args.drive = argc > 1 ? argv[1] : nullptr;
+    args.format = argc > 2 ? argv[2] : nullptr;
+    args.ses = argc > 3 ? argv[3] : nullptr;
+
+    char drive_answer[ANSWER_SIZE];
+    const char* drive_text;
+    int32_t drive;
+    if (!args.drive) {
+        list_drives();
+        prompt("Please select drive number:");
+        read_answer(drive_answer);
+        drive = read_number(drive_answer);
+        if (drive < 0 || drive > 99) {
+            printf("Error: bad drive number\n");
+            fflush(stdout);
+            return 0;
+        }
+        drive_text = drive_answer;
+    } else {
+        drive = read_number(args.drive);
+        drive_text = args.drive;
+    }
+    if (has_quiet_letter(drive_text))
+        g_quiet = 1;
+    if (has_serial_letter(drive_text))
+        g_log_serial = 1;
+
+    char log_name[128];
+    memset(log_name, 0, sizeof log_name);
+    strcpy(log_name, LOG_FILE_NAME);
+    RunResources run;
+    run.log = fopen(log_name, "a+");
+    run.disk = INVALID_HANDLE_VALUE;
+    run.port = INVALID_HANDLE_VALUE;
+    if (!run.log) {
+        printf("Create Log File Error\n");
+    } else {
+        fprintf(run.log, "v%s\n", VELTRANE_VERSION);
+        print_os_line(run.log);
+    }
+
+    query_bus_type(drive);
+    if (g_bus_type == BusTypeUsb)
+        g_is_usb = 1;
+    report(run.log, "Drive   : %u(%s)\n", static_cast<unsigned>(drive), g_is_usb ? "USB" : "NVME");
+
+    run_drive(drive, args, run);
+
+    if (run.log)
+        fclose(run.log);
+    if (run.disk != INVALID_HANDLE_VALUE)
+        close_device(run.disk);
+    if (run.port != INVALID_HANDLE_VALUE)
+        close_device(run.port);
+    if (!g_quiet)
+        wait_for_key();
+    fflush(stdout);
+    return 0;
+}

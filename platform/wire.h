@@ -4,7 +4,9 @@
 
 #include <cstdint>
 
-inline void put_u8(uint8_t* p, uint32_t off, uint32_t v) { p[off] = static_cast<uint8_t>(v); }
+inline void put_u8(uint8_t* p, uint32_t off, uint32_t v) {
+    p[off] = static_cast<uint8_t>(v);
+}
 
 inline void put_le16(uint8_t* p, uint32_t off, uint32_t v) {
     p[off] = static_cast<uint8_t>(v);

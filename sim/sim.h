@@ -3,10 +3,13 @@
 // tests, which drive the simulator in-process.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
-// Replaces the current host (closing nothing: call sim_reset first).
+// Replaces the current host (closing nothing: call sim_reset first; handles
+// of the earlier host are forgotten without close lines, and the clock starts
+// again at tick_start).
 // Returns false and fills `error` with a one-line reason when the text is not
 // a valid host. `origin` names the source in the error ("<default>", a path).
 bool sim_load_host_text(const std::string& json, const std::string& origin, std::string* error);
@@ -28,7 +31,18 @@ const std::vector<std::string>& sim_trace();
 // Number of handles currently open.
 int sim_open_handles();
 
+// Closes of handles that were not open (never opened, or closed already);
+// such closes write no trace line.
+int sim_bad_closes();
+
+// The namespace of drive `number` as its controller holds it now: the format
+// in use and the size in blocks of that format. False when there is no such
+// drive (or no host yet).
+bool sim_namespace(int number, uint32_t* flbas, uint64_t* nsze);
+
 // Console model for in-process tests: with `attached` 0 there is no console;
 // otherwise `keys` key presses are waiting. Without a call the simulator looks
-// at the process's controlling terminal.
+// at the process's controlling terminal. Reading a key of the model never
+// blocks: it takes one waiting key, if any, and returns '\r'. sim_reset
+// forgets the model.
 void sim_set_console(int attached, int keys);

@@ -1,0 +1,80 @@
+// Drive discovery and host facts: each operation opens, queries and closes on
+// its own.
+#include "dialogue/host_facts.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "platform/wire.h"
+
+uint8_t g_bus_type = 0;
+OSVERSIONINFOEXA g_os_version;
+
+HANDLE open_physical_drive(int number) {
+    char path[128];
+    snprintf(path, sizeof path, "\\\\.\\PhysicalDrive%d", number & 0xFF);
+    return open_device(path, FILE_SHARE_READ | FILE_SHARE_WRITE, 0);
+}
+
+// StorageDeviceProperty, PropertyStandardQuery: the device descriptor.
+static int query_descriptor(HANDLE handle, uint8_t* reply) {
+    uint8_t query[PROPERTY_QUERY_SIZE];
+    memset(query, 0, sizeof query);
+    put_le32(query, 0, StorageDeviceProperty);
+    put_le32(query, 4, PropertyStandardQuery);
+    return device_control(handle, IOCTL_STORAGE_QUERY_PROPERTY, query, sizeof query, reply,
+                          DESCRIPTOR_BUFFER_SIZE);
+}
+
+void descriptor_text(const uint8_t* reply, uint32_t reply_size, uint32_t offset, char* text,
+                     uint32_t size) {
+    text[0] = 0;
+    if (offset == 0 || offset >= reply_size)
+        return;
+    uint32_t n = 0;
+    while (offset + n < reply_size && reply[offset + n] != 0 && n + 1 < size) {
+        text[n] = static_cast<char>(reply[offset + n]);
+        ++n;
+    }
+    text[n] = 0;
+}
+
+void list_drives() {
+    uint8_t reply[DESCRIPTOR_BUFFER_SIZE];
+    memset(reply, 0, sizeof reply);
+    for (int number = 0; number < LISTED_DRIVES; ++number) {
+        HANDLE handle = open_physical_drive(number);
+        if (handle == INVALID_HANDLE_VALUE)
+            continue;
+        if (query_descriptor(handle, reply)) {
+            char vendor[DESCRIPTOR_BUFFER_SIZE];
+            char product[DESCRIPTOR_BUFFER_SIZE];
+            descriptor_text(reply, sizeof reply, get_le32(reply, DESCRIPTOR_VENDOR_ID_OFFSET),
+                            vendor, sizeof vendor);
+            descriptor_text(reply, sizeof reply, get_le32(reply, DESCRIPTOR_PRODUCT_ID_OFFSET),
+                            product, sizeof product);
+            printf("%2u: %s%s\n", static_cast<unsigned>(number), vendor, product);
+        }
+        close_device(handle);
+    }
+}
+
+void query_bus_type(int number) {
+    uint8_t reply[DESCRIPTOR_BUFFER_SIZE];
+    memset(reply, 0, sizeof reply);
+    HANDLE handle = open_physical_drive(number);
+    if (handle == INVALID_HANDLE_VALUE)
+        return;
+    if (query_descriptor(handle, reply))
+        g_bus_type = reply[DESCRIPTOR_BUS_TYPE];
+    close_device(handle);
+}
+
+void read_os_version() {
+    memset(&g_os_version, 0, sizeof g_os_version);
+    g_os_version.dwOSVersionInfoSize = OS_VERSION_EX_SIZE;
+    if (!os_version(&g_os_version)) {
+        g_os_version.dwOSVersionInfoSize = OS_VERSION_SIZE;
+        os_version(&g_os_version);
+    }
+}

@@ -1,0 +1,29 @@
+// What the dialogue learns from the host: the drives, the bus of the chosen
+// one, the operating-system version.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/device.h"
+
+constexpr uint32_t DESCRIPTOR_BUFFER_SIZE = 4096;
+constexpr uint32_t PROPERTY_QUERY_SIZE = 12;
+// STORAGE_DEVICE_DESCRIPTOR fields the tool reads.
+constexpr uint32_t DESCRIPTOR_VENDOR_ID_OFFSET = 12;
+constexpr uint32_t DESCRIPTOR_PRODUCT_ID_OFFSET = 16;
+constexpr uint32_t DESCRIPTOR_BUS_TYPE = 28;
+constexpr int LISTED_DRIVES = 99;
+
+extern uint8_t g_bus_type;
+extern OSVERSIONINFOEXA g_os_version;
+
+HANDLE open_physical_drive(int number);
+void list_drives();
+void query_bus_type(int number);
+void read_os_version();
+
+// The text at `offset` of a descriptor reply, never read past the reply:
+// "" for offset 0 or an offset outside it; a text without a terminator inside
+// the reply is cut at its end. Copies into `text` (size bytes, size >= 1).
+void descriptor_text(const uint8_t* reply, uint32_t reply_size, uint32_t offset, char* text,
+                     uint32_t size);

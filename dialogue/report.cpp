@@ -1,0 +1,24 @@
+#include "dialogue/report.h"
+
+#include <cstdarg>
+
+void report(FILE* log, const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    vprintf(format, args);
+    va_end(args);
+    if (log) {
+        va_start(args, format);
+        vfprintf(log, format, args);
+        va_end(args);
+    }
+}
+
+void log_only(FILE* log, const char* format, ...) {
+    if (!log)
+        return;
+    va_list args;
+    va_start(args, format);
+    vfprintf(log, format, args);
+    va_end(args);
+}

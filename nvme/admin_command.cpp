@@ -1,0 +1,68 @@
+// Building the three admin commands and their submission entry.
+#include "nvme/admin_command.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "nvme/transport.h"
+#include "platform/wire.h"
+
+uint32_t g_timeout = 5;
+
+AdminCommand identify_controller_command() {
+    AdminCommand command;
+    memset(&command, 0, sizeof command);
+    command.cdw0 = NVME_OPC_IDENTIFY;
+    command.cdw10 = 1; // CNS 01h: the controller
+    return command;
+}
+
+AdminCommand identify_namespace_command() {
+    AdminCommand command;
+    memset(&command, 0, sizeof command);
+    command.cdw0 = NVME_OPC_IDENTIFY;
+    command.nsid = 1;
+    command.cdw10 = 0; // CNS 00h: the namespace named by nsid
+    return command;
+}
+
+uint32_t format_cdw10(int lbaf, int ses) {
+    // LBAF in bits 3:0, SES from bit 9; MSET, PI and PIL stay 0.
+    return (static_cast<uint32_t>(lbaf) & 0xF) | ((static_cast<uint32_t>(ses) & 0xFF) << 9);
+}
+
+AdminCommand format_command(int lbaf, int ses) {
+    AdminCommand command;
+    memset(&command, 0, sizeof command);
+    command.cdw0 = NVME_OPC_FORMAT_NVM;
+    command.nsid = 1;
+    command.cdw10 = format_cdw10(lbaf, ses);
+    return command;
+}
+
+void build_submission_entry(const AdminCommand* command, uint8_t* entry) {
+    memset(entry, 0, SUBMISSION_ENTRY_SIZE);
+    put_le32(entry, 0, command->cdw0);
+    put_le32(entry, 4, command->nsid);
+    const uint32_t words[6] = {command->cdw10, command->cdw11, command->cdw12,
+                               command->cdw13, command->cdw14, command->cdw15};
+    for (uint32_t i = 0; i < 6; ++i)
+        put_le32(entry, 40 + 4 * i, words[i]);
+}
+
+int check_transfer_length(uint32_t length) {
+    if (length <= MAX_TRANSFER)
+        return 1;
+    printf("Max Size exceed(%u>%u)!\n", length, MAX_TRANSFER);
+    return 0;
+}
+
+int nvme_identify_namespace(HANDLE handle, void* buffer) {
+    const AdminCommand command = identify_namespace_command();
+    return nvme_passthrough(handle, buffer, IDENTIFY_SIZE, DIR_FROM_DEVICE, &command);
+}
+
+int nvme_format(HANDLE handle, int lbaf, int ses) {
+    const AdminCommand command = format_command(lbaf, ses);
+    return nvme_passthrough(handle, nullptr, 0, DIR_NONE, &command);
+}

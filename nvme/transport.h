@@ -1,0 +1,55 @@
+// The paths to the controller, the dispatcher that sends a command along the
+// chosen one, and the detection that chooses it.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+
+#include "nvme/admin_command.h"
+
+enum TransportKind {
+    TRANSPORT_NONE = 0,
+    TRANSPORT_INBOX = 1,
+    TRANSPORT_OFA = 2,
+    TRANSPORT_JMS = 3,
+    TRANSPORT_ASM = 4,
+    TRANSPORT_RTL = 5,
+};
+
+// Written only by detection; read by the dispatcher and the dialogue.
+extern uint8_t g_transport;
+
+// Sends a command along the path detection chose; 0 without a message for a
+// kind that carries no commands.
+int nvme_passthrough(HANDLE handle, void* buffer, uint32_t length, int direction,
+                     const AdminCommand* command);
+
+// The transports.
+int ofa_passthrough(HANDLE handle, void* buffer, uint32_t length, int direction,
+                    const AdminCommand* command);
+int jms_passthrough(HANDLE handle, void* buffer, uint32_t length, int direction,
+                    const AdminCommand* command);
+int asm_passthrough(HANDLE handle, void* buffer, uint32_t length, int direction,
+                    const AdminCommand* command);
+int asm_legacy_passthrough(HANDLE handle, void* buffer, uint32_t length, int direction,
+                           const AdminCommand* command);
+int rtl_passthrough(HANDLE handle, void* buffer, uint32_t length, int direction,
+                    const AdminCommand* command);
+
+// Identify Controller through the inbox driver's property query; 1 when the
+// driver answered with data that are not all zero.
+int inbox_identify_controller(HANDLE handle, uint8_t* identify);
+
+// Probes: Identify Controller through one transport into `identify` (4096
+// bytes); 1 when the transport succeeded and the data are not all zero.
+int probe_jms(HANDLE disk, uint8_t* identify);
+int probe_asm_legacy(HANDLE disk, uint8_t* identify);
+int probe_asm(HANDLE disk, uint8_t* identify);
+int probe_rtl(HANDLE disk, uint8_t* identify);
+int probe_ofa(HANDLE port, uint8_t* identify);
+
+// Tries the paths in their fixed order. On success sets g_transport, leaves
+// the Identify Controller data in `identify`, names the command handle and
+// returns 1; otherwise prints "Identify error!\n" and returns 0.
+int detect_transport(HANDLE disk, HANDLE port, uint8_t* identify, FILE* log,
+                     HANDLE* command_handle);

@@ -1,0 +1,149 @@
+// Identify data as the NVMe standard lays it out, and Format NVM that keeps
+// the namespace's byte capacity.
+#include "sim/controller.h"
+
+#include "platform/wire.h"
+
+#include <cstring>
+
+namespace {
+
+// ASCII field padded with spaces, no terminator (the loader bounds the length).
+void put_text(uint8_t* p, uint32_t off, uint32_t width, const std::string& text) {
+    std::memset(p + off, ' ', width);
+    std::memcpy(p + off, text.data(), text.size() < width ? text.size() : width);
+}
+
+std::vector<uint8_t> identify_controller(const Controller& c) {
+    std::vector<uint8_t> d(NVME_IDENTIFY_SIZE, 0);
+    uint8_t* p = d.data();
+    put_le16(p, 0, 0x1B36); // VID
+    put_le16(p, 2, 0x1AF4); // SSVID
+    put_text(p, 4, 20, c.config.serial);
+    put_text(p, 24, 40, c.config.model);
+    put_text(p, 64, 8, c.config.firmware);
+    put_u8(p, 72, 6);    // RAB
+    put_u8(p, 73, 0x56); // IEEE OUI
+    put_u8(p, 74, 0x4C);
+    put_u8(p, 75, 0x54);
+    put_u8(p, 77, 5);            // MDTS: 128 KiB with 4 KiB pages
+    put_le16(p, 78, 1);          // CNTLID
+    put_le32(p, 80, 0x00010400); // VER 1.4
+    put_le16(p, 256, 0x0002);    // OACS: Format NVM supported
+    put_u8(p, 258, 3);           // ACL
+    put_u8(p, 259, 3);           // AERL
+    put_u8(p, 260, 0x02);        // FRMW: one slot
+    put_u8(p, 261, 0x02);        // LPA
+    put_u8(p, 262, 63);          // ELPE
+    put_le16(p, 266, 0x0157);    // WCTEMP 343 K
+    put_le16(p, 268, 0x0160);    // CCTEMP 352 K
+    put_u8(p, 512, 0x66);        // SQES
+    put_u8(p, 513, 0x44);        // CQES
+    put_le32(p, 516, 1);         // NN
+    put_le16(p, 520, 0x0006);    // ONCS: write zeroes, dataset management
+    put_u8(p, 524, 0x04);        // FNA: cryptographic erase supported
+    put_u8(p, 525, 0x01);        // VWC
+    put_le16(p, 2048, 2500);     // power state 0: 25.00 W
+    return d;
+}
+
+std::vector<uint8_t> identify_namespace(const Controller& c) {
+    std::vector<uint8_t> d(NVME_IDENTIFY_SIZE, 0);
+    uint8_t* p = d.data();
+    put_le64(p, 0, c.nsze);
+    put_le64(p, 8, c.nsze);
+    put_le64(p, 16, c.nsze);
+    put_u8(p, 25, controller_nlbaf(c));
+    put_u8(p, 26, c.flbas);
+    for (size_t i = 0; i < c.config.lbads.size(); ++i) {
+        uint8_t lbads = c.config.lbads[i];
+        put_u8(p, static_cast<uint32_t>(130 + 4 * i), lbads);
+        put_u8(p, static_cast<uint32_t>(131 + 4 * i), lbads >= 12 ? 0 : 2); // RP
+    }
+    put_le64(p, 120, 0x5645544C00000000ull | c.nsze); // EUI64
+    return d;
+}
+
+uint16_t format(Controller& c, uint32_t nsid, uint32_t cdw10, uint32_t* device_ms) {
+    uint32_t lbaf = cdw10 & 0xF;
+    uint32_t pi = (cdw10 >> 5) & 0x7;
+    uint32_t ses = (cdw10 >> 9) & 0x7;
+    *device_ms = 0;
+    if (nsid != 1 && nsid != 0xFFFFFFFFu)
+        return NVME_SC_INVALID_NAMESPACE;
+    // Formats above NLBAF, formats without an entry and protection
+    // information (no format has metadata) are all invalid formats.
+    if (lbaf > controller_nlbaf(c) || lbaf >= c.config.lbads.size() || pi != 0)
+        return NVME_SC_INVALID_FORMAT;
+    if (ses > 2)
+        return NVME_SC_INVALID_FIELD;
+    *device_ms = c.config.format_ms;
+    if (c.config.format_status != 0)
+        return c.config.format_status;
+    unsigned old_shift = c.config.lbads[c.flbas];
+    unsigned new_shift = c.config.lbads[lbaf];
+    // Byte capacity kept; shifting in two steps avoids overflowing 64 bits.
+    if (new_shift >= old_shift)
+        c.nsze >>= (new_shift - old_shift);
+    else
+        c.nsze <<= (old_shift - new_shift);
+    c.flbas = static_cast<uint8_t>(lbaf);
+    return NVME_SC_SUCCESS;
+}
+
+} // namespace
+
+Controller controller_make(const ControllerConfig& config) {
+    Controller c;
+    c.config = config;
+    c.flbas = config.flbas;
+    c.nsze = config.nsze;
+    return c;
+}
+
+uint8_t controller_nlbaf(const Controller& c) {
+    if (c.config.nlbaf >= 0)
+        return static_cast<uint8_t>(c.config.nlbaf);
+    return static_cast<uint8_t>(c.config.lbads.size() - 1);
+}
+
+NvmeTransfer controller_transfer(const uint8_t* entry, uint32_t* length) {
+    switch (entry[0]) {
+    case NVME_ADMIN_IDENTIFY:
+        *length = NVME_IDENTIFY_SIZE;
+        return NVME_XFER_FROM_DEVICE;
+    case NVME_ADMIN_FORMAT_NVM:
+        *length = 0;
+        return NVME_XFER_NONE;
+    default:
+        *length = 0;
+        return NVME_XFER_ANY;
+    }
+}
+
+NvmeCompletion controller_execute(Controller& c, const uint8_t* entry) {
+    NvmeCompletion done{NVME_SC_SUCCESS, 0, {}};
+    uint32_t nsid = get_le32(entry, 4);
+    uint32_t cdw10 = get_le32(entry, 40);
+    switch (entry[0]) {
+    case NVME_ADMIN_IDENTIFY: {
+        uint32_t cns = cdw10 & 0xFF;
+        if (cns == 1 && nsid == 0)
+            done.data = identify_controller(c);
+        else if (cns == 0 && nsid == 1)
+            done.data = identify_namespace(c);
+        else if (cns == 0)
+            done.status = NVME_SC_INVALID_NAMESPACE;
+        else
+            done.status = NVME_SC_INVALID_FIELD;
+        break;
+    }
+    case NVME_ADMIN_FORMAT_NVM:
+        done.status = format(c, nsid, cdw10, &done.device_ms);
+        break;
+    default:
+        done.status = NVME_SC_INVALID_OPCODE;
+        break;
+    }
+    return done;
+}

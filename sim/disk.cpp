@@ -1,0 +1,96 @@
+#include "sim/disk.h"
+
+#include "platform/device.h"
+#include "platform/wire.h"
+#include "sim/scsi.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace {
+
+constexpr uint32_t ERROR_INVALID_PARAMETER_CODE = 87;
+constexpr uint32_t PROPERTY_QUERY_SIZE = 12;
+
+// Appends a NUL-terminated text and returns its offset, 0 for none.
+uint32_t append_text(std::vector<uint8_t>* d, bool present, const std::string& text) {
+    if (!present)
+        return 0;
+    uint32_t offset = static_cast<uint32_t>(d->size());
+    d->insert(d->end(), text.begin(), text.end());
+    d->push_back(0);
+    return offset;
+}
+
+// Copies what fits of `full` into the reply; the caller's buffer receives no
+// more than it declared.
+Reply truncated(const std::vector<uint8_t>& full, uint32_t out_size) {
+    Reply reply;
+    reply.ok = true;
+    reply.out.assign(full.begin(), full.begin() + std::min<size_t>(full.size(), out_size));
+    return reply;
+}
+
+Reply query_property(const Drive& drive, const Request& request) {
+    if (!request.in || request.in_size < PROPERTY_QUERY_SIZE)
+        return reply_error(ERROR_INVALID_PARAMETER_CODE);
+    uint32_t property = get_le32(request.in, 0);
+    uint32_t query = get_le32(request.in, 4);
+    if (property != StorageDeviceProperty || query != PropertyStandardQuery)
+        return reply_error(ERROR_NOT_SUPPORTED_CODE);
+    if (drive.config.query_error != 0)
+        return reply_error(drive.config.query_error);
+    if (request.out_size < 8)
+        return reply_error(ERROR_INSUFFICIENT_BUFFER_CODE);
+    return truncated(device_descriptor(drive.config), request.out_size);
+}
+
+Reply scsi_address(const Drive& drive, const Request& request) {
+    if (drive.config.address_error != 0)
+        return reply_error(drive.config.address_error);
+    if (request.out_size < 8)
+        return reply_error(ERROR_INSUFFICIENT_BUFFER_CODE);
+    Reply reply;
+    reply.ok = true;
+    reply.out.assign(8, 0);
+    put_le32(reply.out.data(), 0, 8);               // Length
+    put_u8(reply.out.data(), 4, drive.config.port); // PortNumber; PathId, TargetId, Lun 0
+    return reply;
+}
+
+} // namespace
+
+std::vector<uint8_t> device_descriptor(const DriveConfig& drive) {
+    const ControllerConfig& c = drive.controller;
+    std::vector<uint8_t> d(DEVICE_DESCRIPTOR_HEADER, 0);
+    uint32_t vendor = append_text(&d, drive.has_vendor, drive.vendor);
+    uint32_t product = append_text(&d, drive.has_product, drive.product);
+    uint32_t revision = append_text(&d, true, c.firmware);
+    uint32_t serial = append_text(&d, true, c.serial);
+    uint8_t* p = d.data();
+    put_le32(p, 0, DEVICE_DESCRIPTOR_HEADER);        // Version
+    put_le32(p, 4, static_cast<uint32_t>(d.size())); // Size
+    put_u8(p, 8, 0);                                 // DeviceType: direct access
+    put_u8(p, 10, drive.bus == BusTypeUsb ? 1 : 0);  // RemovableMedia
+    put_u8(p, 11, drive.bus == BusTypeNvme ? 1 : 0); // CommandQueueing
+    put_le32(p, 12, vendor);
+    put_le32(p, 16, product);
+    put_le32(p, 20, revision);
+    put_le32(p, 24, serial);
+    put_le32(p, 28, drive.bus);
+    put_le32(p, 32, 0); // RawPropertiesLength
+    return d;
+}
+
+Reply disk_request(Drive& drive, const Request& request) {
+    switch (request.code) {
+    case IOCTL_STORAGE_QUERY_PROPERTY:
+        return query_property(drive, request);
+    case IOCTL_SCSI_GET_ADDRESS:
+        return scsi_address(drive, request);
+    case IOCTL_SCSI_PASS_THROUGH:
+        return scsi_pass_through(drive, request);
+    default:
+        return reply_error(ERROR_INVALID_FUNCTION_CODE);
+    }
+}

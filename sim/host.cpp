@@ -1,0 +1,298 @@
+// Host file loader: JSON text -> HostConfig, with every check that makes a
+// host file invalid. Parse and type errors of the JSON library are caught
+// here and become the one-line reason; nothing escapes.
+#include "sim/host.h"
+
+#include <nlohmann/json.hpp>
+
+#include <set>
+
+using nlohmann::json;
+
+namespace {
+
+struct PathKind {
+    const char* name;
+    bool bridge;
+};
+
+// Everything that can stand behind a drive. A path without a model of its
+// own yet answers like `none` (see models.cpp).
+const PathKind PATH_KINDS[] = {
+    {"inbox", false},         {"ofa", false},    {"jmicron", true}, {"asmedia", true},
+    {"asmedia-legacy", true}, {"realtek", true}, {"none", false},
+};
+
+// Short rendering of a JSON value for messages.
+std::string shown(const json& value) {
+    std::string text = value.dump();
+    if (text.size() > 40)
+        text = text.substr(0, 37) + "...";
+    return text;
+}
+
+// One object being read ("drive 2", "os", ...) and the first problem found.
+struct Reader {
+    const json& object;
+    std::string where;
+    std::string* problem;
+
+    bool fail(const std::string& what) {
+        *problem = where.empty() ? what : where + ": " + what;
+        return false;
+    }
+
+    const json* find(const char* key) {
+        auto it = object.find(key);
+        return it == object.end() ? nullptr : &*it;
+    }
+
+    // Unsigned integer in 0..max; an absent field leaves `out` as it is.
+    bool unsigned_field(const char* key, uint64_t max, uint64_t* out, uint64_t min = 0) {
+        const json* value = find(key);
+        if (!value)
+            return true;
+        bool ok = false;
+        if (value->is_number_unsigned()) {
+            uint64_t v = value->get<uint64_t>();
+            ok = v >= min && v <= max;
+            if (ok)
+                *out = v;
+        }
+        if (!ok)
+            return fail("\"" + std::string(key) + "\" must be an integer from " +
+                        std::to_string(min) + " to " + std::to_string(max) + ", not " +
+                        shown(*value));
+        return true;
+    }
+
+    template <typename T> bool uint_field(const char* key, uint64_t max, T* out, uint64_t min = 0) {
+        uint64_t v = *out;
+        if (!unsigned_field(key, max, &v, min))
+            return false;
+        *out = static_cast<T>(v);
+        return true;
+    }
+
+    bool bool_field(const char* key, bool* out) {
+        const json* value = find(key);
+        if (!value)
+            return true;
+        if (!value->is_boolean())
+            return fail("\"" + std::string(key) + "\" must be true or false, not " + shown(*value));
+        *out = value->get<bool>();
+        return true;
+    }
+
+    // Text of at most `max_size` bytes; `printable` limits it to ASCII 0x20..0x7E
+    // (what Identify fields hold). With `nullable`, null clears `present`.
+    bool text_field(const char* key, size_t max_size, bool printable, bool nullable,
+                    std::string* out, bool* present = nullptr) {
+        const json* value = find(key);
+        if (!value)
+            return true;
+        if (nullable && value->is_null()) {
+            *present = false;
+            out->clear();
+            return true;
+        }
+        if (!value->is_string())
+            return fail("\"" + std::string(key) + "\" must be a text" +
+                        (nullable ? " or null" : "") + ", not " + shown(*value));
+        std::string text = value->get<std::string>();
+        if (text.size() > max_size)
+            return fail("\"" + std::string(key) + "\" is " + std::to_string(text.size()) +
+                        " bytes long, more than " + std::to_string(max_size));
+        for (unsigned char c : text) {
+            if (c == 0 || (printable && (c < 0x20 || c > 0x7E)))
+                return fail("\"" + std::string(key) + "\" holds a character that " +
+                            (printable ? "is not printable ASCII" : "is NUL"));
+        }
+        *out = text;
+        if (present)
+            *present = true;
+        return true;
+    }
+
+    bool object_field(const char* key, const json** out) {
+        *out = find(key);
+        if (*out && !(*out)->is_object())
+            return fail("\"" + std::string(key) + "\" must be an object, not " + shown(**out));
+        return true;
+    }
+};
+
+bool read_os(const json& object, OsConfig* os, std::string* problem) {
+    Reader r{object, "os", problem};
+    return r.uint_field("major", UINT32_MAX, &os->major) &&
+           r.uint_field("minor", UINT32_MAX, &os->minor) &&
+           r.uint_field("build", UINT32_MAX, &os->build) &&
+           r.text_field("csd", 127, false, false, &os->csd) &&
+           r.bool_field("ex_fails", &os->ex_fails) && r.bool_field("fails", &os->fails);
+}
+
+bool read_controller(const json& object, const std::string& where, ControllerConfig* c,
+                     std::string* problem) {
+    Reader r{object, where + ": controller", problem};
+    if (!r.text_field("model", 40, true, false, &c->model) ||
+        !r.text_field("serial", 20, true, false, &c->serial) ||
+        !r.text_field("firmware", 8, true, false, &c->firmware) ||
+        !r.uint_field("nsze", UINT64_MAX, &c->nsze) ||
+        !r.uint_field("format_ms", UINT32_MAX, &c->format_ms) ||
+        !r.uint_field("format_status", 0x7FF, &c->format_status) ||
+        !r.uint_field("flbas", 15, &c->flbas))
+        return false;
+    if (const json* lbads = r.find("lbads")) {
+        if (!lbads->is_array() || lbads->empty() || lbads->size() > 16)
+            return r.fail("\"lbads\" must be a list of 1 to 16 integers, not " + shown(*lbads));
+        c->lbads.clear();
+        for (const json& entry : *lbads) {
+            if (!entry.is_number_unsigned() || entry.get<uint64_t>() > 31)
+                return r.fail("\"lbads\" entries must be integers from 0 to 31, not " +
+                              shown(entry));
+            c->lbads.push_back(static_cast<uint8_t>(entry.get<uint64_t>()));
+        }
+    }
+    if (const json* nlbaf = r.find("nlbaf")) {
+        if (nlbaf->is_null())
+            c->nlbaf = -1;
+        else if (nlbaf->is_number_unsigned() && nlbaf->get<uint64_t>() <= 15)
+            c->nlbaf = static_cast<int>(nlbaf->get<uint64_t>());
+        else
+            return r.fail("\"nlbaf\" must be null or an integer from 0 to 15, not " +
+                          shown(*nlbaf));
+    }
+    if (c->flbas >= c->lbads.size())
+        return r.fail("\"flbas\" " + std::to_string(c->flbas) + " names no entry of \"lbads\"");
+    return true;
+}
+
+bool read_fail(const json& list, Reader& r, std::vector<FaultConfig>* fail) {
+    if (!list.is_array())
+        return r.fail("\"fail\" must be a list, not " + shown(list));
+    for (const json& entry : list) {
+        if (!entry.is_object() || !entry.contains("nth") || !entry.contains("error"))
+            return r.fail("\"fail\" entries must be objects with \"nth\" and \"error\", not " +
+                          shown(entry));
+        Reader e{entry, r.where + ": fail", r.problem};
+        FaultConfig fault{0, 0};
+        if (!e.uint_field("nth", UINT32_MAX, &fault.nth, 1) ||
+            !e.uint_field("error", UINT32_MAX, &fault.error, 1))
+            return false;
+        fail->push_back(fault);
+    }
+    return true;
+}
+
+bool read_drive(const json& object, size_t index, DriveConfig* d, std::string* problem) {
+    std::string where = "drives[" + std::to_string(index) + "]";
+    if (!object.is_object()) {
+        *problem = where + ": must be an object, not " + shown(object);
+        return false;
+    }
+    Reader r{object, where, problem};
+    if (!r.find("number"))
+        return r.fail("\"number\" is missing");
+    if (!r.uint_field("number", 255, &d->number))
+        return false;
+    r.where = "drive " + std::to_string(d->number);
+    const json* path = r.find("path");
+    if (!path)
+        return r.fail("\"path\" is missing");
+    if (!path->is_string())
+        return r.fail("\"path\" must be a text, not " + shown(*path));
+    d->path = path->get<std::string>();
+    bool bridge = false;
+    if (!known_drive_path(d->path, &bridge))
+        return r.fail("unknown path " + shown(*path));
+    d->bus = bridge ? 7 : 17;
+    d->port = d->number;
+    const json* controller = nullptr;
+    if (!r.text_field("vendor", 255, false, true, &d->vendor, &d->has_vendor) ||
+        !r.text_field("product", 255, false, true, &d->product, &d->has_product) ||
+        !r.uint_field("bus", 255, &d->bus) || !r.uint_field("port", 255, &d->port) ||
+        !r.uint_field("open_error", UINT32_MAX, &d->open_error) ||
+        !r.uint_field("port_open_error", UINT32_MAX, &d->port_open_error) ||
+        !r.uint_field("query_error", UINT32_MAX, &d->query_error) ||
+        !r.uint_field("address_error", UINT32_MAX, &d->address_error) ||
+        !r.object_field("controller", &controller))
+        return false;
+    if (const json* fail = r.find("fail"))
+        if (!read_fail(*fail, r, &d->fail))
+            return false;
+    return !controller || read_controller(*controller, r.where, &d->controller, problem);
+}
+
+bool read_host(const json& root, HostConfig* host, std::string* problem) {
+    if (!root.is_object()) {
+        *problem = "the top level must be an object, not " + shown(root);
+        return false;
+    }
+    Reader r{root, "", problem};
+    const json* os = nullptr;
+    if (!r.object_field("os", &os) || (os && !read_os(*os, &host->os, problem)) ||
+        !r.uint_field("tick_start", UINT32_MAX, &host->tick_start))
+        return false;
+    const json* drives = r.find("drives");
+    if (!drives)
+        return r.fail("\"drives\" is missing");
+    if (!drives->is_array())
+        return r.fail("\"drives\" must be a list, not " + shown(*drives));
+    std::set<uint32_t> numbers;
+    for (size_t i = 0; i < drives->size(); ++i) {
+        DriveConfig drive;
+        if (!read_drive((*drives)[i], i, &drive, problem))
+            return false;
+        if (!numbers.insert(drive.number).second) {
+            *problem = "drive " + std::to_string(drive.number) + ": number used twice";
+            return false;
+        }
+        host->drives.push_back(drive);
+    }
+    return true;
+}
+
+} // namespace
+
+std::vector<uint8_t> default_lbads() {
+    std::vector<uint8_t> lbads;
+    lbads.push_back(9);
+    lbads.push_back(12);
+    return lbads;
+}
+
+bool known_drive_path(const std::string& path, bool* is_bridge) {
+    for (const PathKind& kind : PATH_KINDS) {
+        if (path == kind.name) {
+            *is_bridge = kind.bridge;
+            return true;
+        }
+    }
+    return false;
+}
+
+bool parse_host(const std::string& text, const std::string& origin, HostConfig* host,
+                std::string* error) {
+    std::string problem;
+    HostConfig parsed;
+    try {
+        json root = json::parse(text);
+        if (!read_host(root, &parsed, &problem)) {
+            *error = "host file '" + origin + "': " + problem;
+            return false;
+        }
+    } catch (const json::exception& e) {
+        // e.what() reads "[json.exception.parse_error.101] parse error at ...".
+        std::string what = e.what();
+        size_t end = what.find("] ");
+        if (what.rfind("[json.exception.", 0) == 0 && end != std::string::npos)
+            what = what.substr(end + 2);
+        *error = "host file '" + origin + "': not valid JSON: " + what;
+        return false;
+    } catch (const std::exception& e) {
+        *error = "host file '" + origin + "': " + e.what();
+        return false;
+    }
+    *host = parsed;
+    return true;
+}

@@ -1,0 +1,70 @@
+// The simulated host as described by a host file: the operating system's
+// version answers, the clock's first reading and the drives with what stands
+// behind each of them. Filled by the loader (host.cpp), read by the stack.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+struct OsConfig {
+    uint32_t major = 10;
+    uint32_t minor = 0;
+    uint32_t build = 19045;
+    std::string csd;
+    bool ex_fails = false; // the 156-byte record is refused, the 148-byte one answered
+    bool fails = false;    // both are refused
+};
+
+// LBADS 9 and 12: 512-byte and 4 KiB formats. (A function rather than an
+// initializer list: GCC 12 warns falsely on the inlined list.)
+std::vector<uint8_t> default_lbads();
+
+struct ControllerConfig {
+    std::string model = "Simulated NVMe";
+    std::string serial = "SIM00000001";
+    std::string firmware = "1.0";
+    uint64_t nsze = 1953525168;                   // in blocks of the format `flbas` names
+    std::vector<uint8_t> lbads = default_lbads(); // LBADS of LBAF0, LBAF1, ...
+    uint8_t flbas = 0;
+    int nlbaf = -1; // -1: entries - 1
+    uint32_t format_ms = 1500;
+    uint16_t format_status = 0; // (SCT << 8) | SC forced on Format NVM
+};
+
+struct FaultConfig {
+    uint32_t nth;   // 1-based count of device-control requests to the drive
+    uint32_t error; // last-error code of that request
+};
+
+struct DriveConfig {
+    uint32_t number = 0;
+    bool has_vendor = false;
+    std::string vendor;
+    bool has_product = false;
+    std::string product;
+    uint32_t bus = 17;
+    uint32_t port = 0;
+    std::string path;
+    uint32_t open_error = 0;
+    uint32_t port_open_error = 0;
+    uint32_t query_error = 0;
+    uint32_t address_error = 0;
+    std::vector<FaultConfig> fail;
+    ControllerConfig controller;
+};
+
+struct HostConfig {
+    OsConfig os;
+    uint32_t tick_start = 1000000;
+    std::vector<DriveConfig> drives;
+};
+
+// Parses and checks a host file's text. On failure returns false and sets
+// `error` to "host file '<origin>': <what is wrong>" (one line). Never throws.
+bool parse_host(const std::string& text, const std::string& origin, HostConfig* host,
+                std::string* error);
+
+// Whether `path` names something that can stand behind a drive, and whether
+// that is a USB bridge (which decides the default bus).
+bool known_drive_path(const std::string& path, bool* is_bridge);

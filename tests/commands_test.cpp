@@ -1,0 +1,166 @@
+// Encoders and parsers: the admin commands, number reading, option letters,
+// answers and descriptor texts.
+#include <cstdio>
+#include <cstring>
+#include <gtest/gtest.h>
+#include <string>
+#include <unistd.h>
+
+#include "dialogue/console.h"
+#include "dialogue/host_facts.h"
+#include "nvme/admin_command.h"
+#include "nvme/identify.h"
+#include "platform/wire.h"
+
+TEST(FormatCommand, Cdw10CarriesFormatInLowBitsAndSesFromBitNine) {
+    EXPECT_EQ(format_cdw10(0, 0), 0x000u);
+    EXPECT_EQ(format_cdw10(1, 1), 0x201u);
+    EXPECT_EQ(format_cdw10(0, 2), 0x400u);
+    EXPECT_EQ(format_cdw10(3, 1), 0x203u);
+    // Only bits 3:0 of the format reach the LBAF field.
+    EXPECT_EQ(format_cdw10(0x13, 0), 0x003u);
+
+    const AdminCommand format = format_command(1, 1);
+    EXPECT_EQ(format.cdw0, 0x80u);
+    EXPECT_EQ(format.nsid, 1u);
+    EXPECT_EQ(format.cdw10, 0x201u);
+    EXPECT_EQ(format.cdw11 | format.cdw12 | format.cdw13 | format.cdw14 | format.cdw15, 0u);
+}
+
+TEST(IdentifyCommands, ControllerHasNsidZeroNamespaceHasNsidOne) {
+    const AdminCommand controller = identify_controller_command();
+    EXPECT_EQ(controller.cdw0, 0x06u);
+    EXPECT_EQ(controller.nsid, 0u);
+    EXPECT_EQ(controller.cdw10, 1u);
+    const AdminCommand ns = identify_namespace_command();
+    EXPECT_EQ(ns.cdw0, 0x06u);
+    EXPECT_EQ(ns.nsid, 1u);
+    EXPECT_EQ(ns.cdw10, 0u);
+    EXPECT_EQ(ns.cdw11 | ns.cdw12 | ns.cdw13 | ns.cdw14 | ns.cdw15, 0u);
+}
+
+TEST(SubmissionEntry, WordsGoToDwordsZeroOneAndTenToFifteen) {
+    const AdminCommand command = {0x11223380, 0x01, 0xA0A0A0A0, 0xB1, 0xC2, 0xD3, 0xE4, 0xF5};
+    uint8_t entry[SUBMISSION_ENTRY_SIZE];
+    memset(entry, 0xEE, sizeof entry); // left-over bytes must not survive
+    build_submission_entry(&command, entry);
+    EXPECT_EQ(get_le32(entry, 0), 0x11223380u);
+    EXPECT_EQ(get_le32(entry, 4), 1u);
+    for (uint32_t dword = 2; dword < 10; ++dword)
+        EXPECT_EQ(get_le32(entry, 4 * dword), 0u) << "dword " << dword;
+    EXPECT_EQ(get_le32(entry, 40), 0xA0A0A0A0u);
+    EXPECT_EQ(get_le32(entry, 44), 0xB1u);
+    EXPECT_EQ(get_le32(entry, 60), 0xF5u);
+}
+
+TEST(ReadNumber, LeadingDecimalIntegerOfTheText) {
+    EXPECT_EQ(read_number(""), 0);
+    EXPECT_EQ(read_number("x"), 0);
+    EXPECT_EQ(read_number("7y"), 7);
+    EXPECT_EQ(read_number("  \t42 rest"), 42);
+    EXPECT_EQ(read_number("-1"), -1);
+    EXPECT_EQ(read_number("+12"), 12);
+    EXPECT_EQ(read_number("- 3"), 0);
+    EXPECT_EQ(read_number("2YN"), 2);
+}
+
+TEST(ReadNumber, SaturatesOutsideTheSigned32BitRange) {
+    EXPECT_EQ(read_number("2147483647"), INT32_MAX);
+    EXPECT_EQ(read_number("2147483648"), INT32_MAX);
+    EXPECT_EQ(read_number("4294967296"), INT32_MAX); // not drive 0
+    EXPECT_EQ(read_number("99999999999999999999999999"), INT32_MAX);
+    EXPECT_EQ(read_number("-2147483648"), INT32_MIN);
+    EXPECT_EQ(read_number("-99999999999999999999"), INT32_MIN);
+}
+
+TEST(OptionLetters, AnywhereInTheDriveString) {
+    EXPECT_TRUE(has_quiet_letter("2Y"));
+    EXPECT_TRUE(has_quiet_letter("y2"));
+    EXPECT_FALSE(has_quiet_letter("2N"));
+    EXPECT_TRUE(has_serial_letter("2YN"));
+    EXPECT_TRUE(has_serial_letter("n"));
+    EXPECT_FALSE(has_serial_letter("7y"));
+}
+
+static std::string answers_from(const std::string& input, int count) {
+    FILE* file = fopen("answers.txt", "wb");
+    fwrite(input.data(), 1, input.size(), file);
+    fclose(file);
+    EXPECT_NE(freopen("answers.txt", "r", stdin), nullptr);
+    std::string joined;
+    for (int i = 0; i < count; ++i) {
+        char answer[ANSWER_SIZE];
+        memset(answer, 'Z', sizeof answer);
+        read_answer(answer);
+        EXPECT_LT(strlen(answer), ANSWER_SIZE);
+        joined += std::string(answer) + "|";
+    }
+    unlink("answers.txt");
+    return joined;
+}
+
+TEST(ReadAnswer, LinesWithoutTheirEnds) {
+    EXPECT_EQ(answers_from("1\r\n\n yes\n", 3), "1|| yes|");
+}
+
+TEST(ReadAnswer, EndOfInputIsAnEmptyAnswer) {
+    EXPECT_EQ(answers_from("", 2), "||");
+    EXPECT_EQ(answers_from("3", 2), "3||");
+}
+
+TEST(ReadAnswer, OverlongLineKeepsItsFirst127AndDropsTheRest) {
+    const std::string longline = std::string(127, 'a') + std::string(300, 'b');
+    EXPECT_EQ(answers_from(longline + "\n2\n", 2), std::string(127, 'a') + "|2|");
+    // Exactly 127 characters: the line end is not taken for a second answer.
+    EXPECT_EQ(answers_from(std::string(127, 'c') + "\nY\n", 2), std::string(127, 'c') + "|Y|");
+}
+
+TEST(DescriptorText, NeverReadsPastTheReply) {
+    uint8_t reply[64];
+    memset(reply, 'x', sizeof reply);
+    memcpy(reply + 40, "Vendor\0Product", 15);
+    char text[128];
+    descriptor_text(reply, sizeof reply, 40, text, sizeof text);
+    EXPECT_STREQ(text, "Vendor");
+    descriptor_text(reply, sizeof reply, 47, text, sizeof text);
+    EXPECT_STREQ(text, "Product");
+    descriptor_text(reply, sizeof reply, 0, text, sizeof text);
+    EXPECT_STREQ(text, "");
+    descriptor_text(reply, sizeof reply, 64, text, sizeof text);
+    EXPECT_STREQ(text, "");
+    descriptor_text(reply, sizeof reply, 0xFFFFFFF0u, text, sizeof text);
+    EXPECT_STREQ(text, "");
+    // No terminator before the end: only what lies inside.
+    descriptor_text(reply, sizeof reply, 60, text, sizeof text);
+    EXPECT_STREQ(text, "xxxx");
+}
+
+TEST(IdentifyFields, TextsKeepTrailingSpacesAndStopAtZero) {
+    uint8_t identify[4096];
+    memset(identify, 0, sizeof identify);
+    memcpy(identify + ID_CTRL_MN, "Model X                                 ", 40);
+    memcpy(identify + ID_CTRL_FR, "FW1\0ABCD", 8);
+    char model[42], firmware[10];
+    identify_text(identify, ID_CTRL_MN, ID_CTRL_MN_SIZE, model);
+    identify_text(identify, ID_CTRL_FR, ID_CTRL_FR_SIZE, firmware);
+    EXPECT_EQ(std::string(model), "Model X                                 ");
+    EXPECT_STREQ(firmware, "FW1");
+}
+
+TEST(IdentifyFields, GeometryFromNamespaceData) {
+    uint8_t ns[4096];
+    memset(ns, 0, sizeof ns);
+    put_le64(ns, ID_NS_NSZE, 0x100000000ull);
+    ns[ID_NS_NLBAF] = 0xF1;
+    ns[ID_NS_FLBAS] = 0x11;
+    ns[ID_NS_LBAF + 2] = 9;
+    ns[ID_NS_LBAF + 6] = 12;
+    ns[ID_NS_LBAF + 10] = 41; // shift count modulo 32
+    EXPECT_EQ(namespace_size(ns), 0x100000000ull);
+    EXPECT_EQ(highest_format_index(ns), 1u);
+    EXPECT_EQ(current_format_index(ns), 1u);
+    EXPECT_EQ(lba_data_size(ns, 0), 512u);
+    EXPECT_EQ(lba_data_size(ns, 1), 4096u);
+    EXPECT_EQ(lba_data_size(ns, 2), 512u);
+    EXPECT_EQ(lba_data_size(ns, 3), 1u);
+}

@@ -1,0 +1,213 @@
+// The dialogue in-process against simulated hosts: console, log and the
+// requests it makes.
+#include <gtest/gtest.h>
+#include <string>
+#include <sys/stat.h>
+
+#include "platform/wire.h"
+#include "support.h"
+
+namespace {
+
+const std::string kModel = "Simulated NVMe                          ";
+const std::string kFirmware = "1.0     ";
+const std::string kSerial = "SIM00000001         ";
+
+std::string jmicron_host(const std::string& controller = "{}", const std::string& extra = "") {
+    return host_with(R"([{"number": 2, "path": "jmicron", "vendor": "JMicron ",
+                          "product": "Generic NVMe", "controller": )" +
+                     controller + extra + "}]");
+}
+
+// Format NVM command blocks the JMicron tunnel sent.
+std::vector<std::vector<uint8_t>> format_blocks(const std::vector<nlohmann::json>& trace) {
+    std::vector<std::vector<uint8_t>> blocks;
+    for (const nlohmann::json& line : trace_ops(trace, "ioctl")) {
+        const std::vector<uint8_t> in = trace_input(line);
+        if (in.size() == 580 && in[68 + 8] == 0x80)
+            blocks.push_back(in);
+    }
+    return blocks;
+}
+
+} // namespace
+
+TEST(Dialogue, QuietJmicronEraseFrom512To4096) {
+    const RunResult run = run_dialogue(jmicron_host(), {"2Y", "1"});
+    const std::string body = "Drive   : 2(USB)\n"
+                             "Bridge  : JMS\n"
+                             "Model   : " +
+                             kModel + "\nFw      : " + kFirmware +
+                             "\n"
+                             "S/N     : " +
+                             kSerial +
+                             "\n"
+                             "Size    : 953869 MB\n"
+                             "LBA Size: 512\n"
+                             "LBA fmt list:\n##  LBAsize\n"
+                             " 0+  512\n"
+                             " 1  4096\n"
+                             "Change LBA data size format (512->4096)\n"
+                             "Selected SES action: 1 - User Data Erase\n"
+                             "Erased [1500 ms]!\n";
+    EXPECT_EQ(run.out, "Veltrane (FormatUnit) v0.7a by Brastel\nOS: 10.0 build 19045 \n" + body);
+    std::string logged = "v0.7a\nOS: 10.0 build 19045 \n" + body;
+    logged.erase(logged.find("S/N     : "), 10 + kSerial.size() + 1); // no N: no serial line
+    EXPECT_EQ(run.log, logged);
+    EXPECT_TRUE(handles_balanced(run.trace));
+    const auto blocks = format_blocks(run.trace);
+    ASSERT_EQ(blocks.size(), 1u);
+    EXPECT_EQ(get_le32(blocks[0].data(), 68 + 48), 0x201u);
+    EXPECT_EQ(get_le32(blocks[0].data(), 16), 300u); // TimeOutValue while formatting
+}
+
+TEST(Dialogue, CurrentFormatMarkedWithPlus) {
+    const RunResult run = run_dialogue(jmicron_host(R"({"flbas": 1})"), {"2Y"});
+    EXPECT_NE(run.out.find("LBA Size: 4096\nLBA fmt list:\n##  LBAsize\n 0   512\n 1+ 4096\n"
+                           "Dont change - Secure Erase only\n"),
+              std::string::npos)
+        << run.out;
+    const auto blocks = format_blocks(run.trace);
+    ASSERT_EQ(blocks.size(), 1u);
+    EXPECT_EQ(get_le32(blocks[0].data(), 68 + 48), 0x201u); // format 1 kept, SES 1
+}
+
+TEST(Dialogue, ArgumentsWithBothLettersLogTheSerialAndSkipEveryQuestion) {
+    const RunResult run = run_dialogue(jmicron_host(), {"2YN", "1", "2"});
+    EXPECT_NE(run.log.find("S/N     : " + kSerial + "\n"), std::string::npos);
+    EXPECT_NE(run.out.find("Selected SES action: 2 - Cryptographic Erase\n"), std::string::npos);
+    EXPECT_EQ(run.out.find("Please"), std::string::npos);
+    EXPECT_EQ(run.out.find("Press any key"), std::string::npos);
+    const auto blocks = format_blocks(run.trace);
+    ASSERT_EQ(blocks.size(), 1u);
+    EXPECT_EQ(get_le32(blocks[0].data(), 68 + 48), 0x401u);
+}
+
+TEST(Dialogue, BadDriveNumbersAtThePromptEndAtOnce) {
+    for (const char* answer : {"100\n", "-1\n", "4294967296\n"}) {
+        const RunResult run = run_dialogue(jmicron_host(), {}, answer);
+        EXPECT_EQ(run.out, "Veltrane (FormatUnit) v0.7a by Brastel\nOS: 10.0 build 19045 \n"
+                           " 2: JMicron Generic NVMe\n"
+                           "Please select drive number:Error: bad drive number\n")
+            << answer;
+        EXPECT_FALSE(run.log_exists);
+        // Only the listing's short-lived handles, all closed; no exclusive open.
+        for (const nlohmann::json& open : trace_ops(run.trace, "open"))
+            EXPECT_EQ(open.at("share"), 3);
+        EXPECT_TRUE(handles_balanced(run.trace));
+    }
+}
+
+TEST(Dialogue, QuietLetterAtThePromptTakesEveryDefault) {
+    const std::string host = host_with(R"([{"number": 7, "path": "jmicron"}])");
+    const RunResult run = run_dialogue(host, {}, "7y\n");
+    EXPECT_NE(run.out.find("Drive   : 7(USB)\n"), std::string::npos);
+    EXPECT_NE(run.out.find("Dont change - Secure Erase only\n"
+                           "Selected SES action: 1 - User Data Erase\nErased [1500 ms]!\n"),
+              std::string::npos)
+        << run.out;
+    EXPECT_EQ(run.out.find("Press any key"), std::string::npos);
+    EXPECT_EQ(count_substr(run.out, "Please"), 1);
+}
+
+TEST(Dialogue, NegativeFirstArgumentIsShownUnsignedAndFailsToOpen) {
+    const RunResult run = run_dialogue(jmicron_host(), {"-1"});
+    EXPECT_NE(
+        run.out.find("Drive   : 4294967295(NVME)\nError open disk\n\nPress any key to exit\n"),
+        std::string::npos)
+        << run.out;
+    EXPECT_EQ(run.log, "v0.7a\nOS: 10.0 build 19045 \nDrive   : 4294967295(NVME)\n");
+}
+
+TEST(Dialogue, InteractiveAnswersAndTheConfirmation) {
+    const RunResult run = run_dialogue(jmicron_host(), {"2"}, "1\n\nyes\n");
+    EXPECT_NE(run.out.find("Please select LBA data size format number:"
+                           "Change LBA data size format (512->4096)\n"
+                           "\nPlease select SES action (0/1/2 - default 1):"
+                           "Selected SES action: 1 - User Data Erase\n"
+                           "\nAll data on disk will be lost, You sure?\n"
+                           "Press 'Y' and 'Enter' for continue, 'N' for cancel "
+                           "Erased [1500 ms]!\n\nPress any key to exit\n"),
+              std::string::npos)
+        << run.out;
+}
+
+TEST(Dialogue, AnswersThatEndTheRun) {
+    struct Case {
+        const char* input;
+        const char* message;
+    } cases[] = {
+        {"2\n", "Error: wrong LBA data size format\n"},
+        {"-1\n", "Error: wrong LBA data size format\n"},
+        {"0\n3\n", "Error: wrong SES action selected\n"},
+        {"0\nx\nn\n", "Not sure - Exit!\n"},
+        {"0\n1\n\n", "Not sure - Exit!\n"},
+        {"0\n1\n y\n", "Not sure - Exit!\n"},
+        {"", "Not sure - Exit!\n"},
+    };
+    for (const Case& c : cases) {
+        const RunResult run = run_dialogue(jmicron_host(), {"2"}, c.input);
+        EXPECT_NE(run.out.find(std::string(c.message) + "\nPress any key to exit\n"),
+                  std::string::npos)
+            << c.input << run.out;
+        EXPECT_TRUE(format_blocks(run.trace).empty()) << c.input;
+        EXPECT_TRUE(handles_balanced(run.trace));
+        EXPECT_EQ(run.log.find(c.message), std::string::npos);
+    }
+    // "x" reads as SES 0.
+    const RunResult run = run_dialogue(jmicron_host(), {"2"}, "0\nx\nn\n");
+    EXPECT_NE(run.log.find("Selected SES action: 0 - No secure erase\n"), std::string::npos);
+}
+
+TEST(Dialogue, FailedJmicronFormatIsAPossibleErase) {
+    // Requests to the drive: 1 bus query, 2+2 identify controller/namespace,
+    // then the format's command phase (6) and data phase (7).
+    const RunResult run =
+        run_dialogue(jmicron_host("{}", R"(, "fail": [{"nth": 7, "error": 1167}])"), {"2Y", "1"});
+    EXPECT_NE(run.out.find("IOCtl: phase2 failed 0x48f!\n"
+                           "Possible Erased [0 ms], re-plug drive!\n"),
+              std::string::npos)
+        << run.out;
+    EXPECT_NE(run.log.find("Possible Erased [0 ms], re-plug drive!\n"), std::string::npos);
+    EXPECT_EQ(run.log.find("IOCtl"), std::string::npos);
+}
+
+TEST(Dialogue, UsbDriveWithoutNvmeEndsWithIdentifyError) {
+    const std::string host = host_with(R"([{"number": 6, "path": "none", "bus": 7}])");
+    const RunResult run = run_dialogue(host, {"6Y"});
+    EXPECT_NE(run.out.find("Drive   : 6(USB)\nIdentify error!\n"), std::string::npos) << run.out;
+    EXPECT_EQ(run.log, "v0.7a\nOS: 10.0 build 19045 \nDrive   : 6(USB)\n");
+    EXPECT_TRUE(handles_balanced(run.trace));
+}
+
+TEST(Dialogue, FailedNamespaceIdentifyLeavesZeros) {
+    // The namespace's data phase (request 5) fails: size 0, LBA size 1, an
+    // empty list, and only index 0 is accepted.
+    const RunResult run =
+        run_dialogue(jmicron_host("{}", R"(, "fail": [{"nth": 5, "error": 31}])"), {"2Y"});
+    EXPECT_NE(run.out.find("IOCtl: phase2 failed 0x1f!\nSize    : 0 MB\nLBA Size: 1\n"
+                           "LBA fmt list:\n##  LBAsize\nDont change - Secure Erase only\n"),
+              std::string::npos)
+        << run.out;
+}
+
+TEST(Dialogue, LogThatCannotBeCreatedChangesNothingElse) {
+    const RunResult logged = run_dialogue(jmicron_host(), {"2Y", "1"});
+    // A directory in the log's place cannot be opened for appending.
+    const RunResult unlogged = run_dialogue(jmicron_host(), {"2Y", "1"}, "", LOG_AS_DIRECTORY);
+    std::string expected = logged.out;
+    expected.insert(expected.find("Drive"), "Create Log File Error\n");
+    EXPECT_EQ(unlogged.out, expected);
+    EXPECT_EQ(count_substr(unlogged.out, "Create Log File Error"), 1);
+}
+
+TEST(Dialogue, UpperHalfOfNamespaceSizeCounts) {
+    const RunResult run =
+        run_dialogue(jmicron_host(R"({"nsze": 4294967296, "lbads": [9]})"), {"2Y"});
+    EXPECT_NE(run.out.find("Size    : 2097152 MB\n"), std::string::npos) << run.out;
+}
+
+TEST(Dialogue, LogAppendsOneBlockPerRun) {
+    const RunResult run = run_dialogue(jmicron_host(), {"-1"}, "", "earlier\n");
+    EXPECT_EQ(run.log, "earlier\nv0.7a\nOS: 10.0 build 19045 \nDrive   : 4294967295(NVME)\n");
+}

@@ -1,0 +1,349 @@
+// The device-access layer of the simulated stack: paths, handles and
+// sharing, the requests every drive answers, fault injection, the trace, the
+// OS-version answer, the clock and the console model.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "platform/device.h"
+#include "platform/wire.h"
+#include "sim/sim.h"
+
+namespace {
+
+const char* const HOST = R"({
+  "os": {"major": 6, "minor": 1, "build": 7601, "csd": "Service Pack 1"},
+  "tick_start": 5000,
+  "drives": [
+    {"number": 0, "path": "inbox", "product": "Fast SSD"},
+    {"number": 2, "path": "jmicron", "vendor": "JMicron ", "product": "Generic NVMe",
+     "port": 5, "fail": [{"nth": 3, "error": 1167}]},
+    {"number": 3, "path": "none", "port": 5, "query_error": 31, "address_error": 1117},
+    {"number": 12, "path": "ofa", "open_error": 5, "port_open_error": 21}
+  ]
+})";
+
+class SimDevice : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        sim_reset();
+        std::string error;
+        ASSERT_TRUE(sim_load_host_text(HOST, "test", &error)) << error;
+    }
+    void TearDown() override { sim_reset(); }
+};
+
+std::vector<uint8_t> property_query(uint32_t property, uint32_t query) {
+    std::vector<uint8_t> q(12, 0);
+    put_le32(q.data(), 0, property);
+    put_le32(q.data(), 4, query);
+    return q;
+}
+
+TEST_F(SimDevice, PathsAnswerByNumberAndPort) {
+    struct Case {
+        const char* path;
+        uint32_t error;
+    } cases[] = {
+        {"\\\\.\\PhysicalDrive2", 0},  {"\\\\.\\physicaldrive2", 0}, {"\\\\.\\PHYSICALDRIVE0", 0},
+        {"\\\\.\\PhysicalDrive02", 2}, {"\\\\.\\PhysicalDrive1", 2}, {"\\\\.\\PhysicalDrive", 2},
+        {"\\\\.\\PhysicalDrive2 ", 2}, {"\\\\?\\PhysicalDrive2", 2}, {"PhysicalDrive2", 2},
+        {"\\\\.\\SCSI5:", 0},          {"\\\\.\\scsi0:", 0},         {"\\\\.\\SCSI5", 2},
+        {"\\\\.\\SCSI05:", 2},         {"\\\\.\\SCSI2:", 2},         {"\\\\.\\PhysicalDrive12", 5},
+        {"\\\\.\\SCSI12:", 21},
+    };
+    for (const Case& c : cases) {
+        HANDLE h = open_device(c.path, 3, 0);
+        if (c.error == 0) {
+            EXPECT_NE(h, INVALID_HANDLE_VALUE) << c.path;
+            close_device(h);
+        } else {
+            EXPECT_EQ(h, INVALID_HANDLE_VALUE) << c.path;
+            EXPECT_EQ(last_error(), c.error) << c.path;
+        }
+    }
+    EXPECT_EQ(sim_open_handles(), 0);
+    EXPECT_EQ(sim_bad_closes(), 0);
+}
+
+TEST_F(SimDevice, HandlesCountUpAndFailedOpensGetNone) {
+    HANDLE a = open_device("\\\\.\\PhysicalDrive0", 3, 0);
+    HANDLE bad = open_device("\\\\.\\PhysicalDrive7", 3, 0);
+    HANDLE b = open_device("\\\\.\\PhysicalDrive2", 3, 0);
+    EXPECT_EQ(reinterpret_cast<intptr_t>(a), 1);
+    EXPECT_EQ(bad, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(reinterpret_cast<intptr_t>(b), 2);
+    EXPECT_EQ(sim_open_handles(), 2);
+    close_device(a);
+    close_device(b);
+    close_device(b);
+    EXPECT_EQ(sim_open_handles(), 0);
+    EXPECT_EQ(sim_bad_closes(), 1);
+    EXPECT_EQ(sim_trace().size(), 5u); // three opens, two closes
+}
+
+TEST_F(SimDevice, ExclusiveOpenConflictsWithAnyOtherHandle) {
+    HANDLE shared = open_device("\\\\.\\PhysicalDrive2", 3, 0);
+    EXPECT_EQ(open_device("\\\\.\\PhysicalDrive2", 0, 128), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(last_error(), 32u);
+    HANDLE shared2 = open_device("\\\\.\\physicaldrive2", 3, 0);
+    EXPECT_NE(shared2, INVALID_HANDLE_VALUE);
+    close_device(shared);
+    close_device(shared2);
+
+    HANDLE exclusive = open_device("\\\\.\\PhysicalDrive2", 0, 128);
+    ASSERT_NE(exclusive, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(open_device("\\\\.\\PhysicalDrive2", 3, 0), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(last_error(), 32u);
+    // The drive's port is another device, and so is another drive.
+    HANDLE port = open_device("\\\\.\\SCSI5:", 0, 128);
+    HANDLE other = open_device("\\\\.\\PhysicalDrive0", 0, 128);
+    EXPECT_NE(port, INVALID_HANDLE_VALUE);
+    EXPECT_NE(other, INVALID_HANDLE_VALUE);
+    close_device(exclusive);
+    close_device(port);
+    close_device(other);
+    HANDLE again = open_device("\\\\.\\PhysicalDrive2", 0, 128);
+    EXPECT_NE(again, INVALID_HANDLE_VALUE);
+    close_device(again);
+}
+
+TEST_F(SimDevice, DeviceDescriptorBytes) {
+    HANDLE h = open_device("\\\\.\\PhysicalDrive2", 3, 0);
+    std::vector<uint8_t> q = property_query(0, 0);
+    std::vector<uint8_t> out(4096, 0);
+    ASSERT_TRUE(device_control(h, IOCTL_STORAGE_QUERY_PROPERTY, q.data(), 12, out.data(), 4096));
+    const uint8_t* d = out.data();
+    EXPECT_EQ(get_le32(d, 0), 40u);
+    EXPECT_EQ(d[8], 0);
+    EXPECT_EQ(d[10], 1); // removable: on USB
+    EXPECT_EQ(get_le32(d, 28), 7u);
+    uint32_t vendor = get_le32(d, 12), product = get_le32(d, 16);
+    EXPECT_EQ(vendor, 40u);
+    EXPECT_STREQ(reinterpret_cast<const char*>(d + vendor), "JMicron ");
+    EXPECT_EQ(product, 49u);
+    EXPECT_STREQ(reinterpret_cast<const char*>(d + product), "Generic NVMe");
+    EXPECT_LE(get_le32(d, 4), 4096u);
+    EXPECT_EQ(d[get_le32(d, 4)], 0); // nothing beyond Size
+    close_device(h);
+
+    h = open_device("\\\\.\\PhysicalDrive0", 3, 0);
+    out.assign(4096, 0);
+    ASSERT_TRUE(device_control(h, IOCTL_STORAGE_QUERY_PROPERTY, q.data(), 12, out.data(), 4096));
+    EXPECT_EQ(get_le32(out.data(), 12), 0u); // no vendor text
+    EXPECT_STREQ(reinterpret_cast<const char*>(out.data() + get_le32(out.data(), 16)), "Fast SSD");
+    EXPECT_EQ(get_le32(out.data(), 28), 17u);
+    EXPECT_EQ(out[10], 0);
+
+    // A short output buffer receives what fits and nothing more.
+    std::vector<uint8_t> small(64, 0xEE);
+    ASSERT_TRUE(device_control(h, IOCTL_STORAGE_QUERY_PROPERTY, q.data(), 12, small.data(), 20));
+    EXPECT_EQ(get_le32(small.data(), 0), 40u);
+    EXPECT_EQ(get_le32(small.data(), 4), get_le32(out.data(), 4));
+    EXPECT_EQ(small[19], out[19]);
+    EXPECT_EQ(small[20], 0xEE);
+    EXPECT_FALSE(device_control(h, IOCTL_STORAGE_QUERY_PROPERTY, q.data(), 12, small.data(), 7));
+    EXPECT_EQ(last_error(), 122u);
+    close_device(h);
+}
+
+TEST_F(SimDevice, PropertyQueriesThatAreNotAnsweredFail) {
+    ASSERT_TRUE(sim_load_host_text(R"({"drives": [{"number": 2, "path": "jmicron"},
+        {"number": 3, "path": "none", "query_error": 31}]})",
+                                   "t", nullptr));
+    HANDLE h = open_device("\\\\.\\PhysicalDrive2", 3, 0);
+    std::vector<uint8_t> out(4096, 0);
+    std::vector<uint8_t> protocol = property_query(49, 0);
+    EXPECT_FALSE(
+        device_control(h, IOCTL_STORAGE_QUERY_PROPERTY, protocol.data(), 12, out.data(), 4096));
+    EXPECT_EQ(last_error(), 50u);
+    std::vector<uint8_t> exists = property_query(0, 1);
+    EXPECT_FALSE(
+        device_control(h, IOCTL_STORAGE_QUERY_PROPERTY, exists.data(), 12, out.data(), 4096));
+    EXPECT_EQ(last_error(), 50u);
+    std::vector<uint8_t> q = property_query(0, 0);
+    EXPECT_FALSE(device_control(h, IOCTL_STORAGE_QUERY_PROPERTY, q.data(), 8, out.data(), 4096));
+    EXPECT_EQ(last_error(), 87u);
+    EXPECT_FALSE(device_control(h, 0x12345678u, q.data(), 12, out.data(), 4096));
+    EXPECT_EQ(last_error(), 1u);
+    close_device(h);
+
+    h = open_device("\\\\.\\PhysicalDrive3", 3, 0);
+    EXPECT_FALSE(device_control(h, IOCTL_STORAGE_QUERY_PROPERTY, q.data(), 12, out.data(), 4096));
+    EXPECT_EQ(last_error(), 31u);
+    EXPECT_TRUE(std::all_of(out.begin(), out.end(), [](uint8_t b) { return b == 0; }));
+    close_device(h);
+
+    EXPECT_FALSE(device_control(h, IOCTL_STORAGE_QUERY_PROPERTY, q.data(), 12, out.data(), 4096));
+    EXPECT_EQ(last_error(), 6u);
+}
+
+TEST_F(SimDevice, ScsiAddressQuery) {
+    HANDLE h = open_device("\\\\.\\PhysicalDrive2", 0, 128);
+    uint8_t address[12];
+    std::memset(address, 0xEE, sizeof address);
+    ASSERT_TRUE(device_control(h, IOCTL_SCSI_GET_ADDRESS, nullptr, 0, address, 8));
+    const uint8_t expected[8] = {8, 0, 0, 0, 5, 0, 0, 0};
+    EXPECT_EQ(std::memcmp(address, expected, 8), 0);
+    EXPECT_EQ(address[8], 0xEE);
+    EXPECT_FALSE(device_control(h, IOCTL_SCSI_GET_ADDRESS, nullptr, 0, address, 4));
+    EXPECT_EQ(last_error(), 122u);
+    close_device(h);
+
+    h = open_device("\\\\.\\PhysicalDrive0", 0, 128);
+    ASSERT_TRUE(device_control(h, IOCTL_SCSI_GET_ADDRESS, nullptr, 0, address, 8));
+    EXPECT_EQ(address[4], 0); // port defaults to the drive number
+    close_device(h);
+
+    h = open_device("\\\\.\\PhysicalDrive3", 0, 128);
+    EXPECT_FALSE(device_control(h, IOCTL_SCSI_GET_ADDRESS, nullptr, 0, address, 8));
+    EXPECT_EQ(last_error(), 1117u);
+    close_device(h);
+}
+
+TEST_F(SimDevice, PortHandleAnswersNothingWithoutADriverModel) {
+    HANDLE port = open_device("\\\\.\\SCSI5:", 0, 128);
+    uint8_t address[8] = {};
+    EXPECT_FALSE(device_control(port, IOCTL_SCSI_GET_ADDRESS, nullptr, 0, address, 8));
+    EXPECT_EQ(last_error(), 1u);
+    close_device(port);
+}
+
+TEST_F(SimDevice, InjectedFaultCountsEveryHandleOfTheDrive) {
+    uint8_t address[8];
+    // Requests to another drive do not count.
+    HANDLE other = open_device("\\\\.\\PhysicalDrive0", 3, 0);
+    EXPECT_TRUE(device_control(other, IOCTL_SCSI_GET_ADDRESS, nullptr, 0, address, 8));
+    close_device(other);
+
+    HANDLE brief = open_device("\\\\.\\PhysicalDrive2", 3, 0);
+    EXPECT_TRUE(device_control(brief, IOCTL_SCSI_GET_ADDRESS, nullptr, 0, address, 8)); // 1
+    close_device(brief);
+    HANDLE disk = open_device("\\\\.\\PhysicalDrive2", 0, 128);
+    HANDLE port = open_device("\\\\.\\SCSI5:", 0, 128);
+    EXPECT_FALSE(device_control(port, 0x12345678u, nullptr, 0, nullptr, 0)); // 2: error 1
+    EXPECT_EQ(last_error(), 1u);
+    std::memset(address, 0xEE, sizeof address);
+    EXPECT_FALSE(device_control(disk, IOCTL_SCSI_GET_ADDRESS, nullptr, 0, address, 8)); // 3
+    EXPECT_EQ(last_error(), 1167u);
+    EXPECT_EQ(address[0], 0xEE);
+    EXPECT_TRUE(device_control(disk, IOCTL_SCSI_GET_ADDRESS, nullptr, 0, address, 8)); // 4
+    close_device(disk);
+    close_device(port);
+}
+
+TEST_F(SimDevice, TraceLinesAreExact) {
+    HANDLE h = open_device("\\\\.\\PhysicalDrive2", 0, 128);
+    std::vector<uint8_t> q = property_query(0, 0);
+    q[8] = 0xAB;
+    std::vector<uint8_t> out(4096);
+    device_control(h, IOCTL_STORAGE_QUERY_PROPERTY, q.data(), 12, out.data(), 4096);
+    uint8_t address[8];
+    device_control(h, IOCTL_SCSI_GET_ADDRESS, nullptr, 0, address, 4);
+    close_device(h);
+    open_device("\\\\.\\PhysicalDrive9", 3, 0);
+    device_control(reinterpret_cast<HANDLE>(intptr_t{42}), IOCTL_SCSI_GET_ADDRESS, nullptr, 0,
+                   address, 8);
+    const std::vector<std::string> expected = {
+        R"({"op":"open","path":"\\\\.\\PhysicalDrive2","access":3221225472,"share":0,)"
+        R"("disposition":3,"flags":128,"handle":1,"error":0})",
+        R"({"op":"ioctl","handle":1,"path":"\\\\.\\PhysicalDrive2","code":2954240,)"
+        R"("in_size":12,"out_size":4096,"in":"0000000000000000ab000000","ok":true,"error":0})",
+        R"({"op":"ioctl","handle":1,"path":"\\\\.\\PhysicalDrive2","code":266264,)"
+        R"("in_size":0,"out_size":4,"in":"","ok":false,"error":122})",
+        R"({"op":"close","handle":1,"path":"\\\\.\\PhysicalDrive2"})",
+        R"({"op":"open","path":"\\\\.\\PhysicalDrive9","access":3221225472,"share":3,)"
+        R"("disposition":3,"flags":0,"handle":-1,"error":2})",
+        R"({"op":"ioctl","handle":42,"path":"","code":266264,"in_size":0,"out_size":8,)"
+        R"("in":"","ok":false,"error":6})",
+    };
+    EXPECT_EQ(sim_trace(), expected);
+}
+
+TEST_F(SimDevice, TraceFileReceivesTheSameLines) {
+    char name[] = "/tmp/veltrane-trace-XXXXXX";
+    close(mkstemp(name));
+    std::ofstream(name) << "earlier line\n";
+    setenv("VELTRANE_SIM_TRACE", name, 1);
+    HANDLE h = open_device("\\\\.\\PhysicalDrive0", 3, 0);
+    close_device(h);
+    unsetenv("VELTRANE_SIM_TRACE");
+    std::ifstream in(name);
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(in, line);)
+        lines.push_back(line);
+    std::remove(name);
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_EQ(lines[0], "earlier line");
+    EXPECT_EQ(std::vector<std::string>(lines.begin() + 1, lines.end()), sim_trace());
+}
+
+TEST_F(SimDevice, OsVersionRecords) {
+    OSVERSIONINFOEXA record;
+    std::memset(&record, 0xEE, sizeof record);
+    record.dwOSVersionInfoSize = 156;
+    ASSERT_TRUE(os_version(&record));
+    EXPECT_EQ(record.dwMajorVersion, 6u);
+    EXPECT_EQ(record.dwMinorVersion, 1u);
+    EXPECT_EQ(record.dwBuildNumber, 7601u);
+    EXPECT_EQ(record.dwPlatformId, 2u);
+    EXPECT_STREQ(record.szCSDVersion, "Service Pack 1");
+    EXPECT_EQ(record.szCSDVersion[127], 0);
+    EXPECT_EQ(record.wProductType, 1);
+    EXPECT_EQ(record.wServicePackMajor, 0);
+
+    std::memset(&record, 0xEE, sizeof record);
+    record.dwOSVersionInfoSize = 148;
+    ASSERT_TRUE(os_version(&record));
+    EXPECT_EQ(record.dwBuildNumber, 7601u);
+    const uint8_t* bytes = reinterpret_cast<const uint8_t*>(&record);
+    for (int i = 148; i < 156; ++i)
+        EXPECT_EQ(bytes[i], 0xEE) << i; // beyond the declared size
+
+    record.dwOSVersionInfoSize = 152;
+    EXPECT_FALSE(os_version(&record));
+    EXPECT_EQ(last_error(), 87u);
+
+    ASSERT_TRUE(sim_load_host_text(R"({"os": {"ex_fails": true}, "drives": []})", "t", nullptr));
+    record.dwOSVersionInfoSize = 156;
+    EXPECT_FALSE(os_version(&record));
+    record.dwOSVersionInfoSize = 148;
+    EXPECT_TRUE(os_version(&record));
+    EXPECT_EQ(record.dwMajorVersion, 10u);
+
+    ASSERT_TRUE(sim_load_host_text(R"({"os": {"fails": true}, "drives": []})", "t", nullptr));
+    std::memset(&record, 0, sizeof record);
+    record.dwOSVersionInfoSize = 156;
+    EXPECT_FALSE(os_version(&record));
+    record.dwOSVersionInfoSize = 148;
+    EXPECT_FALSE(os_version(&record));
+    EXPECT_EQ(last_error(), 87u);
+    EXPECT_EQ(record.dwMajorVersion, 0u);
+    EXPECT_TRUE(sim_trace().empty());
+}
+
+TEST_F(SimDevice, ClockStartsAtTickStartAndIgnoresIdleTime) {
+    EXPECT_EQ(tick_ms(), 5000u);
+    idle_ms(5); // real time, not device time
+    EXPECT_EQ(tick_ms(), 5000u);
+}
+
+TEST_F(SimDevice, ConsoleModel) {
+    sim_set_console(0, 3);
+    EXPECT_EQ(console_attached(), 0);
+    EXPECT_EQ(console_key_waiting(), 0);
+    sim_set_console(1, 2);
+    EXPECT_EQ(console_attached(), 1);
+    EXPECT_EQ(console_key_waiting(), 1);
+    EXPECT_EQ(console_read_key(), '\r');
+    EXPECT_EQ(console_key_waiting(), 1);
+    console_read_key();
+    EXPECT_EQ(console_key_waiting(), 0);
+}
+
+} // namespace

@@ -1,0 +1,234 @@
+// Host files: what makes one invalid (and how that is told), the defaults of
+// the optional fields, the embedded default host, and loading from the
+// environment on the first device operation.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "platform/device.h"
+#include "platform/wire.h"
+#include "sim/host.h"
+#include "sim/sim.h"
+
+namespace {
+
+class SimHost : public ::testing::Test {
+  protected:
+    void SetUp() override { sim_reset(); }
+    void TearDown() override { sim_reset(); }
+};
+
+std::string drive_json(const std::string& fields) {
+    return R"({"drives": [{"number": 2, "path": "jmicron")" + fields + "}]}";
+}
+
+struct BadHost {
+    const char* name;
+    std::string json;
+    const char* reason; // expected after "host file 'h.json': "
+};
+
+TEST_F(SimHost, InvalidHostsAreRefusedWithTheirReason) {
+    const BadHost cases[] = {
+        {"bad JSON", "{\"drives\": [", "not valid JSON: "},
+        {"top level", "[]", "the top level must be an object"},
+        {"no drives", "{}", "\"drives\" is missing"},
+        {"drives not a list", R"({"drives": 3})", "\"drives\" must be a list"},
+        {"no number", R"({"drives": [{"path": "none"}]})", "drives[0]: \"number\" is missing"},
+        {"number too big", R"({"drives": [{"number": 256, "path": "none"}]})",
+         "drives[0]: \"number\" must be an integer from 0 to 255, not 256"},
+        {"number negative", R"({"drives": [{"number": -1, "path": "none"}]})",
+         "drives[0]: \"number\" must be an integer from 0 to 255, not -1"},
+        {"number as text", R"({"drives": [{"number": "2", "path": "none"}]})",
+         "drives[0]: \"number\" must be an integer"},
+        {"unknown path", R"({"drives": [{"number": 2, "path": "foo"}]})",
+         "drive 2: unknown path \"foo\""},
+        {"no path", R"({"drives": [{"number": 2}]})", "drive 2: \"path\" is missing"},
+        {"duplicate number",
+         R"({"drives": [{"number": 1, "path": "none"}, {"number": 1, "path": "ofa"}]})",
+         "drive 1: number used twice"},
+        {"bus as text", drive_json(R"(, "bus": "7")"),
+         "drive 2: \"bus\" must be an integer from 0 to 255, not \"7\""},
+        {"port too big", drive_json(R"(, "port": 300)"), "drive 2: \"port\" must be an integer"},
+        {"vendor number", drive_json(R"(, "vendor": 5)"),
+         "drive 2: \"vendor\" must be a text or null"},
+        {"tick_start float", R"({"tick_start": 1.5, "drives": []})", "\"tick_start\" must be"},
+        {"os not object", R"({"os": 10, "drives": []})", "\"os\" must be an object"},
+        {"ex_fails not bool", R"({"os": {"ex_fails": 1}, "drives": []})",
+         "os: \"ex_fails\" must be true or false"},
+        {"model too long",
+         drive_json(R"(, "controller": {"model": ")" + std::string(41, 'M') + "\"}"),
+         "drive 2: controller: \"model\" is 41 bytes long, more than 40"},
+        {"serial too long", drive_json(R"(, "controller": {"serial": "123456789012345678901"})"),
+         "drive 2: controller: \"serial\" is 21 bytes long, more than 20"},
+        {"firmware too long", drive_json(R"(, "controller": {"firmware": "123456789"})"),
+         "drive 2: controller: \"firmware\" is 9 bytes long, more than 8"},
+        {"lbads entry 32", drive_json(R"(, "controller": {"lbads": [9, 32]})"),
+         "drive 2: controller: \"lbads\" entries must be integers from 0 to 31, not 32"},
+        {"lbads 17 entries",
+         drive_json(R"(, "controller": {"lbads": [9,9,9,9,9,9,9,9,9,9,9,9,9,9,9,9,9]})"),
+         "drive 2: controller: \"lbads\" must be a list of 1 to 16 integers"},
+        {"lbads empty", drive_json(R"(, "controller": {"lbads": []})"),
+         "drive 2: controller: \"lbads\" must be a list of 1 to 16 integers"},
+        {"nlbaf 16", drive_json(R"(, "controller": {"nlbaf": 16})"),
+         "drive 2: controller: \"nlbaf\" must be null or an integer from 0 to 15, not 16"},
+        {"flbas without entry", drive_json(R"(, "controller": {"flbas": 2})"),
+         "drive 2: controller: \"flbas\" 2 names no entry of \"lbads\""},
+        {"fail not a list", drive_json(R"(, "fail": {"nth": 1, "error": 5})"),
+         "drive 2: \"fail\" must be a list"},
+        {"fail without error", drive_json(R"(, "fail": [{"nth": 1}])"),
+         "drive 2: \"fail\" entries must be objects with \"nth\" and \"error\""},
+        {"fail nth 0", drive_json(R"(, "fail": [{"nth": 0, "error": 5}])"),
+         "drive 2: fail: \"nth\" must be an integer from 1 to 4294967295, not 0"},
+    };
+    for (const BadHost& c : cases) {
+        std::string error;
+        EXPECT_FALSE(sim_load_host_text(c.json, "h.json", &error)) << c.name;
+        std::string expected = "host file 'h.json': " + std::string(c.reason);
+        EXPECT_EQ(error.substr(0, expected.size()), expected) << c.name;
+        EXPECT_EQ(error.find('\n'), std::string::npos) << c.name;
+    }
+}
+
+TEST_F(SimHost, UnreadableFileNamesTheFile) {
+    std::string error;
+    EXPECT_FALSE(sim_load_host_file("/nonexistent/h.json", &error));
+    EXPECT_EQ(error, "host file '/nonexistent/h.json': cannot read: No such file or directory");
+}
+
+TEST_F(SimHost, RefusedHostKeepsThePreviousOne) {
+    ASSERT_TRUE(sim_load_host_text(R"({"drives": [{"number": 4, "path": "none"}]})", "a", nullptr));
+    EXPECT_FALSE(sim_load_host_text("{", "b", nullptr));
+    HANDLE h = open_device("\\\\.\\PhysicalDrive4", 3, 0);
+    EXPECT_NE(h, INVALID_HANDLE_VALUE);
+    close_device(h);
+}
+
+TEST_F(SimHost, OptionalFieldsTakeTheirDefaults) {
+    HostConfig host;
+    std::string error;
+    ASSERT_TRUE(parse_host(R"({"drives": [{"number": 3, "path": "realtek", "extra": [1]},
+                                          {"number": 4, "path": "ofa"}], "comment": "x"})",
+                           "h", &host, &error))
+        << error;
+    EXPECT_EQ(host.os.major, 10u);
+    EXPECT_EQ(host.os.minor, 0u);
+    EXPECT_EQ(host.os.build, 19045u);
+    EXPECT_EQ(host.os.csd, "");
+    EXPECT_EQ(host.tick_start, 1000000u);
+    const DriveConfig& bridge = host.drives[0];
+    EXPECT_EQ(bridge.bus, 7u);
+    EXPECT_EQ(bridge.port, 3u);
+    EXPECT_FALSE(bridge.has_vendor);
+    EXPECT_FALSE(bridge.has_product);
+    EXPECT_TRUE(bridge.fail.empty());
+    EXPECT_EQ(bridge.controller.model, "Simulated NVMe");
+    EXPECT_EQ(bridge.controller.serial, "SIM00000001");
+    EXPECT_EQ(bridge.controller.firmware, "1.0");
+    EXPECT_EQ(bridge.controller.nsze, 1953525168u);
+    EXPECT_EQ(bridge.controller.lbads, (std::vector<uint8_t>{9, 12}));
+    EXPECT_EQ(bridge.controller.nlbaf, -1);
+    EXPECT_EQ(bridge.controller.format_ms, 1500u);
+    EXPECT_EQ(bridge.controller.format_status, 0u);
+    EXPECT_EQ(host.drives[1].bus, 17u);
+    for (const char* path : {"jmicron", "asmedia", "asmedia-legacy", "realtek"}) {
+        ASSERT_TRUE(
+            parse_host(std::string(R"({"drives": [{"number": 0, "path": ")") + path + "\"}]}", "h",
+                       &host, &error));
+        EXPECT_EQ(host.drives[0].bus, 7u) << path;
+    }
+    for (const char* path : {"inbox", "ofa", "none"}) {
+        ASSERT_TRUE(
+            parse_host(std::string(R"({"drives": [{"number": 0, "path": ")") + path + "\"}]}", "h",
+                       &host, &error));
+        EXPECT_EQ(host.drives[0].bus, 17u) << path;
+    }
+}
+
+TEST_F(SimHost, DefaultHostHasOneDriveOfEveryKind) {
+    HostConfig host;
+    std::string error;
+    ASSERT_TRUE(parse_host(sim_default_host_json(), "<default>", &host, &error)) << error;
+    const char* paths[] = {"inbox",          "ofa",     "jmicron", "asmedia",
+                           "asmedia-legacy", "realtek", "none"};
+    ASSERT_EQ(host.drives.size(), 7u);
+    for (size_t i = 0; i < 7; ++i) {
+        const DriveConfig& d = host.drives[i];
+        EXPECT_EQ(d.number, i);
+        EXPECT_EQ(d.path, paths[i]);
+        EXPECT_EQ(d.bus, i == 0 || i == 1 ? 17u : 7u) << paths[i];
+        for (size_t j = 0; j < i; ++j) {
+            EXPECT_NE(d.controller.model, host.drives[j].controller.model);
+            EXPECT_NE(d.controller.serial, host.drives[j].controller.serial);
+        }
+    }
+    EXPECT_EQ(host.drives[2].controller.lbads, (std::vector<uint8_t>{9, 12}));
+    EXPECT_FALSE(host.drives[0].has_vendor);
+}
+
+// A host file in a temporary directory, removed at the end of the test.
+struct TempFile {
+    std::string path;
+    explicit TempFile(const std::string& text) {
+        char name[] = "/tmp/veltrane-sim-XXXXXX";
+        int fd = mkstemp(name);
+        path = name;
+        FILE* f = fdopen(fd, "w");
+        std::fputs(text.c_str(), f);
+        std::fclose(f);
+    }
+    ~TempFile() { std::remove(path.c_str()); }
+};
+
+TEST_F(SimHost, FirstDeviceOperationLoadsTheHostNamedByTheEnvironment) {
+    TempFile file(R"({"tick_start": 77, "drives": [{"number": 9, "path": "none"}]})");
+    setenv("VELTRANE_SIM_HOST", file.path.c_str(), 1);
+    EXPECT_EQ(tick_ms(), 77u);
+    HANDLE h = open_device("\\\\.\\PhysicalDrive9", 0, 128);
+    unsetenv("VELTRANE_SIM_HOST");
+    EXPECT_NE(h, INVALID_HANDLE_VALUE);
+    close_device(h);
+}
+
+TEST_F(SimHost, WithoutEnvironmentTheDefaultHostAnswers) {
+    unsetenv("VELTRANE_SIM_HOST");
+    for (int n = 0; n <= 6; ++n) {
+        std::string path = "\\\\.\\PhysicalDrive" + std::to_string(n);
+        HANDLE h = open_device(path.c_str(), 3, 0);
+        EXPECT_NE(h, INVALID_HANDLE_VALUE) << n;
+        close_device(h);
+    }
+    EXPECT_EQ(open_device("\\\\.\\PhysicalDrive7", 3, 0), INVALID_HANDLE_VALUE);
+}
+
+TEST_F(SimHost, InvalidHostFileEndsTheProcessWithStatus2) {
+    TempFile file(R"({"drives": [{"number": 2, "path": "foo"}]})");
+    std::string expected =
+        "^veltrane: host file '" + file.path + "': drive 2: unknown path \"foo\"\n$";
+    EXPECT_EXIT(
+        {
+            setenv("VELTRANE_SIM_HOST", file.path.c_str(), 1);
+            os_version(nullptr);
+        },
+        ::testing::ExitedWithCode(2), expected);
+    EXPECT_EXIT(
+        {
+            setenv("VELTRANE_SIM_HOST", "/nonexistent/h.json", 1);
+            tick_ms();
+        },
+        ::testing::ExitedWithCode(2),
+        "^veltrane: host file '/nonexistent/h.json': cannot read: No such file or directory\n$");
+    EXPECT_EXIT(
+        {
+            unsetenv("VELTRANE_SIM_HOST");
+            setenv("VELTRANE_SIM_TRACE", "/nonexistent/trace.jsonl", 1);
+            open_device("\\\\.\\PhysicalDrive0", 3, 0);
+        },
+        ::testing::ExitedWithCode(2),
+        "^veltrane: trace file '/nonexistent/trace.jsonl': cannot open: No such file or "
+        "directory\n$");
+}
+
+} // namespace

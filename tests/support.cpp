@@ -1,0 +1,240 @@
+#include "support.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <fcntl.h>
+#include <fstream>
+#include <signal.h>
+#include <sstream>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include "dialogue/dialogue.h"
+#include "dialogue/host_facts.h"
+#include "nvme/transport.h"
+#include "sim/sim.h"
+
+namespace {
+
+std::string read_file(const std::string& path, bool* exists = nullptr) {
+    std::ifstream in(path, std::ios::binary);
+    if (exists)
+        *exists = static_cast<bool>(in);
+    if (!in)
+        return "";
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+void write_file(const std::string& path, const std::string& text) {
+    std::ofstream out(path, std::ios::binary);
+    out << text;
+}
+
+std::string make_temp_dir() {
+    char pattern[] = "/tmp/veltrane-test-XXXXXX";
+    const char* dir = mkdtemp(pattern);
+    if (!dir)
+        ADD_FAILURE() << "mkdtemp failed";
+    return dir ? dir : "/tmp";
+}
+
+std::vector<nlohmann::json> parse_lines(const std::string& text) {
+    std::vector<nlohmann::json> lines;
+    std::istringstream in(text);
+    std::string line;
+    while (std::getline(in, line)) {
+        if (!line.empty())
+            lines.push_back(nlohmann::json::parse(line));
+    }
+    return lines;
+}
+
+} // namespace
+
+const char* const LOG_AS_DIRECTORY = "\x01directory";
+
+std::string host_with(const std::string& drives_json) {
+    return std::string("{\"drives\": ") + drives_json + "}";
+}
+
+void use_host(const std::string& host_json) {
+    sim_reset();
+    std::string error;
+    if (!sim_load_host_text(host_json, "<test>", &error))
+        ADD_FAILURE() << "host rejected: " << error;
+    sim_set_console(0, 0);
+}
+
+std::vector<nlohmann::json> current_trace() {
+    std::vector<nlohmann::json> lines;
+    for (const std::string& line : sim_trace())
+        lines.push_back(nlohmann::json::parse(line));
+    return lines;
+}
+
+RunResult run_dialogue(const std::string& host_json, const std::vector<std::string>& args,
+                       const std::string& input, const std::string& existing_log) {
+    RunResult result;
+    const std::string dir = make_temp_dir();
+    char previous_dir[4096];
+    if (!getcwd(previous_dir, sizeof previous_dir))
+        previous_dir[0] = 0;
+    if (chdir(dir.c_str()) != 0)
+        ADD_FAILURE() << "chdir " << dir;
+    if (existing_log == LOG_AS_DIRECTORY)
+        mkdir(LOG_FILE_NAME, 0700);
+    else if (!existing_log.empty())
+        write_file(LOG_FILE_NAME, existing_log);
+
+    use_host(host_json);
+    g_transport = TRANSPORT_NONE;
+    g_is_usb = 0;
+    g_bus_type = 0;
+    g_timeout = 5;
+
+    write_file("stdin.txt", input);
+    if (!freopen("stdin.txt", "r", stdin))
+        ADD_FAILURE() << "freopen stdin";
+
+    fflush(stdout);
+    const int saved_out = dup(1);
+    const int out_fd = open("stdout.txt", O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    dup2(out_fd, 1);
+    close(out_fd);
+
+    std::vector<std::string> storage = {"veltrane"};
+    storage.insert(storage.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (std::string& arg : storage)
+        argv.push_back(&arg[0]);
+    argv.push_back(nullptr);
+    result.status = dialogue_main(static_cast<int>(storage.size()), argv.data());
+
+    fflush(stdout);
+    dup2(saved_out, 1);
+    close(saved_out);
+
+    result.out = read_file("stdout.txt");
+    result.log = read_file(LOG_FILE_NAME, &result.log_exists);
+    result.trace = current_trace();
+    if (chdir(previous_dir) != 0)
+        ADD_FAILURE() << "chdir back";
+    return result;
+}
+
+RunResult run_program(const std::string& host_json, const std::vector<std::string>& args,
+                      const std::string& input) {
+    RunResult result;
+    const std::string dir = make_temp_dir();
+    const std::string host_path = dir + "/host.json";
+    const std::string trace_path = dir + "/trace.jsonl";
+    if (!host_json.empty())
+        write_file(host_path, host_json);
+    write_file(dir + "/stdin.txt", input);
+
+    const pid_t pid = fork();
+    if (pid == 0) {
+        // No controlling terminal: the key wait has no console to read.
+        setsid();
+        if (chdir(dir.c_str()) != 0)
+            _exit(126);
+        const int in = open("stdin.txt", O_RDONLY);
+        const int out = open("stdout.txt", O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        const int err = open("stderr.txt", O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        dup2(in, 0);
+        dup2(out, 1);
+        dup2(err, 2);
+        if (!host_json.empty())
+            setenv("VELTRANE_SIM_HOST", host_path.c_str(), 1);
+        else
+            unsetenv("VELTRANE_SIM_HOST");
+        setenv("VELTRANE_SIM_TRACE", trace_path.c_str(), 1);
+        std::vector<std::string> storage = {VELTRANE_BINARY};
+        storage.insert(storage.end(), args.begin(), args.end());
+        std::vector<char*> argv;
+        for (std::string& arg : storage)
+            argv.push_back(&arg[0]);
+        argv.push_back(nullptr);
+        execv(VELTRANE_BINARY, argv.data());
+        _exit(127);
+    }
+    int status = 0;
+    for (int waited_ms = 0;; waited_ms += 10) {
+        const pid_t done = waitpid(pid, &status, WNOHANG);
+        if (done == pid)
+            break;
+        if (waited_ms > 20000) {
+            kill(pid, SIGKILL);
+            waitpid(pid, &status, 0);
+            ADD_FAILURE() << "program did not end within 20 s";
+            break;
+        }
+        usleep(10000);
+    }
+    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    result.out = read_file(dir + "/stdout.txt");
+    result.err = read_file(dir + "/stderr.txt");
+    result.log = read_file(dir + "/" LOG_FILE_NAME, &result.log_exists);
+    result.trace = parse_lines(read_file(trace_path));
+    return result;
+}
+
+std::vector<uint8_t> trace_input(const nlohmann::json& line) {
+    const std::string hex = line.at("in").get<std::string>();
+    std::vector<uint8_t> bytes(hex.size() / 2);
+    for (size_t i = 0; i < bytes.size(); ++i)
+        bytes[i] = static_cast<uint8_t>(std::stoul(hex.substr(2 * i, 2), nullptr, 16));
+    return bytes;
+}
+
+std::vector<nlohmann::json> trace_ops(const std::vector<nlohmann::json>& trace,
+                                      const std::string& op) {
+    std::vector<nlohmann::json> lines;
+    for (const nlohmann::json& line : trace)
+        if (line.at("op") == op)
+            lines.push_back(line);
+    return lines;
+}
+
+bool handles_balanced(const std::vector<nlohmann::json>& trace) {
+    std::vector<int> open_handles;
+    for (const nlohmann::json& line : trace) {
+        if (line.at("op") == "open" && line.at("handle").get<int>() != -1) {
+            open_handles.push_back(line.at("handle").get<int>());
+        } else if (line.at("op") == "close") {
+            const int handle = line.at("handle").get<int>();
+            bool found = false;
+            for (size_t i = 0; i < open_handles.size(); ++i) {
+                if (open_handles[i] == handle) {
+                    open_handles.erase(open_handles.begin() + static_cast<long>(i));
+                    found = true;
+                    break;
+                }
+            }
+            if (!found)
+                return false;
+        }
+    }
+    return open_handles.empty();
+}
+
+std::vector<uint8_t> hex_bytes(const std::string& text) {
+    std::vector<uint8_t> bytes;
+    std::istringstream in(text);
+    std::string token;
+    while (in >> token)
+        bytes.push_back(static_cast<uint8_t>(std::stoul(token, nullptr, 16)));
+    return bytes;
+}
+
+int count_substr(const std::string& text, const std::string& part) {
+    int count = 0;
+    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
+        ++count;
+    return count;
+}

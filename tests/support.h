@@ -1,0 +1,54 @@
+// Running the tool in-process against the simulated host and as a program,
+// and reading back what it printed, logged and sent.
+#pragma once
+
+#include <cstdint>
+#include <nlohmann/json.hpp>
+#include <string>
+#include <vector>
+
+struct RunResult {
+    std::string out; // standard output
+    std::string err; // standard error
+    std::string log; // veltrane-log.txt after the run ("" when absent)
+    bool log_exists = false;
+    int status = -1;                   // exit status or main's return value
+    std::vector<nlohmann::json> trace; // device operations, in order
+};
+
+// A host with the given drives (JSON array text) and default OS facts.
+std::string host_with(const std::string& drives_json);
+
+// An `existing_log` that puts a directory where the log would be.
+extern const char* const LOG_AS_DIRECTORY;
+
+// The dialogue in this process: fresh process-wide state, the host loaded,
+// `input` as standard input, no console for the key wait.
+RunResult run_dialogue(const std::string& host_json, const std::vector<std::string>& args,
+                       const std::string& input = "", const std::string& existing_log = "");
+
+// The built program in a fresh directory, with the host in a file and the
+// trace file read back. `host_json` empty: the embedded default host.
+RunResult run_program(const std::string& host_json, const std::vector<std::string>& args,
+                      const std::string& input = "");
+
+// Bytes of a trace line's "in" field.
+std::vector<uint8_t> trace_input(const nlohmann::json& line);
+
+// Trace lines of one kind ("open", "ioctl", "close").
+std::vector<nlohmann::json> trace_ops(const std::vector<nlohmann::json>& trace,
+                                      const std::string& op);
+
+// Every handle opened was closed, once.
+bool handles_balanced(const std::vector<nlohmann::json>& trace);
+
+// Hex text such as "2C 00 0C" as bytes.
+std::vector<uint8_t> hex_bytes(const std::string& text);
+
+// The simulator's in-memory trace, parsed.
+std::vector<nlohmann::json> current_trace();
+
+// Starts a fresh in-process simulator with the given host.
+void use_host(const std::string& host_json);
+
+int count_substr(const std::string& text, const std::string& part);

@@ -1,0 +1,66 @@
+// The OFA NVMe miniport pass-through: one IOCTL_SCSI_MINIPORT request on the
+// SCSI port carries the submission entry and the data both ways.
+#include "transport/driver/ofa.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "nvme/transport.h"
+#include "platform/wire.h"
+
+static uint32_t completion_status(const uint8_t* completion) {
+    return get_le32(completion, 12) >> 17 & 0x7FF; // SC in bits 7:0, SCT in 10:8
+}
+
+void print_status_ofa(const uint8_t* completion) {
+    const uint32_t dword3 = get_le32(completion, 12);
+    const uint32_t sc = (dword3 >> 17) & 0xFF;
+    const uint32_t sct = (dword3 >> 25) & 0x7;
+    if (sc != 0 || sct != 0)
+        printf("NVME status: SC: 0x%02X, SCT: %x\n", sc, sct);
+}
+
+static uint32_t ofa_direction(int direction) {
+    switch (direction & 0xFF) {
+    case DIR_FROM_DEVICE:
+        return NVME_FROM_DEV_TO_HOST;
+    case DIR_TO_DEVICE:
+        return NVME_FROM_HOST_TO_DEV;
+    default:
+        return NVME_NO_DATA_TX;
+    }
+}
+
+int ofa_passthrough(HANDLE handle, void* buffer, uint32_t length, int direction,
+                    const AdminCommand* command) {
+    if (!check_transfer_length(length))
+        return 0;
+    uint8_t request[OFA_REQUEST_SIZE];
+    memset(request, 0, sizeof request);
+
+    build_submission_entry(command, request + OFA_NVME_CMD);
+    put_le32(request, SRB_HEADER_LENGTH, SRB_IO_CONTROL_SIZE);
+    memcpy(request + SRB_SIGNATURE, NVME_SIG_STR, 8);
+    put_le32(request, SRB_TIMEOUT, g_timeout);
+    put_le32(request, SRB_CONTROL_CODE, NVME_PASS_THROUGH_SRB_IO_CODE);
+    put_le32(request, SRB_LENGTH, length + OFA_DATA_BUFFER - SRB_IO_CONTROL_SIZE);
+    put_le32(request, OFA_DATA_BUFFER_LEN, length);
+    put_le32(request, OFA_RETURN_BUFFER_LEN, length + OFA_DATA_BUFFER);
+    put_le32(request, OFA_DIRECTION, ofa_direction(direction));
+    if ((direction & 0xFF) == DIR_TO_DEVICE && length != 0)
+        memcpy(request + OFA_DATA_BUFFER, buffer, length);
+
+    const uint32_t size = length + OFA_DATA_BUFFER;
+    if (!device_control(handle, IOCTL_SCSI_MINIPORT, request, size, request, size)) {
+        printf("IOCtl: NVME_OF failed 0x%x!\n", last_error());
+        return 0;
+    }
+    print_status_ofa(request + OFA_CPL_ENTRY);
+    // The driver's answer holds the controller's: a command it completed with
+    // an error status did not happen, whatever the request's own outcome.
+    if (completion_status(request + OFA_CPL_ENTRY) != 0)
+        return 0;
+    if ((direction & 0xFF) == DIR_FROM_DEVICE && length != 0)
+        memcpy(buffer, request + OFA_DATA_BUFFER, length);
+    return 1;
+}

@@ -1,0 +1,64 @@
+// The SCSI pass-through envelope shared by the bridge tunnels.
+#include "transport/usb/scsi_envelope.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "platform/wire.h"
+
+void envelope_begin(uint8_t* envelope, const EnvelopeHeader& header) {
+    memset(envelope, 0, ENVELOPE_SIZE);
+    put_le16(envelope, SPT_LENGTH, ENVELOPE_HEADER_SIZE);
+    put_u8(envelope, SPT_CDB_LENGTH, header.cdb_length);
+    put_u8(envelope, SPT_SENSE_INFO_LENGTH, header.sense_info_length);
+    put_u8(envelope, SPT_DATA_IN, header.data_in);
+    put_le32(envelope, SPT_DATA_TRANSFER_LENGTH, header.data_transfer_length);
+    put_le32(envelope, SPT_TIMEOUT_VALUE, header.timeout_value);
+    put_le32(envelope, SPT_DATA_BUFFER_OFFSET, ENVELOPE_DATA_OFFSET);
+    put_le32(envelope, SPT_SENSE_INFO_OFFSET, header.sense_info_offset);
+}
+
+static int send(HANDLE handle, uint8_t* envelope) {
+    const uint32_t size = ENVELOPE_DATA_OFFSET + get_le32(envelope, SPT_DATA_TRANSFER_LENGTH);
+    return device_control(handle, IOCTL_SCSI_PASS_THROUGH, envelope, size, envelope, size);
+}
+
+int envelope_send(HANDLE handle, uint8_t* envelope, const char* failure_format) {
+    if (send(handle, envelope))
+        return 1;
+    printf(failure_format, last_error());
+    return 0;
+}
+
+int envelope_send_with_direction(HANDLE handle, uint8_t* envelope, const char* failure_format,
+                                 int direction) {
+    if (send(handle, envelope))
+        return 1;
+    printf(failure_format, static_cast<unsigned>(direction), last_error());
+    return 0;
+}
+
+void envelope_copy_in(uint8_t* envelope, const void* buffer, uint32_t length, int direction) {
+    if ((direction & 0xFF) == DIR_TO_DEVICE && length != 0)
+        memcpy(envelope + ENVELOPE_DATA_OFFSET, buffer, length);
+}
+
+void envelope_copy_out(const uint8_t* envelope, void* buffer, uint32_t length, int direction) {
+    if ((direction & 0xFF) == DIR_FROM_DEVICE && length != 0)
+        memcpy(buffer, envelope + ENVELOPE_DATA_OFFSET, length);
+}
+
+uint8_t data_in_code(int direction) {
+    return (direction & 0xFF) == DIR_FROM_DEVICE ? SCSI_IOCTL_DATA_IN : SCSI_IOCTL_DATA_OUT;
+}
+
+uint8_t data_in_code_unspecified(int direction) {
+    switch (direction & 0xFF) {
+    case DIR_FROM_DEVICE:
+        return SCSI_IOCTL_DATA_IN;
+    case DIR_TO_DEVICE:
+        return SCSI_IOCTL_DATA_OUT;
+    default:
+        return SCSI_IOCTL_DATA_UNSPECIFIED;
+    }
+}
