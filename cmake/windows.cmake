@@ -9,7 +9,6 @@ add_executable(veltrane
     resources/veltrane.rc)
 target_link_libraries(veltrane PRIVATE veltrane_tool)
 
-
 if(MINGW)
     # Nothing beyond KERNEL32 and msvcrt at run time: libgcc and libstdc++ go
     # into the .exe, and symbols are stripped for the size.
