@@ -45,27 +45,27 @@ int os_version(OSVERSIONINFOEXA* record) {
 #pragma GCC diagnostic pop
 #endif
 
-// The console input handle, when the process has a real console; otherwise
-// (detached, or a console Wine cannot read keys from) INVALID_HANDLE_VALUE.
-// Opened once and kept for the life of the process.
-static HANDLE console_input() {
-    static HANDLE input = INVALID_HANDLE_VALUE;
-    static int probed = 0;
-    if (!probed) {
-        probed = 1;
-        HANDLE h = CreateFileA("CONIN$", GENERIC_READ | GENERIC_WRITE,
-                               FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING, 0, NULL);
-        DWORD mode = 0;
-        if (h != INVALID_HANDLE_VALUE && GetConsoleMode(h, &mode))
-            input = h;
-        else if (h != INVALID_HANDLE_VALUE)
-            CloseHandle(h);
-    }
-    return input;
-}
-
+// Whether the process has a console whose keys can be read. A process
+// started detached, or with only pipes and files for its standard handles
+// (measured under Wine: no console is created then), has none, and the key
+// wait is skipped instead of polling for a key that can never come. The
+// answer cannot change during a run, so it is found once.
 int console_attached() {
-    return console_input() != INVALID_HANDLE_VALUE ? 1 : 0;
+    static int attached = -1;
+    if (attached < 0) {
+        attached = 0;
+        HANDLE input =
+            CreateFileA("CONIN$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                        NULL, OPEN_EXISTING, 0, NULL);
+        if (input != INVALID_HANDLE_VALUE) {
+            DWORD mode = 0;
+            DWORD events = 0;
+            attached =
+                GetConsoleMode(input, &mode) && GetNumberOfConsoleInputEvents(input, &events);
+            CloseHandle(input);
+        }
+    }
+    return attached;
 }
 
 int console_key_waiting() {

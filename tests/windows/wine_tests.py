@@ -29,7 +29,7 @@ OS_LINE = "OS: 10.0 build 18362 \r\n"
 LOG_NAME = "veltrane-log.txt"
 KEY_WAIT = "\r\nPress any key to exit\r\n"
 # Wine under emulation starts slowly; a run that hangs is still caught.
-RUN_TIMEOUT = int(os.environ.get("VELTRANE_WINE_RUN_TIMEOUT", "300"))
+RUN_TIMEOUT = int(os.environ.get("VELTRANE_WINE_RUN_TIMEOUT", "600"))
 
 
 def wine_env(prefix):
@@ -68,23 +68,29 @@ def quiet_call(args, env, timeout):
 
 
 def start(prefix, env):
-    ready = os.path.join(prefix, ".veltrane-win10")
+    ready = os.path.join(prefix, ".veltrane-ready")
     if not os.path.exists(ready):
         shutil.rmtree(prefix, ignore_errors=True)
         print("creating the Wine prefix " + prefix, flush=True)
-        if quiet_call(["wineboot", "-i"], env, 1500) != 0:
-            print("FAIL: wineboot -i")
+        # Under emulation wineboot's own wait can give up while the prefix is
+        # still being filled: its status says little, the server's end and the
+        # files left say whether the prefix is there.
+        quiet_call(["wineboot", "-i"], env, 1800)
+        quiet_call(["wineserver", "-w"], env, 1800)
+        if not os.path.exists(os.path.join(prefix, "drive_c/windows/system32/kernel32.dll")):
+            print("FAIL: wineboot -i left no usable prefix in " + prefix)
             return 1
-        if quiet_call(["wine", "winecfg", "-v", "win10"], env, 600) != 0:
-            print("FAIL: winecfg -v win10")
-            return 1
-        quiet_call(["wineserver", "-w"], env, 600)
-        open(ready, "w").close()
     # A persistent server, detached from every pipe: otherwise each run whose
     # output is captured waits for Wine's background processes to let go.
     subprocess.Popen(["wineserver", "-p"], env=env, stdin=subprocess.DEVNULL,
                      stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
                      start_new_session=True).wait(timeout=120)
+    # Windows 10, so that the version the tool sees depends on its manifest.
+    # This also starts Wine's background services once, before the runs.
+    if quiet_call(["wine", "winecfg", "-v", "win10"], env, 1800) != 0:
+        print("FAIL: wine winecfg -v win10")
+        return 1
+    open(ready, "w").close()
     return 0
 
 
