@@ -1,0 +1,81 @@
+// Device access through Win32, for the Windows build.
+#include "platform/device.h"
+
+#include <conio.h>
+
+HANDLE open_device(const char* path, uint32_t share, uint32_t flags) {
+    return CreateFileA(path, GENERIC_READ | GENERIC_WRITE, share, NULL, OPEN_EXISTING, flags, NULL);
+}
+
+int device_control(HANDLE handle, uint32_t code, void* in, uint32_t in_size, void* out,
+                   uint32_t out_size) {
+    // Some drivers fault without a bytes-returned pointer on a synchronous
+    // request, so one is always passed; nobody reads it.
+    DWORD returned = 0;
+    return DeviceIoControl(handle, code, in, in_size, out, out_size, &returned, NULL) ? 1 : 0;
+}
+
+uint32_t last_error() {
+    return GetLastError();
+}
+
+void close_device(HANDLE handle) {
+    CloseHandle(handle);
+}
+
+uint32_t tick_ms() {
+    return GetTickCount();
+}
+
+// GetVersionExA is deprecated since Windows 8.1 but is exactly what the tool
+// reports: the version the manifest's supportedOS entries allow it to see.
+#if defined(_MSC_VER)
+#pragma warning(push)
+#pragma warning(disable : 4996)
+#elif defined(__GNUC__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+#endif
+int os_version(OSVERSIONINFOEXA* record) {
+    return GetVersionExA(reinterpret_cast<OSVERSIONINFOA*>(record)) ? 1 : 0;
+}
+#if defined(_MSC_VER)
+#pragma warning(pop)
+#elif defined(__GNUC__)
+#pragma GCC diagnostic pop
+#endif
+
+// Whether the process has a console whose keys can be read. A process
+// started detached, or with only pipes and files for its standard handles
+// (measured under Wine: no console is created then), has none, and the key
+// wait is skipped instead of polling for a key that can never come. The
+// answer cannot change during a run, so it is found once.
+int console_attached() {
+    static int attached = -1;
+    if (attached < 0) {
+        attached = 0;
+        HANDLE input =
+            CreateFileA("CONIN$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                        NULL, OPEN_EXISTING, 0, NULL);
+        if (input != INVALID_HANDLE_VALUE) {
+            DWORD mode = 0;
+            DWORD events = 0;
+            attached =
+                GetConsoleMode(input, &mode) && GetNumberOfConsoleInputEvents(input, &events);
+            CloseHandle(input);
+        }
+    }
+    return attached;
+}
+
+int console_key_waiting() {
+    return _kbhit() ? 1 : 0;
+}
+
+int console_read_key() {
+    return _getch();
+}
+
+void idle_ms(uint32_t ms) {
+    Sleep(ms);
+}

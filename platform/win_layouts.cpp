@@ -1,0 +1,96 @@
+// Compile-time proof that the wire layouts the tool writes by offset match
+// the Windows SDK's own structures and constants in a 32-bit process. Nothing
+// here runs; a mismatch stops the build.
+#include <cstddef>
+
+#include "platform/device.h"
+#include "transport/usb/scsi_envelope.h"
+
+#if !defined(_M_IX86) && !defined(__i386__)
+#error "veltrane is a 32-bit (x86) program: its wire layouts are those of a 32-bit process"
+#endif
+
+#define LAYOUT(type, field, offset)                                                                \
+    static_assert(offsetof(type, field) == (offset), #type "." #field " is at " #offset)
+
+// SCSI pass-through envelope: header, then sense area, then data area.
+static_assert(sizeof(SCSI_PASS_THROUGH) == ENVELOPE_HEADER_SIZE, "SCSI_PASS_THROUGH size");
+LAYOUT(SCSI_PASS_THROUGH, Length, SPT_LENGTH);
+LAYOUT(SCSI_PASS_THROUGH, ScsiStatus, SPT_SCSI_STATUS);
+LAYOUT(SCSI_PASS_THROUGH, PathId, SPT_PATH_ID);
+LAYOUT(SCSI_PASS_THROUGH, TargetId, SPT_TARGET_ID);
+LAYOUT(SCSI_PASS_THROUGH, Lun, SPT_LUN);
+LAYOUT(SCSI_PASS_THROUGH, CdbLength, SPT_CDB_LENGTH);
+LAYOUT(SCSI_PASS_THROUGH, SenseInfoLength, SPT_SENSE_INFO_LENGTH);
+LAYOUT(SCSI_PASS_THROUGH, DataIn, SPT_DATA_IN);
+LAYOUT(SCSI_PASS_THROUGH, DataTransferLength, SPT_DATA_TRANSFER_LENGTH);
+LAYOUT(SCSI_PASS_THROUGH, TimeOutValue, SPT_TIMEOUT_VALUE);
+LAYOUT(SCSI_PASS_THROUGH, DataBufferOffset, SPT_DATA_BUFFER_OFFSET);
+LAYOUT(SCSI_PASS_THROUGH, SenseInfoOffset, SPT_SENSE_INFO_OFFSET);
+LAYOUT(SCSI_PASS_THROUGH, Cdb, SPT_CDB);
+static_assert(sizeof(((SCSI_PASS_THROUGH*)0)->Cdb) == SPT_CDB_SIZE, "SCSI_PASS_THROUGH.Cdb size");
+static_assert(ENVELOPE_SENSE_OFFSET == sizeof(SCSI_PASS_THROUGH), "sense follows the header");
+static_assert(ENVELOPE_DATA_OFFSET == ENVELOPE_SENSE_OFFSET + ENVELOPE_SENSE_SIZE,
+              "data follows the sense area");
+
+// OFA miniport request header (the NVMe pass-through body follows it).
+static_assert(sizeof(SRB_IO_CONTROL) == 28, "SRB_IO_CONTROL size");
+LAYOUT(SRB_IO_CONTROL, HeaderLength, 0);
+LAYOUT(SRB_IO_CONTROL, Signature, 4);
+LAYOUT(SRB_IO_CONTROL, Timeout, 12);
+LAYOUT(SRB_IO_CONTROL, ControlCode, 16);
+LAYOUT(SRB_IO_CONTROL, ReturnCode, 20);
+LAYOUT(SRB_IO_CONTROL, Length, 24);
+
+// Storage property queries: the device descriptor and the inbox driver's
+// NVMe identify query.
+static_assert(sizeof(STORAGE_PROPERTY_QUERY) == 12, "STORAGE_PROPERTY_QUERY size");
+LAYOUT(STORAGE_PROPERTY_QUERY, PropertyId, 0);
+LAYOUT(STORAGE_PROPERTY_QUERY, QueryType, 4);
+LAYOUT(STORAGE_PROPERTY_QUERY, AdditionalParameters, 8);
+
+static_assert(sizeof(STORAGE_PROTOCOL_SPECIFIC_DATA) == 40, "STORAGE_PROTOCOL_SPECIFIC_DATA size");
+LAYOUT(STORAGE_PROTOCOL_SPECIFIC_DATA, ProtocolType, 0);
+LAYOUT(STORAGE_PROTOCOL_SPECIFIC_DATA, DataType, 4);
+LAYOUT(STORAGE_PROTOCOL_SPECIFIC_DATA, ProtocolDataRequestValue, 8);
+LAYOUT(STORAGE_PROTOCOL_SPECIFIC_DATA, ProtocolDataRequestSubValue, 12);
+LAYOUT(STORAGE_PROTOCOL_SPECIFIC_DATA, ProtocolDataOffset, 16);
+LAYOUT(STORAGE_PROTOCOL_SPECIFIC_DATA, ProtocolDataLength, 20);
+
+LAYOUT(STORAGE_DEVICE_DESCRIPTOR, VendorIdOffset, 12);
+LAYOUT(STORAGE_DEVICE_DESCRIPTOR, ProductIdOffset, 16);
+LAYOUT(STORAGE_DEVICE_DESCRIPTOR, BusType, 28);
+
+static_assert(sizeof(SCSI_ADDRESS) == 8, "SCSI_ADDRESS size");
+LAYOUT(SCSI_ADDRESS, PortNumber, 4);
+
+// Version records, tried largest first.
+static_assert(sizeof(OSVERSIONINFOEXA) == OS_VERSION_EX_SIZE, "OSVERSIONINFOEXA size");
+static_assert(sizeof(OSVERSIONINFOA) == OS_VERSION_SIZE, "OSVERSIONINFOA size");
+LAYOUT(OSVERSIONINFOEXA, dwMajorVersion, 4);
+LAYOUT(OSVERSIONINFOEXA, dwMinorVersion, 8);
+LAYOUT(OSVERSIONINFOEXA, dwBuildNumber, 12);
+LAYOUT(OSVERSIONINFOEXA, szCSDVersion, 20);
+
+// Control codes.
+static_assert(IOCTL_STORAGE_QUERY_PROPERTY == 0x002D1400, "IOCTL_STORAGE_QUERY_PROPERTY");
+static_assert(IOCTL_SCSI_GET_ADDRESS == 0x00041018, "IOCTL_SCSI_GET_ADDRESS");
+static_assert(IOCTL_SCSI_MINIPORT == 0x0004D008, "IOCTL_SCSI_MINIPORT");
+static_assert(IOCTL_SCSI_PASS_THROUGH == 0x0004D004, "IOCTL_SCSI_PASS_THROUGH");
+
+// Enumerators and flags.
+static_assert(StorageDeviceProperty == 0, "StorageDeviceProperty");
+static_assert(PropertyStandardQuery == 0, "PropertyStandardQuery");
+static_assert(StorageAdapterProtocolSpecificProperty == 49,
+              "StorageAdapterProtocolSpecificProperty");
+static_assert(ProtocolTypeNvme == 3, "ProtocolTypeNvme");
+static_assert(NVMeDataTypeIdentify == 1, "NVMeDataTypeIdentify");
+static_assert(BusTypeUsb == 7, "BusTypeUsb");
+static_assert(BusTypeNvme == 17, "BusTypeNvme");
+static_assert(SCSI_IOCTL_DATA_OUT == 0, "SCSI_IOCTL_DATA_OUT");
+static_assert(SCSI_IOCTL_DATA_IN == 1, "SCSI_IOCTL_DATA_IN");
+static_assert(SCSI_IOCTL_DATA_UNSPECIFIED == 2, "SCSI_IOCTL_DATA_UNSPECIFIED");
+static_assert((GENERIC_READ | GENERIC_WRITE) == 0xC0000000u, "GENERIC_READ | GENERIC_WRITE");
+static_assert((FILE_SHARE_READ | FILE_SHARE_WRITE) == 3, "FILE_SHARE_READ | FILE_SHARE_WRITE");
+static_assert(OPEN_EXISTING == 3, "OPEN_EXISTING");
+static_assert(FILE_ATTRIBUTE_NORMAL == 0x80, "FILE_ATTRIBUTE_NORMAL");
