@@ -13,8 +13,15 @@ if [ "$(id -u)" -ne 0 ]; then
     exit 1
 fi
 
-packages=(cmake ninja-build g++ googletest libgtest-dev libgmock-dev nlohmann-json3-dev
-    g++-mingw-w64-i686 binutils-mingw-w64-i686 wine wine32:i386)
+# The tool on the simulated host; then the fuzzers (clang's libFuzzer and
+# sanitizer runtimes), the Windows cross-compiler and Wine, unless
+# VELTRANE_SETUP_MINIMAL asks for the first group only.
+packages=(cmake ninja-build g++ googletest libgtest-dev libgmock-dev nlohmann-json3-dev python3)
+minimal="${VELTRANE_SETUP_MINIMAL:-0}"
+if [ "$minimal" = 0 ]; then
+    packages+=(clang libclang-rt-14-dev time g++-mingw-w64-i686 binutils-mingw-w64-i686
+        wine wine32:i386)
+fi
 
 installed() {
     dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"
@@ -29,7 +36,7 @@ update_once() {
 }
 
 # wine32 is an i386 package.
-if ! dpkg --print-foreign-architectures | grep -qx i386; then
+if [ "$minimal" = 0 ] && ! dpkg --print-foreign-architectures | grep -qx i386; then
     dpkg --add-architecture i386
     update_once
 fi
@@ -49,7 +56,7 @@ fi
 # error"); there, 32-bit programs run under qemu's user-mode emulator,
 # registered with binfmt_misc. Slow, but the same Wine.
 wine_loader=/usr/lib/wine/wine
-if ! "$wine_loader" --version >/dev/null 2>&1; then
+if [ "$minimal" = 0 ] && ! "$wine_loader" --version >/dev/null 2>&1; then
     if ! installed qemu-user-static; then
         update_once
         apt-get install -y -q --no-install-recommends qemu-user-static </dev/null
