@@ -16,9 +16,6 @@ uint32_t g_quiet = 0;
 uint32_t g_log_serial = 0;
 uint8_t g_is_usb = 0;
 
-constexpr uint32_t SCSI_ADDRESS_SIZE = 8;
-constexpr uint32_t SCSI_ADDRESS_PORT_NUMBER = 4;
-
 // What the run has opened, released by the closing step.
 struct RunResources {
     FILE* log;

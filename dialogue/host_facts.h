@@ -13,6 +13,9 @@ constexpr uint32_t DESCRIPTOR_VENDOR_ID_OFFSET = 12;
 constexpr uint32_t DESCRIPTOR_PRODUCT_ID_OFFSET = 16;
 constexpr uint32_t DESCRIPTOR_BUS_TYPE = 28;
 constexpr int LISTED_DRIVES = 99;
+// SCSI_ADDRESS, the answer to the SCSI address query.
+constexpr uint32_t SCSI_ADDRESS_SIZE = 8;
+constexpr uint32_t SCSI_ADDRESS_PORT_NUMBER = 4;
 
 extern uint8_t g_bus_type;
 extern OSVERSIONINFOEXA g_os_version;

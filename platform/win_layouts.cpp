@@ -3,7 +3,10 @@
 // here runs; a mismatch stops the build.
 #include <cstddef>
 
+#include "dialogue/host_facts.h"
 #include "platform/device.h"
+#include "transport/driver/inbox.h"
+#include "transport/driver/ofa.h"
 #include "transport/usb/scsi_envelope.h"
 
 #if !defined(_M_IX86) && !defined(__i386__)
@@ -34,35 +37,42 @@ static_assert(ENVELOPE_DATA_OFFSET == ENVELOPE_SENSE_OFFSET + ENVELOPE_SENSE_SIZ
               "data follows the sense area");
 
 // OFA miniport request header (the NVMe pass-through body follows it).
-static_assert(sizeof(SRB_IO_CONTROL) == 28, "SRB_IO_CONTROL size");
-LAYOUT(SRB_IO_CONTROL, HeaderLength, 0);
-LAYOUT(SRB_IO_CONTROL, Signature, 4);
-LAYOUT(SRB_IO_CONTROL, Timeout, 12);
-LAYOUT(SRB_IO_CONTROL, ControlCode, 16);
-LAYOUT(SRB_IO_CONTROL, ReturnCode, 20);
-LAYOUT(SRB_IO_CONTROL, Length, 24);
+static_assert(sizeof(SRB_IO_CONTROL) == SRB_IO_CONTROL_SIZE, "SRB_IO_CONTROL size");
+LAYOUT(SRB_IO_CONTROL, HeaderLength, SRB_HEADER_LENGTH);
+LAYOUT(SRB_IO_CONTROL, Signature, SRB_SIGNATURE);
+LAYOUT(SRB_IO_CONTROL, Timeout, SRB_TIMEOUT);
+LAYOUT(SRB_IO_CONTROL, ControlCode, SRB_CONTROL_CODE);
+LAYOUT(SRB_IO_CONTROL, ReturnCode, SRB_RETURN_CODE);
+LAYOUT(SRB_IO_CONTROL, Length, SRB_LENGTH);
+static_assert(sizeof(((SRB_IO_CONTROL*)0)->Signature) == sizeof(NVME_SIG_STR) - 1,
+              "SRB_IO_CONTROL.Signature holds \"NvmeMini\" without its terminator");
 
 // Storage property queries: the device descriptor and the inbox driver's
 // NVMe identify query.
-static_assert(sizeof(STORAGE_PROPERTY_QUERY) == 12, "STORAGE_PROPERTY_QUERY size");
-LAYOUT(STORAGE_PROPERTY_QUERY, PropertyId, 0);
-LAYOUT(STORAGE_PROPERTY_QUERY, QueryType, 4);
-LAYOUT(STORAGE_PROPERTY_QUERY, AdditionalParameters, 8);
+static_assert(sizeof(STORAGE_PROPERTY_QUERY) == PROPERTY_QUERY_SIZE, "STORAGE_PROPERTY_QUERY size");
+LAYOUT(STORAGE_PROPERTY_QUERY, PropertyId, INBOX_PROPERTY_ID);
+LAYOUT(STORAGE_PROPERTY_QUERY, QueryType, INBOX_QUERY_TYPE);
+LAYOUT(STORAGE_PROPERTY_QUERY, AdditionalParameters, INBOX_SPECIFIC_DATA);
 
-static_assert(sizeof(STORAGE_PROTOCOL_SPECIFIC_DATA) == 40, "STORAGE_PROTOCOL_SPECIFIC_DATA size");
-LAYOUT(STORAGE_PROTOCOL_SPECIFIC_DATA, ProtocolType, 0);
-LAYOUT(STORAGE_PROTOCOL_SPECIFIC_DATA, DataType, 4);
-LAYOUT(STORAGE_PROTOCOL_SPECIFIC_DATA, ProtocolDataRequestValue, 8);
-LAYOUT(STORAGE_PROTOCOL_SPECIFIC_DATA, ProtocolDataRequestSubValue, 12);
-LAYOUT(STORAGE_PROTOCOL_SPECIFIC_DATA, ProtocolDataOffset, 16);
-LAYOUT(STORAGE_PROTOCOL_SPECIFIC_DATA, ProtocolDataLength, 20);
+// The protocol-specific block sits in AdditionalParameters, at offset 8.
+#define PROTOCOL_LAYOUT(field, offset)                                                             \
+    LAYOUT(STORAGE_PROTOCOL_SPECIFIC_DATA, field, (offset)-INBOX_SPECIFIC_DATA)
+static_assert(sizeof(STORAGE_PROTOCOL_SPECIFIC_DATA) == INBOX_SPECIFIC_DATA_SIZE,
+              "STORAGE_PROTOCOL_SPECIFIC_DATA size");
+PROTOCOL_LAYOUT(ProtocolType, INBOX_PROTOCOL_TYPE);
+PROTOCOL_LAYOUT(DataType, INBOX_DATA_TYPE);
+PROTOCOL_LAYOUT(ProtocolDataRequestValue, INBOX_REQUEST_VALUE);
+PROTOCOL_LAYOUT(ProtocolDataRequestSubValue, INBOX_REQUEST_SUB_VALUE);
+PROTOCOL_LAYOUT(ProtocolDataOffset, INBOX_DATA_OFFSET_FIELD);
+PROTOCOL_LAYOUT(ProtocolDataLength, INBOX_DATA_LENGTH_FIELD);
+static_assert(NVMeDataTypeIdentify == 1 && NVME_IDENTIFY_CNS_CONTROLLER == 1, "identify request");
 
-LAYOUT(STORAGE_DEVICE_DESCRIPTOR, VendorIdOffset, 12);
-LAYOUT(STORAGE_DEVICE_DESCRIPTOR, ProductIdOffset, 16);
-LAYOUT(STORAGE_DEVICE_DESCRIPTOR, BusType, 28);
+LAYOUT(STORAGE_DEVICE_DESCRIPTOR, VendorIdOffset, DESCRIPTOR_VENDOR_ID_OFFSET);
+LAYOUT(STORAGE_DEVICE_DESCRIPTOR, ProductIdOffset, DESCRIPTOR_PRODUCT_ID_OFFSET);
+LAYOUT(STORAGE_DEVICE_DESCRIPTOR, BusType, DESCRIPTOR_BUS_TYPE);
 
-static_assert(sizeof(SCSI_ADDRESS) == 8, "SCSI_ADDRESS size");
-LAYOUT(SCSI_ADDRESS, PortNumber, 4);
+static_assert(sizeof(SCSI_ADDRESS) == SCSI_ADDRESS_SIZE, "SCSI_ADDRESS size");
+LAYOUT(SCSI_ADDRESS, PortNumber, SCSI_ADDRESS_PORT_NUMBER);
 
 // Version records, tried largest first.
 static_assert(sizeof(OSVERSIONINFOEXA) == OS_VERSION_EX_SIZE, "OSVERSIONINFOEXA size");
