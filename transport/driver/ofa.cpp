@@ -8,16 +8,16 @@
 #include "nvme/transport.h"
 #include "platform/wire.h"
 
+// Completion dword 3: SC in bits 24:17, SCT in bits 27:25; the result keeps
+// them as SC in bits 7:0 and SCT in bits 10:8.
 static uint32_t completion_status(const uint8_t* completion) {
-    return get_le32(completion, 12) >> 17 & 0x7FF; // SC in bits 7:0, SCT in 10:8
+    return (get_le32(completion, 12) >> 17) & 0x7FF;
 }
 
 void print_status_ofa(const uint8_t* completion) {
-    const uint32_t dword3 = get_le32(completion, 12);
-    const uint32_t sc = (dword3 >> 17) & 0xFF;
-    const uint32_t sct = (dword3 >> 25) & 0x7;
-    if (sc != 0 || sct != 0)
-        printf("NVME status: SC: 0x%02X, SCT: %x\n", sc, sct);
+    const uint32_t status = completion_status(completion);
+    if (status != 0)
+        printf("NVME status: SC: 0x%02X, SCT: %x\n", status & 0xFF, status >> 8);
 }
 
 static uint32_t ofa_direction(int direction) {
