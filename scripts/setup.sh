@@ -54,28 +54,52 @@ fi
 # Wine's loader is a 32-bit x86 program. Some virtual machines run only
 # 64-bit code (their kernel refuses 32-bit executables with "Exec format
 # error"); there, 32-bit programs run under qemu's user-mode emulator,
-# registered with binfmt_misc. Slow, but the same Wine.
+# registered with binfmt_misc. It has to be qemu 9.1 or later: older ones
+# emulate Wine's address-space reservation one 64 KiB block at a time (about
+# a minute per Wine start) and crash Wine's device manager. Debian 12 has
+# such a qemu in bookworm-backports; later releases have it in main.
 wine_loader=/usr/lib/wine/wine
-if [ "$minimal" = 0 ] && ! "$wine_loader" --version >/dev/null 2>&1; then
-    if ! installed qemu-user-static; then
+qemu=/usr/bin/qemu-i386
+binfmt=/proc/sys/fs/binfmt_misc
+qemu_new_enough() {
+    local v
+    installed qemu-user || return 1
+    v="$(dpkg-query -W -f='${Version}' qemu-user)"
+    dpkg --compare-versions "$v" ge 1:9.1
+}
+if [ "$minimal" = 0 ] && { [ -e "$binfmt/qemu-i386" ] || ! "$wine_loader" --version >/dev/null 2>&1; }; then
+    if ! qemu_new_enough; then
+        release=()
+        if [ "$(. /etc/os-release && echo "${VERSION_CODENAME:-}")" = bookworm ]; then
+            list=/etc/apt/sources.list.d/veltrane-backports.list
+            if [ ! -e "$list" ]; then
+                echo "deb http://deb.debian.org/debian bookworm-backports main" >"$list"
+                updated=0
+            fi
+            release=(-t bookworm-backports)
+        fi
         update_once
-        apt-get install -y -q --no-install-recommends qemu-user-static </dev/null
+        # It replaces (and removes) an older qemu-user-static.
+        apt-get install -y -q --no-install-recommends "${release[@]}" qemu-user </dev/null
     fi
-    binfmt=/proc/sys/fs/binfmt_misc
     if [ ! -e "$binfmt/register" ]; then
         mount -t binfmt_misc binfmt_misc "$binfmt"
+    fi
+    # An entry for another emulator is replaced.
+    if [ -e "$binfmt/qemu-i386" ] && ! grep -qx "interpreter $qemu" "$binfmt/qemu-i386"; then
+        echo -1 >"$binfmt/qemu-i386"
     fi
     if [ ! -e "$binfmt/qemu-i386" ]; then
         # ELF32, little-endian, executable or shared object, machine i386.
         magic='\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00'
         mask='\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff'
-        echo ":qemu-i386:M::$magic:$mask:/usr/bin/qemu-i386-static:F" >"$binfmt/register"
+        echo ":qemu-i386:M::$magic:$mask:$qemu:F" >"$binfmt/register"
     fi
     if ! "$wine_loader" --version >/dev/null 2>&1; then
         echo "setup.sh: 32-bit programs cannot run here, not even under qemu" >&2
         exit 1
     fi
-    echo "setup.sh: 32-bit programs run under qemu-i386 emulation"
+    echo "setup.sh: 32-bit programs run under $("$qemu" --version | head -n 1)"
 fi
 
 echo "setup.sh: all packages present"
