@@ -32,17 +32,14 @@ BANNER = "Veltrane (FormatUnit) v0.7a by Brastel\r\n"
 OS_LINE = "OS: 10.0 build 18362 \r\n"
 LOG_NAME = "veltrane-log.txt"
 KEY_WAIT = "\r\nPress any key to exit\r\n"
+# Wine's one disk, drive 0, with neither vendor nor product text; it is not
+# on USB and fails the SCSI address query.
+DRIVE0_ROW = " 0: \r\n"
+DRIVE0_SCSI_ERROR = "IOCTL: Error scsi get address\r\n"
 # Making the prefix takes about 5 s natively, under a minute under emulation.
 PREFIX_TIMEOUT = 600
 # A run takes under a second, a few under emulation; one that hangs is caught.
 RUN_TIMEOUT = int(os.environ.get("VELTRANE_WINE_RUN_TIMEOUT", "120"))
-
-
-def drive0_lines():
-    """The drive list and the lines after the drive line for drive 0, and
-    the same lines as the log receives them."""
-    scsi = "IOCTL: Error scsi get address\r\n"
-    return " 0: \r\n", scsi, scsi
 
 
 def wine_env(prefix):
@@ -171,9 +168,7 @@ def case_bad_drive_number(exe, env):
     is refused at once, before the log is opened."""
     c = Case("bad_drive_number")
     run = Run(exe, env, [], b"100\n")
-    # Wine has one disk: drive 0, with neither vendor nor product text.
-    listed, _, _ = drive0_lines()
-    c.common(run, BANNER + OS_LINE + listed + "Please select drive number:"
+    c.common(run, BANNER + OS_LINE + DRIVE0_ROW + "Please select drive number:"
              + "Error: bad drive number\r\n")
     c.expect_eq(run.files, [], "files left in the run's directory")
     return c.report()
@@ -184,10 +179,10 @@ def case_quiet_stub_disk(exe, env):
     asked for, and that query fails; no key wait."""
     c = Case("quiet_stub_disk")
     run = Run(exe, env, ["0Y"], b"")
-    _, console, log = drive0_lines()
-    c.common(run, BANNER + OS_LINE + "Drive   : 0(NVME)\r\n" + console)
+    c.common(run, BANNER + OS_LINE + "Drive   : 0(NVME)\r\n" + DRIVE0_SCSI_ERROR)
     c.expect_eq(run.files, [LOG_NAME], "files left in the run's directory")
-    c.expect_eq(run.log, "v0.7a\r\nOS: 10.0 build 18362 \r\nDrive   : 0(NVME)\r\n" + log,
+    c.expect_eq(run.log, "v0.7a\r\nOS: 10.0 build 18362 \r\nDrive   : 0(NVME)\r\n"
+                + DRIVE0_SCSI_ERROR,
                 "log block")
     return c.report()
 
@@ -208,8 +203,7 @@ def case_key_wait_no_console(exe, env):
     and standard input at its end: it must end by itself."""
     c = Case("key_wait_no_console")
     run = Run(exe, env, ["0"], b"")
-    _, console, _ = drive0_lines()
-    c.common(run, BANNER + OS_LINE + "Drive   : 0(NVME)\r\n" + console + KEY_WAIT)
+    c.common(run, BANNER + OS_LINE + "Drive   : 0(NVME)\r\n" + DRIVE0_SCSI_ERROR + KEY_WAIT)
     c.expect_eq(run.files, [LOG_NAME], "files left in the run's directory")
     return c.report()
 
