@@ -35,6 +35,16 @@ int device_control(HANDLE handle, uint32_t code, void* in, uint32_t in_size, voi
 uint32_t last_error();
 void close_device(HANDLE handle);
 
+// A volume opened for queries only: CreateFileA with no access rights,
+// FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING, flags 0. Returns
+// INVALID_HANDLE_VALUE on failure.
+HANDLE open_volume(const char* path);
+
+// The running system's Windows directory (GetSystemWindowsDirectoryA) in
+// `buffer` of `size` bytes, zero-terminated: its length, 0 when it cannot be
+// read or does not fit.
+uint32_t windows_directory(char* buffer, uint32_t size);
+
 // Milliseconds since boot, 32-bit, wrapping.
 uint32_t tick_ms();
 

@@ -23,6 +23,18 @@ void close_device(HANDLE handle) {
     CloseHandle(handle);
 }
 
+HANDLE open_volume(const char* path) {
+    // No access rights: enough for volume queries, and no administrator
+    // rights or lock on the volume are needed for it.
+    return CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING, 0, NULL);
+}
+
+uint32_t windows_directory(char* buffer, uint32_t size) {
+    // The system's own directory, not a terminal-server user's private copy.
+    const UINT length = GetSystemWindowsDirectoryA(buffer, size);
+    return length != 0 && length < size ? length : 0;
+}
+
 uint32_t tick_ms() {
     return GetTickCount();
 }

@@ -87,6 +87,8 @@ static_assert(IOCTL_STORAGE_QUERY_PROPERTY == 0x002D1400, "IOCTL_STORAGE_QUERY_P
 static_assert(IOCTL_SCSI_GET_ADDRESS == 0x00041018, "IOCTL_SCSI_GET_ADDRESS");
 static_assert(IOCTL_SCSI_MINIPORT == 0x0004D008, "IOCTL_SCSI_MINIPORT");
 static_assert(IOCTL_SCSI_PASS_THROUGH == 0x0004D004, "IOCTL_SCSI_PASS_THROUGH");
+static_assert(IOCTL_VOLUME_GET_VOLUME_DISK_EXTENTS == 0x00560000,
+              "IOCTL_VOLUME_GET_VOLUME_DISK_EXTENTS");
 
 // Enumerators and flags.
 static_assert(StorageDeviceProperty == 0, "StorageDeviceProperty");

@@ -27,15 +27,15 @@ TEST(Program, JmicronEraseEndToEnd) {
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.err, "");
     EXPECT_EQ(run.out.substr(0, run.out.find("Drive")),
-              "Veltrane (FormatUnit) v0.7a by Brastel\nOS: 10.0 build 22631 SP9\n");
+              run.text("Veltrane (FormatUnit) v0.7a by Brastel\nOS: 10.0 build 22631 SP9\n"));
     EXPECT_NE(run.out.find("Model   : Jm Disk"), std::string::npos);
     // The tick counter wraps during the format: the elapsed time does not.
-    EXPECT_NE(run.out.find("Change LBA data size format (512->4096)\n"
-                           "Selected SES action: 2 - Cryptographic Erase\nErased [2500 ms]!\n"),
+    EXPECT_NE(run.out.find(run.text("Change LBA data size format (512->4096)\n"
+                                    "Selected SES action: 2 - Cryptographic Erase\n"
+                                    "Erased [2500 ms]!\n")),
               std::string::npos)
         << run.out;
-    EXPECT_EQ(run.log.substr(0, 60).find("v0.7a\nOS: 10.0 build 22631 SP9\nDrive   : 2(USB)\n"),
-              0u);
+    EXPECT_EQ(run.log.find(run.text("v0.7a\nOS: 10.0 build 22631 SP9\nDrive   : 2(USB)\n")), 0u);
     EXPECT_NE(run.log.find("S/N     : JM42"), std::string::npos);
     EXPECT_TRUE(handles_balanced(run.trace));
     // Descriptor query, probe, namespace, format: nothing else.
@@ -46,9 +46,9 @@ TEST(Program, JmicronEraseEndToEnd) {
 
 TEST(Program, DriveListAndBadNumber) {
     const RunResult run = run_program(kHost, {}, "100\n");
-    EXPECT_EQ(run.out, "Veltrane (FormatUnit) v0.7a by Brastel\nOS: 10.0 build 22631 SP9\n"
-                       " 2: JMicron Generic NVMe\n 3: \n 4: \n 6: USB Flash\n"
-                       "Please select drive number:Error: bad drive number\n");
+    EXPECT_EQ(run.out, run.text("Veltrane (FormatUnit) v0.7a by Brastel\nOS: 10.0 build 22631 SP9\n"
+                                " 2: JMicron Generic NVMe\n 3: \n 4: \n 6: USB Flash\n"
+                                "Please select drive number:Error: bad drive number\n"));
     EXPECT_FALSE(run.log_exists);
     EXPECT_TRUE(handles_balanced(run.trace));
 }
@@ -56,8 +56,9 @@ TEST(Program, DriveListAndBadNumber) {
 TEST(Program, DefaultHostRunsWithoutAHostFile) {
     const RunResult run = run_program("", {}, "99\n");
     EXPECT_EQ(run.status, 0);
-    EXPECT_NE(run.out.find("Please select drive number:Drive   : 99(NVME)\nError open disk\n"),
-              std::string::npos)
+    EXPECT_NE(
+        run.out.find(run.text("Please select drive number:Drive   : 99(NVME)\nError open disk\n")),
+        std::string::npos)
         << run.out;
     EXPECT_GE(count_substr(run.out, ": "), 7); // the drive list
 }
@@ -90,9 +91,9 @@ TEST(Program, DefaultHostDrivesEndToEnd) {
         const char drive = k.args[0][0];
         EXPECT_EQ(run.status, 0) << drive;
         EXPECT_EQ(run.err, "") << drive;
-        EXPECT_NE(run.out.find(k.has), std::string::npos) << run.out;
-        EXPECT_TRUE(ends_with(run.out, k.out_tail)) << run.out;
-        EXPECT_TRUE(ends_with(run.log, k.log_tail)) << run.log;
+        EXPECT_NE(run.out.find(run.text(k.has)), std::string::npos) << run.out;
+        EXPECT_TRUE(ends_with(run.out, run.text(k.out_tail))) << run.out;
+        EXPECT_TRUE(ends_with(run.log, run.text(k.log_tail))) << run.log;
         EXPECT_TRUE(handles_balanced(run.trace)) << drive;
         const std::vector<uint8_t> opcodes = scsi_opcodes(run.trace);
         if (drive == '0') { // the inbox driver answered: no OFA request

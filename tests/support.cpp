@@ -56,6 +56,17 @@ std::vector<nlohmann::json> parse_lines(const std::string& text) {
 
 } // namespace
 
+std::string RunResult::text(const std::string& lf_text) const {
+    std::string out;
+    for (char c : lf_text) {
+        if (c == '\n')
+            out += eol;
+        else
+            out += c;
+    }
+    return out;
+}
+
 const char* const LOG_AS_DIRECTORY = "\x01directory";
 
 std::string host_with(const std::string& drives_json) {

@@ -14,6 +14,10 @@ struct RunResult {
     bool log_exists = false;
     int status = -1;                   // exit status or main's return value
     std::vector<nlohmann::json> trace; // device operations, in order
+    // Line end of the console and the log: "\n" here, "\r\n" for a Windows
+    // program. Expected texts are written with "\n" and go through text().
+    std::string eol = "\n";
+    std::string text(const std::string& lf_text) const;
 };
 
 // A host with the given drives (JSON array text) and default OS facts.
