@@ -9,7 +9,7 @@
 #include "dialogue/host_facts.h"
 #include "dialogue/report.h"
 #include "nvme/identify.h"
-#include "nvme/transport.h"
+#include "transport/transport.h"
 #include "platform/wire.h"
 
 uint32_t g_quiet = 0;

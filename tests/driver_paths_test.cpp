@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "dialogue/dialogue.h"
-#include "nvme/transport.h"
+#include "transport/transport.h"
 #include "platform/wire.h"
 #include "sim/model.h"
 #include "sim/sim.h"

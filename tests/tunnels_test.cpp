@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "nvme/transport.h"
+#include "transport/transport.h"
 #include "platform/wire.h"
 #include "sim_support.h"
 #include "support.h"

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "nvme/transport.h"
+#include "transport/transport.h"
 #include "platform/device.h"
 #include "platform/wire.h"
 #include "sim/sim.h"

@@ -12,7 +12,7 @@
 #include "dialogue/dialogue.h"
 #include "dialogue/host_facts.h"
 #include "fuzz/fake_device.h"
-#include "nvme/transport.h"
+#include "transport/transport.h"
 
 extern "C" {
 void* __libc_malloc(size_t size);

@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "nvme/transport.h"
+#include "transport/transport.h"
 #include "platform/wire.h"
 
 // Completion dword 3: SC in bits 24:17, SCT in bits 27:25; the result keeps

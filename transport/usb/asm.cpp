@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "nvme/transport.h"
+#include "transport/transport.h"
 #include "platform/wire.h"
 #include "transport/usb/scsi_envelope.h"
 

@@ -2,7 +2,7 @@
 // both with operation code 0xA1.
 #include <cstring>
 
-#include "nvme/transport.h"
+#include "transport/transport.h"
 #include "platform/wire.h"
 #include "transport/usb/scsi_envelope.h"
 

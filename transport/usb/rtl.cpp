@@ -2,7 +2,7 @@
 // data phase (0xE4 to the host, 0xE5 otherwise), at most 4096 bytes.
 #include <cstring>
 
-#include "nvme/transport.h"
+#include "transport/transport.h"
 #include "platform/wire.h"
 #include "transport/usb/scsi_envelope.h"
 

@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "dialogue/report.h"
-#include "nvme/transport.h"
+#include "transport/transport.h"
 
 extern uint8_t g_is_usb;
 

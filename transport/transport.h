@@ -19,10 +19,20 @@ enum TransportKind {
 // Written only by detection; read by the dispatcher and the dialogue.
 extern uint8_t g_transport;
 
+// Every transport has this shape: handle, caller's buffer (null when length is
+// 0), length in bytes, DataDirection (low byte compared), command; 1 or 0.
+typedef int (*TransportCall)(HANDLE handle, void* buffer, uint32_t length, int direction,
+                             const AdminCommand* command);
+
 // Sends a command along the path detection chose; 0 without a message for a
 // kind that carries no commands.
 int nvme_passthrough(HANDLE handle, void* buffer, uint32_t length, int direction,
                      const AdminCommand* command);
+
+// Identify Namespace 1 into a 4096-byte buffer, and Format NVM of namespace 1,
+// along the chosen path; 1 when the path carried the command.
+int nvme_identify_namespace(HANDLE handle, void* buffer);
+int nvme_format(HANDLE handle, int lbaf, int ses);
 
 // The transports.
 int ofa_passthrough(HANDLE handle, void* buffer, uint32_t length, int direction,
