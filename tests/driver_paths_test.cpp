@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "dialogue/dialogue.h"
+#include "nvme/completion.h"
 #include "transport/transport.h"
 #include "platform/wire.h"
 #include "sim/model.h"
@@ -17,6 +18,7 @@
 #include "transport/driver/ofa.h"
 
 std::unique_ptr<Model> make_ofa_model();
+std::unique_ptr<Model> make_inbox_model();
 
 namespace {
 
@@ -28,12 +30,13 @@ std::string ofa_host(const std::string& extra = "") {
     return drive_host(1, "ofa", R"(, "port": 4)" + extra);
 }
 
-std::string captured(void (*print)(const uint8_t*), uint32_t dword3) {
+// The status line of a completion entry with `dword3`.
+std::string status_line(uint32_t dword3) {
     uint8_t completion[16];
     std::memset(completion, 0, sizeof completion);
     put_le32(completion, 12, dword3);
     testing::internal::CaptureStdout();
-    print(completion);
+    print_completion_status(completion);
     return testing::internal::GetCapturedStdout();
 }
 
@@ -56,6 +59,26 @@ class FailingOfa : public Model {
   private:
     std::unique_ptr<Model> inner_ = make_ofa_model();
     uint32_t status_;
+};
+
+// The inbox driver answering with Identify data (bytes 48..4143 of the
+// reply) that are all zero but for byte `kept` of the reply (0: none).
+class SparseInbox : public Model {
+  public:
+    explicit SparseInbox(uint32_t kept) : kept_(kept) {}
+    bool control(Drive& drive, bool port, const Request& request, Reply* reply) override {
+        const bool mine = inner_->control(drive, port, request, reply);
+        if (mine && reply->ok) {
+            std::memset(reply->out.data() + 48, 0, 4096);
+            if (kept_ != 0)
+                reply->out[kept_] = 0x5A;
+        }
+        return mine;
+    }
+
+  private:
+    std::unique_ptr<Model> inner_ = make_inbox_model();
+    uint32_t kept_;
 };
 
 } // namespace
@@ -149,6 +172,30 @@ TEST(DriverPaths, InboxDriveIsShownThenRefused) {
     EXPECT_TRUE(handles_balanced(run.trace));
 }
 
+TEST(DriverPaths, InboxAnswerCountsWhenItsIdentifyDataAreNotAllZero) {
+    // The descriptor ahead of the data is never zero: the data alone decide,
+    // from their first byte to their last.
+    struct Case {
+        uint32_t kept;
+        int result;
+    } cases[] = {{0, 0}, {48, 1}, {4143, 1}};
+    for (const Case& k : cases) {
+        use_host(drive_host(0, "inbox"));
+        ASSERT_TRUE(sim_replace_model(0, std::make_unique<SparseInbox>(k.kept)));
+        HANDLE disk = open_device("\\\\.\\PhysicalDrive0", 0, FILE_ATTRIBUTE_NORMAL);
+        std::vector<uint8_t> identify(4096, 0xA5);
+        EXPECT_EQ(inbox_identify_controller(disk, identify.data()), k.result) << k.kept;
+        close_device(disk);
+        std::vector<uint8_t> expected(4096, 0xA5);
+        if (k.result) {
+            expected.assign(4096, 0);
+            expected[k.kept - 48] = 0x5A;
+        }
+        EXPECT_EQ(identify, expected) << k.kept;
+    }
+    sim_reset();
+}
+
 TEST(DriverPaths, DriveThatAnswersNeitherDriver) {
     for (const char* drive : {R"([{"number": 2, "path": "jmicron", "bus": 17}])",
                               R"([{"number": 2, "path": "none"}])"}) {
@@ -184,16 +231,15 @@ TEST(DriverPaths, AddressQueryAndPortOpenFailures) {
 }
 
 TEST(DriverPaths, StatusLineWheneverScOrSctIsSet) {
-    EXPECT_EQ(captured(print_status_ofa, 0), "");
+    EXPECT_EQ(status_line(0), "");
     // Identifier, phase and the top four bits are not status.
-    EXPECT_EQ(captured(print_status_ofa, 0xF001FFFFu), "");
-    EXPECT_EQ(captured(print_status_ofa, status_dword(0, 0x02)), "NVME status: SC: 0x02, SCT: 0\n");
-    EXPECT_EQ(captured(print_status_ofa, status_dword(1, 0x0A)), "NVME status: SC: 0x0A, SCT: 1\n");
-    EXPECT_EQ(captured(print_status_ofa, status_dword(1, 0x0B)), "NVME status: SC: 0x0B, SCT: 1\n");
-    EXPECT_EQ(captured(print_status_ofa, status_dword(2, 0x06)), "NVME status: SC: 0x06, SCT: 2\n");
-    EXPECT_EQ(captured(print_status_ofa, status_dword(7, 0xFF) | 1u << 16),
-              "NVME status: SC: 0xFF, SCT: 7\n");
-    EXPECT_EQ(captured(print_status_ofa, status_dword(1, 0)), "NVME status: SC: 0x00, SCT: 1\n");
+    EXPECT_EQ(status_line(0xF001FFFFu), "");
+    EXPECT_EQ(status_line(status_dword(0, 0x02)), "NVME status: SC: 0x02, SCT: 0\n");
+    EXPECT_EQ(status_line(status_dword(1, 0x0A)), "NVME status: SC: 0x0A, SCT: 1\n");
+    EXPECT_EQ(status_line(status_dword(1, 0x0B)), "NVME status: SC: 0x0B, SCT: 1\n");
+    EXPECT_EQ(status_line(status_dword(2, 0x06)), "NVME status: SC: 0x06, SCT: 2\n");
+    EXPECT_EQ(status_line(status_dword(7, 0xFF) | 1u << 16), "NVME status: SC: 0xFF, SCT: 7\n");
+    EXPECT_EQ(status_line(status_dword(1, 0)), "NVME status: SC: 0x00, SCT: 1\n");
 }
 
 TEST(DriverPaths, CommandsCompletedWithAnErrorFail) {
