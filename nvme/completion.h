@@ -7,11 +7,8 @@
 
 constexpr uint32_t COMPLETION_ENTRY_SIZE = 16;
 
-// Status of a completion entry as (SCT << 8) | SC: SC from bits 24..17 of
-// dword 3, SCT from bits 27..25. The command identifier, the phase tag and
-// bits 31..28 are not status. 0 is success.
-uint32_t completion_status(const uint8_t* entry);
-
-// Prints "NVME status: SC: 0x%02X, SCT: %x\n" when the entry's status is not
-// success; returns the status.
+// The entry's status as (SCT << 8) | SC, 0 for success: SC from bits 24..17
+// of dword 3, SCT from bits 27..25; the command identifier, the phase tag and
+// bits 31..28 are not status. A status other than success is printed as
+// "NVME status: SC: 0x%02X, SCT: %x\n".
 uint32_t print_completion_status(const uint8_t* entry);

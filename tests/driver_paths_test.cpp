@@ -62,23 +62,23 @@ class FailingOfa : public Model {
 };
 
 // The inbox driver answering with Identify data (bytes 48..4143 of the
-// reply) that are all zero but for byte `kept` of the reply (0: none).
+// reply) that are zero but for 0x80 at the reply's bytes `set`.
 class SparseInbox : public Model {
   public:
-    explicit SparseInbox(uint32_t kept) : kept_(kept) {}
+    explicit SparseInbox(std::vector<uint32_t> set) : set_(std::move(set)) {}
     bool control(Drive& drive, bool port, const Request& request, Reply* reply) override {
         const bool mine = inner_->control(drive, port, request, reply);
         if (mine && reply->ok) {
             std::memset(reply->out.data() + 48, 0, 4096);
-            if (kept_ != 0)
-                reply->out[kept_] = 0x5A;
+            for (uint32_t at : set_)
+                reply->out[at] = 0x80;
         }
         return mine;
     }
 
   private:
     std::unique_ptr<Model> inner_ = make_inbox_model();
-    uint32_t kept_;
+    std::vector<uint32_t> set_;
 };
 
 } // namespace
@@ -174,24 +174,23 @@ TEST(DriverPaths, InboxDriveIsShownThenRefused) {
 
 TEST(DriverPaths, InboxAnswerCountsWhenItsIdentifyDataAreNotAllZero) {
     // The descriptor ahead of the data is never zero: the data alone decide,
-    // from their first byte to their last.
-    struct Case {
-        uint32_t kept;
-        int result;
-    } cases[] = {{0, 0}, {48, 1}, {4143, 1}};
-    for (const Case& k : cases) {
+    // from their first byte to their last, however their bytes add up.
+    const std::vector<uint32_t> cases[] = {{}, {48}, {4143}, {48, 4143}};
+    for (const std::vector<uint32_t>& set : cases) {
         use_host(drive_host(0, "inbox"));
-        ASSERT_TRUE(sim_replace_model(0, std::make_unique<SparseInbox>(k.kept)));
+        ASSERT_TRUE(sim_replace_model(0, std::make_unique<SparseInbox>(set)));
         HANDLE disk = open_device("\\\\.\\PhysicalDrive0", 0, FILE_ATTRIBUTE_NORMAL);
         std::vector<uint8_t> identify(4096, 0xA5);
-        EXPECT_EQ(inbox_identify_controller(disk, identify.data()), k.result) << k.kept;
+        EXPECT_EQ(inbox_identify_controller(disk, identify.data()), set.empty() ? 0 : 1)
+            << set.size();
         close_device(disk);
         std::vector<uint8_t> expected(4096, 0xA5);
-        if (k.result) {
+        if (!set.empty()) {
             expected.assign(4096, 0);
-            expected[k.kept - 48] = 0x5A;
+            for (uint32_t at : set)
+                expected[at - 48] = 0x80;
         }
-        EXPECT_EQ(identify, expected) << k.kept;
+        EXPECT_EQ(identify, expected) << set.size();
     }
     sim_reset();
 }
