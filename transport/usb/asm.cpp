@@ -72,7 +72,7 @@ int asm_completion(HANDLE handle, uint8_t* entry) {
                    asm_header(SCSI_IOCTL_DATA_IN, COMPLETION_ENTRY_SIZE, COMPLETION_QUERY_TIMEOUT));
     asm_cdb(envelope, ASM_OPCODE_READ, ASM_PHASE_COMPLETION, 0, COMPLETION_ENTRY_SIZE);
     const uint8_t* reply = envelope + ENVELOPE_DATA_OFFSET;
-    if (!envelope_request(handle, envelope) || envelope[SPT_SCSI_STATUS] != ENVELOPE_STATUS_GOOD)
+    if (!envelope_query(handle, envelope))
         return 0;
     // FF FF in the status half of dword 3: the controller has run no command.
     if (reply[14] == 0xFF && reply[15] == 0xFF)

@@ -66,8 +66,7 @@ int jms_completion(HANDLE handle, uint8_t* entry) {
     jms_cdb(envelope, JMS_PHASE_COMPLETION, JMS_BLOCK_SIZE);
     // The reply is a block like the command's: "NVME", 4 zero bytes, the entry.
     const uint8_t* block = envelope + ENVELOPE_DATA_OFFSET;
-    if (!envelope_request(handle, envelope) || envelope[SPT_SCSI_STATUS] != ENVELOPE_STATUS_GOOD ||
-        memcmp(block, "NVME", 4) != 0)
+    if (!envelope_query(handle, envelope) || memcmp(block, "NVME", 4) != 0)
         return 0;
     memcpy(entry, block + JMS_ENTRY_OFFSET, COMPLETION_ENTRY_SIZE);
     return 1;

@@ -68,7 +68,7 @@ int rtl_completion(HANDLE handle, uint8_t* entry) {
     envelope_begin(envelope, rtl_header(SCSI_IOCTL_DATA_IN, COMPLETION_ENTRY_SIZE,
                                         ENVELOPE_SENSE_SIZE, COMPLETION_QUERY_TIMEOUT));
     rtl_cdb(envelope, RTL_OPCODE_READ, RTL_PHASE_COMPLETION, COMPLETION_ENTRY_SIZE);
-    if (!envelope_request(handle, envelope) || envelope[SPT_SCSI_STATUS] != ENVELOPE_STATUS_GOOD)
+    if (!envelope_query(handle, envelope))
         return 0;
     memcpy(entry, envelope + ENVELOPE_DATA_OFFSET, COMPLETION_ENTRY_SIZE);
     return 1;

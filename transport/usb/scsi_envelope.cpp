@@ -20,13 +20,13 @@ void envelope_begin(uint8_t* envelope, const EnvelopeHeader& header) {
 
 uint8_t g_probing = 0;
 
-int envelope_request(HANDLE handle, uint8_t* envelope) {
+static int request(HANDLE handle, uint8_t* envelope) {
     const uint32_t size = ENVELOPE_DATA_OFFSET + get_le32(envelope, SPT_DATA_TRANSFER_LENGTH);
     return device_control(handle, IOCTL_SCSI_PASS_THROUGH, envelope, size, envelope, size);
 }
 
 int envelope_send(HANDLE handle, uint8_t* envelope, const char* failure_format) {
-    if (envelope_request(handle, envelope))
+    if (request(handle, envelope))
         return 1;
     printf(failure_format, last_error());
     return 0;
@@ -34,7 +34,7 @@ int envelope_send(HANDLE handle, uint8_t* envelope, const char* failure_format) 
 
 int envelope_send_with_direction(HANDLE handle, uint8_t* envelope, const char* failure_format,
                                  int direction) {
-    if (envelope_request(handle, envelope))
+    if (request(handle, envelope))
         return 1;
     printf(failure_format, static_cast<unsigned>(direction), last_error());
     return 0;
@@ -54,6 +54,10 @@ int envelope_status_good(const uint8_t* envelope) {
                asked ? sense[SENSE_ASCQ] : 0);
     }
     return 0;
+}
+
+int envelope_query(HANDLE handle, uint8_t* envelope) {
+    return request(handle, envelope) && envelope[SPT_SCSI_STATUS] == ENVELOPE_STATUS_GOOD;
 }
 
 void envelope_copy_in(uint8_t* envelope, const void* buffer, uint32_t length, int direction) {

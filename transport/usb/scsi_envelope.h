@@ -59,12 +59,9 @@ struct EnvelopeHeader {
 void envelope_begin(uint8_t* envelope, const EnvelopeHeader& header);
 
 // Sends the envelope with IOCTL_SCSI_PASS_THROUGH, 68 + DataTransferLength
-// bytes in and out; 1 when the driver completed the request. Prints nothing.
-int envelope_request(HANDLE handle, uint8_t* envelope);
-
-// envelope_request that prints `failure_format` with the last-error code (and
-// `direction` first when the format has two conversions) when the driver
-// failed the request.
+// bytes in and out. On failure prints `failure_format` with the last-error
+// code (and `direction` first when the format has two conversions) and
+// returns 0.
 int envelope_send(HANDLE handle, uint8_t* envelope, const char* failure_format);
 int envelope_send_with_direction(HANDLE handle, uint8_t* envelope, const char* failure_format,
                                  int direction);
@@ -74,6 +71,10 @@ int envelope_send_with_direction(HANDLE handle, uint8_t* envelope, const char* f
 // sense %x/%02x/%02x!\n" with the sense key, ASC and ASCQ (0/00/00 when the
 // envelope asks for no sense data) and returns 0.
 int envelope_status_good(const uint8_t* envelope);
+
+// Sends the envelope as envelope_send does; 1 when the driver completed the
+// request and the device answered GOOD. Prints nothing, whatever failed.
+int envelope_query(HANDLE handle, uint8_t* envelope);
 
 // The data phase's copies: the caller's bytes into the data area before a
 // to-device send, the data area back into the caller's buffer after a
