@@ -26,8 +26,7 @@ const char* const HOST = R"({
     {"number": 4, "path": "asmedia-legacy",
      "controller": {"model": "Sim Old ASM", "serial": "OLD7", "nsze": 1000}},
     {"number": 7, "path": "asmedia", "controller": {"format_ms": 5000}},
-    {"number": 8, "path": "asmedia", "controller": {"format_status": 385}},
-    {"number": 9, "path": "asmedia", "bridge": {"completion": false}}
+    {"number": 8, "path": "asmedia", "controller": {"format_status": 385}}
   ]
 })";
 
@@ -366,11 +365,6 @@ TEST_F(SimAsmedia, CompletionQueryAnswersWithTheLastCommandsEntry) {
         ASSERT_TRUE(send(q, k.handle)) << k.what;
         expect_refused(q, k.what);
     }
-    HANDLE mute = open_device("\\\\.\\PhysicalDrive9", 0, 128);
-    q = asm_completion_query();
-    ASSERT_TRUE(send(q, mute));
-    expect_refused(q, "completion false");
-    close_device(mute);
 }
 
 TEST_F(SimAsmedia, FormatThroughTheTunnel) {

@@ -22,9 +22,6 @@ const char* const HOST = R"({
      "controller": {"model": "Sim JMS Disk", "serial": "JMS42", "firmware": "FW7",
                     "nsze": 80000, "lbads": [9, 12, 13], "format_ms": 1500}},
     {"number": 3, "path": "jmicron", "controller": {"format_status": 385}},
-    {"number": 4, "path": "jmicron", "bridge": {"check_condition": false},
-     "controller": {"format_status": 266}},
-    {"number": 5, "path": "jmicron", "bridge": {"completion": false}},
     {"number": 6, "path": "none", "bus": 7}
   ]
 })";
@@ -284,29 +281,6 @@ TEST_F(SimJmicron, CompletionQueryAnswersWithTheLastCommandsEntry) {
         ASSERT_TRUE(send(q)) << k.what;
         expect_refused(q, k.what);
     }
-}
-
-TEST_F(SimJmicron, BridgeSettingsForFailedCommandsAndTheQuery) {
-    // check_condition false: the rejected format's data phase ends GOOD, and
-    // only the query tells.
-    HANDLE quiet = open_device("\\\\.\\PhysicalDrive4", 0, 128);
-    std::vector<uint8_t> c = jms_command_phase(0x80, 1, 0x001, 300);
-    ASSERT_TRUE(send(c, quiet));
-    std::vector<uint8_t> d = jms_envelope(0x81, SPT_OUT, 0, 300);
-    ASSERT_TRUE(send(d, quiet));
-    EXPECT_EQ(d[2], 0);
-    EXPECT_EQ(d[SENSE + 2], 0);
-    std::vector<uint8_t> q = jms_completion_query();
-    ASSERT_TRUE(send(q, quiet));
-    EXPECT_EQ(get_le32(q.data(), DATA + 20) >> 17, 0x10Au);
-    close_device(quiet);
-
-    // completion false: the query is a CDB like any foreign one.
-    HANDLE mute = open_device("\\\\.\\PhysicalDrive5", 0, 128);
-    q = jms_completion_query();
-    ASSERT_TRUE(send(q, mute));
-    expect_refused(q, "completion false");
-    close_device(mute);
 }
 
 TEST_F(SimJmicron, FormatSwitchesTheFormatAndKeepsTheCapacity) {

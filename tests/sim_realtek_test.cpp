@@ -23,8 +23,7 @@ const char* const HOST = R"({
      "controller": {"model": "Sim RTL Disk", "serial": "RTL42", "firmware": "FW9",
                     "nsze": 80000, "lbads": [9, 12, 13], "format_ms": 1500}},
     {"number": 7, "path": "realtek", "controller": {"format_ms": 5000}},
-    {"number": 8, "path": "realtek", "controller": {"format_status": 385}},
-    {"number": 9, "path": "realtek", "bridge": {"completion": false}}
+    {"number": 8, "path": "realtek", "controller": {"format_status": 385}}
   ]
 })";
 
@@ -244,11 +243,6 @@ TEST_F(SimRealtek, CompletionQueryAnswersWithTheLastCommandsEntry) {
         ASSERT_TRUE(send(q)) << k.what;
         expect_refused(q, k.what);
     }
-    HANDLE mute = open_device("\\\\.\\PhysicalDrive9", 0, 128);
-    q = rtl_completion_query();
-    ASSERT_TRUE(send(q, mute));
-    expect_refused(q, "completion false");
-    close_device(mute);
 }
 
 TEST_F(SimRealtek, FormatWithinTwoSecondsIsApplied) {
