@@ -4,6 +4,7 @@
 
 #include "platform/wire.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace {
@@ -137,12 +138,7 @@ bool controller_transfer_fits(const uint8_t* entry, HostTransfer direction, uint
 }
 
 bool controller_entry_plain(const uint8_t* entry) {
-    if (entry[1] != 0)
-        return false;
-    for (uint32_t i = 8; i < 40; ++i)
-        if (entry[i] != 0)
-            return false;
-    return true;
+    return entry[1] == 0 && std::all_of(entry + 8, entry + 40, [](uint8_t b) { return b == 0; });
 }
 
 NvmeCompletion controller_execute(Controller& c, const uint8_t* entry) {

@@ -11,6 +11,7 @@
 
 #include "platform/wire.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace {
@@ -47,14 +48,11 @@ bool jms_cdb(const ScsiCommand& c) {
 // The block: signature, four zero bytes, a plain submission entry, zeros.
 bool command_block(const ScsiCommand& c) {
     static const uint8_t SIGNATURE[8] = {'N', 'V', 'M', 'E', 0, 0, 0, 0};
-    if (c.data_in != 0 || c.length != JMS_BLOCK_SIZE ||
-        std::memcmp(c.data, SIGNATURE, sizeof SIGNATURE) != 0 ||
-        !controller_entry_plain(c.data + JMS_ENTRY_OFFSET))
-        return false;
-    for (uint32_t i = JMS_ENTRY_OFFSET + NVME_ENTRY_SIZE; i < JMS_BLOCK_SIZE; ++i)
-        if (c.data[i] != 0)
-            return false;
-    return true;
+    return c.data_in == 0 && c.length == JMS_BLOCK_SIZE &&
+           std::memcmp(c.data, SIGNATURE, sizeof SIGNATURE) == 0 &&
+           controller_entry_plain(c.data + JMS_ENTRY_OFFSET) &&
+           std::all_of(c.data + JMS_ENTRY_OFFSET + NVME_ENTRY_SIZE, c.data + JMS_BLOCK_SIZE,
+                       [](uint8_t b) { return b == 0; });
 }
 
 bool JmicronModel::scsi(Drive& drive, const ScsiCommand& c, ScsiResult* result) {

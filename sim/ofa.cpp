@@ -27,6 +27,7 @@
 #include "platform/device.h"
 #include "platform/wire.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace {
@@ -79,11 +80,8 @@ bool fits(const uint8_t* entry, uint32_t direction, uint32_t length) {
     return true;
 }
 
-bool zero(const uint8_t* p, uint32_t from, uint32_t to) {
-    for (uint32_t i = from; i < to; ++i)
-        if (p[i] != 0)
-            return false;
-    return true;
+bool zero(const uint8_t* from, const uint8_t* to) {
+    return std::all_of(from, to, [](uint8_t b) { return b == 0; });
 }
 
 // 0 when the request is well formed and addressed to this driver, else the
@@ -107,8 +105,8 @@ uint32_t check(const Request& r) {
         return ERROR_INVALID_PARAMETER_CODE;
     if (!fits(p + OFA_NVME_CMD, direction, r.in_size - OFA_DATA_BUFFER))
         return ERROR_INVALID_PARAMETER_CODE;
-    if (get_le32(p, SRB_RETURN_CODE) != 0 || !zero(p, OFA_VENDOR_SPECIFIC, OFA_NVME_CMD) ||
-        !zero(p, OFA_CPL_ENTRY, OFA_DIRECTION) || !controller_entry_plain(p + OFA_NVME_CMD))
+    if (get_le32(p, SRB_RETURN_CODE) != 0 || !zero(p + OFA_VENDOR_SPECIFIC, p + OFA_NVME_CMD) ||
+        !zero(p + OFA_CPL_ENTRY, p + OFA_DIRECTION) || !controller_entry_plain(p + OFA_NVME_CMD))
         return ERROR_INVALID_PARAMETER_CODE;
     return 0;
 }
