@@ -9,7 +9,7 @@
 #include "dialogue/host_facts.h"
 #include "dialogue/report.h"
 #include "nvme/identify.h"
-#include "nvme/transport.h"
+#include "transport/transport.h"
 #include "platform/wire.h"
 
 uint32_t g_quiet = 0;
@@ -187,7 +187,7 @@ static void run_drive(int drive, const Arguments& args, RunResources& run) {
     const uint32_t elapsed = tick_ms() - start;
     if (erased)
         report(run.log, "Erased [%u ms]!\n", elapsed);
-    else if (g_transport == TRANSPORT_JMS)
+    else if (g_jms_no_answer)
         report(run.log, "Possible Erased [%u ms], re-plug drive!\n", elapsed);
     else
         report(run.log, "Erase error [%u ms]!\n", elapsed);

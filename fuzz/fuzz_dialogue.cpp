@@ -14,7 +14,7 @@
 #include "dialogue/dialogue.h"
 #include "dialogue/host_facts.h"
 #include "fuzz/fake_device.h"
-#include "nvme/transport.h"
+#include "transport/transport.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     // Console output is not looked at; the log is written in the current

@@ -4,7 +4,6 @@
 #include <cstdio>
 #include <cstring>
 
-#include "nvme/transport.h"
 #include "platform/wire.h"
 
 uint32_t g_timeout = 5;
@@ -55,14 +54,4 @@ int check_transfer_length(uint32_t length) {
         return 1;
     printf("Max Size exceed(%u>%u)!\n", length, MAX_TRANSFER);
     return 0;
-}
-
-int nvme_identify_namespace(HANDLE handle, void* buffer) {
-    const AdminCommand command = identify_namespace_command();
-    return nvme_passthrough(handle, buffer, IDENTIFY_SIZE, DIR_FROM_DEVICE, &command);
-}
-
-int nvme_format(HANDLE handle, int lbaf, int ses) {
-    const AdminCommand command = format_command(lbaf, ses);
-    return nvme_passthrough(handle, nullptr, 0, DIR_NONE, &command);
 }

@@ -1,5 +1,6 @@
 // The NVMe admin command descriptor every transport accepts, the direction
-// codes that go with it, and the commands the tool sends.
+// codes that go with it, and the commands the tool sends. Encoding only: the
+// path layer (transport/transport.h) sends them.
 #pragma once
 
 #include <cstdint>
@@ -32,11 +33,6 @@ constexpr uint8_t NVME_OPC_FORMAT_NVM = 0x80;
 // start-up, 300 from just before Format NVM.
 extern uint32_t g_timeout;
 
-// Every transport has this shape: handle, caller's buffer (null when length is
-// 0), length in bytes, DataDirection (low byte compared), command; 1 or 0.
-typedef int (*TransportCall)(HANDLE handle, void* buffer, uint32_t length, int direction,
-                             const AdminCommand* command);
-
 AdminCommand identify_controller_command();
 AdminCommand identify_namespace_command();
 AdminCommand format_command(int lbaf, int ses);
@@ -49,6 +45,3 @@ void build_submission_entry(const AdminCommand* command, uint8_t* entry);
 // Prints "Max Size exceed(%u>%u)!\n" and returns 0 for a length above
 // MAX_TRANSFER; 1 otherwise.
 int check_transfer_length(uint32_t length);
-
-int nvme_identify_namespace(HANDLE handle, void* buffer);
-int nvme_format(HANDLE handle, int lbaf, int ses);

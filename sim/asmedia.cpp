@@ -8,7 +8,12 @@
 //   00 00 00 00 00 <length, 32-bit BE> 00 00, with <dir> the command phase's
 //   (0 none, 1 from the device, 2 to the device), DataIn 2 / 1 / 0 to match,
 //   and a length that fits the pending command. It runs the command on the
-//   controller and moves its data.
+//   controller and moves its data. The command phase's entry leaves the
+//   pointers and the fused and PRP/SGL bits zero (the bridge fills them).
+//   Completion query: EB 5A 82 00 00 00 00 00 00 00 <16, 32-bit BE> 00 00,
+//   DataIn 1, length 16: the completion entry of the last command the
+//   controller ran, with FF FF in bytes 14..15 before it has run any; it
+//   leaves a pending command as it is.
 // - The single-phase Id/Smart command: E6 <opcode> 00 <CNS> and twelve zero
 //   bytes, DataIn 1. Only Identify (opcode 0x06) is known: CNS 1 reads the
 //   controller, CNS 0 namespace 1. The bridge always moves a whole Identify
@@ -16,10 +21,12 @@
 //   longer is refused rather than truncated or padded.
 // Old firmware (`asmedia-legacy`) answers only the Id/Smart command.
 //
-// Anything else, the JMicron 0xA1 and the Realtek 0xE4/0xE5 included, is
+// Anything else, the JMicron 0xA1 and the Realtek 0xE4/0xE5 included, and
+// the completion query when the drive's bridge has `completion` false, is
 // refused the way the bridge refuses an unknown CDB (CHECK CONDITION,
-// ILLEGAL REQUEST, no data). An error status of the controller comes back as
-// CHECK CONDITION, HARDWARE ERROR, no data.
+// ILLEGAL REQUEST, no data). An error status of the controller comes back
+// without data, with CHECK CONDITION, HARDWARE ERROR unless the drive's
+// bridge has `check_condition` false.
 #include "sim/model.h"
 #include "sim/scsi.h"
 
@@ -36,6 +43,7 @@ constexpr uint8_t ASM_OPCODE_ID_SMART = 0xE6;
 constexpr uint8_t ASM_SIGNATURE = 0x5A;
 constexpr uint8_t ASM_PHASE_COMMAND = 0x80;
 constexpr uint8_t ASM_PHASE_DATA = 0x81;
+constexpr uint8_t ASM_PHASE_COMPLETION = 0x82;
 constexpr uint8_t ASM_DIR_TO_DEVICE = 2;
 
 class AsmediaModel : public Model {
@@ -47,6 +55,7 @@ class AsmediaModel : public Model {
     bool command_phase(const ScsiCommand& c);
     bool data_phase(Drive& drive, const ScsiCommand& c, ScsiResult* result);
     bool id_smart(Drive& drive, const ScsiCommand& c, ScsiResult* result);
+    bool completion_query(const Drive& drive, const ScsiCommand& c, ScsiResult* result);
 
     bool tunnel_; // firmware that knows the two-phase tunnel
     bool pending_ = false;
@@ -74,13 +83,15 @@ bool AsmediaModel::scsi(Drive& drive, const ScsiCommand& c, ScsiResult* result) 
         return command_phase(c);
     if (c.cdb[1] == ASM_SIGNATURE && c.cdb[2] == ASM_PHASE_DATA)
         return data_phase(drive, c, result);
+    if (c.cdb[1] == ASM_SIGNATURE && c.cdb[2] == ASM_PHASE_COMPLETION)
+        return completion_query(drive, c, result);
     return false;
 }
 
 bool AsmediaModel::command_phase(const ScsiCommand& c) {
     pending_ = false;
     if (c.cdb[0] != ASM_OPCODE_WRITE || !tunnel_cdb(c, ASM_PHASE_COMMAND) || c.data_in != 0 ||
-        c.length != NVME_ENTRY_SIZE)
+        c.length != NVME_ENTRY_SIZE || !controller_entry_plain(c.data))
         return false;
     std::memcpy(entry_, c.data, NVME_ENTRY_SIZE);
     direction_ = c.cdb[4];
@@ -101,6 +112,18 @@ bool AsmediaModel::data_phase(Drive& drive, const ScsiCommand& c, ScsiResult* re
         !controller_transfer_fits(entry_, direction, c.length))
         return false;
     bridge_run(drive, entry_, direction == HOST_XFER_FROM_DEVICE, result);
+    return true;
+}
+
+bool AsmediaModel::completion_query(const Drive& drive, const ScsiCommand& c, ScsiResult* result) {
+    if (!drive.config.bridge.completion || c.cdb[0] != ASM_OPCODE_READ ||
+        !tunnel_cdb(c, ASM_PHASE_COMPLETION) || c.cdb[4] != 0 || c.data_in != 1 ||
+        c.length != NVME_COMPLETION_SIZE)
+        return false;
+    result->data.assign(drive.controller.completion,
+                        drive.controller.completion + NVME_COMPLETION_SIZE);
+    if (!drive.controller.executed)
+        result->data[14] = result->data[15] = 0xFF;
     return true;
 }
 

@@ -4,9 +4,12 @@
 
 #include "platform/wire.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace {
+
+constexpr uint32_t CQE_PHASE = 1u << 16;
 
 // ASCII field padded with spaces, no terminator (the loader bounds the length).
 void put_text(uint8_t* p, uint32_t off, uint32_t width, const std::string& text) {
@@ -134,6 +137,10 @@ bool controller_transfer_fits(const uint8_t* entry, HostTransfer direction, uint
     return true;
 }
 
+bool controller_entry_plain(const uint8_t* entry) {
+    return entry[1] == 0 && std::all_of(entry + 8, entry + 40, [](uint8_t b) { return b == 0; });
+}
+
 NvmeCompletion controller_execute(Controller& c, const uint8_t* entry) {
     NvmeCompletion done{NVME_SC_SUCCESS, 0, {}};
     uint32_t nsid = get_le32(entry, 4);
@@ -158,5 +165,9 @@ NvmeCompletion controller_execute(Controller& c, const uint8_t* entry) {
         done.status = NVME_SC_INVALID_OPCODE;
         break;
     }
+    c.executed = true;
+    std::memset(c.completion, 0, sizeof c.completion);
+    put_le32(c.completion, 12,
+             (get_le32(entry, 0) >> 16) | CQE_PHASE | static_cast<uint32_t>(done.status) << 17);
     return done;
 }

@@ -10,6 +10,7 @@
 #include "sim/host.h"
 
 constexpr uint32_t NVME_ENTRY_SIZE = 64;
+constexpr uint32_t NVME_COMPLETION_SIZE = 16;
 constexpr uint32_t NVME_IDENTIFY_SIZE = 4096;
 
 constexpr uint8_t NVME_ADMIN_IDENTIFY = 0x06;
@@ -26,6 +27,12 @@ struct Controller {
     ControllerConfig config;
     uint8_t flbas; // format in use
     uint64_t nsze; // blocks of that format; NCAP and NUSE equal it
+    // The completion entry of the last command executed, as the controller
+    // posts it: dword 0 (no command here has a result), dwords 1 and 2 zero,
+    // dword 3 the command identifier, the phase tag and the status in bits
+    // 31..17. `executed` is false until the first command.
+    bool executed = false;
+    uint8_t completion[NVME_COMPLETION_SIZE] = {};
 };
 
 // How the data of a command moves: what a bridge or driver checks its data
@@ -55,8 +62,14 @@ enum HostTransfer { HOST_XFER_NONE = 0, HOST_XFER_FROM_DEVICE = 1, HOST_XFER_TO_
 // does not know fit any data phase (the controller refuses them itself).
 bool controller_transfer_fits(const uint8_t* entry, HostTransfer direction, uint32_t length);
 
+// Whether a submission entry leaves zero what a bridge or driver fills in
+// itself: the fused-operation and PRP/SGL bits (dword 0 bits 15..8) and
+// dwords 2..9 (reserved, metadata and data pointers). Values there would be
+// misread as pointers or as a fused pair.
+bool controller_entry_plain(const uint8_t* entry);
+
 // Runs one admin command given as a 64-byte submission entry (dword 0 opcode,
-// dword 1 nsid, dwords 10..15 at bytes 40..63).
+// dword 1 nsid, dwords 10..15 at bytes 40..63) and records its completion.
 NvmeCompletion controller_execute(Controller& controller, const uint8_t* entry);
 
 // NLBAF as reported by Identify Namespace.

@@ -184,6 +184,21 @@ bool read_fail(const json& list, Reader& r, std::vector<FaultConfig>* fail) {
     return true;
 }
 
+// The `bridge` object, on the bridge paths alone: elsewhere it would change
+// nothing, which the host file's author cannot have meant.
+bool read_bridge(Reader& r, bool is_bridge, BridgeConfig* bridge) {
+    const json* object = nullptr;
+    if (!r.object_field("bridge", &object))
+        return false;
+    if (!object)
+        return true;
+    if (!is_bridge)
+        return r.fail("\"bridge\" is only for the paths of USB bridges");
+    Reader b{*object, r.where + ": bridge", r.problem};
+    return b.bool_field("check_condition", &bridge->check_condition) &&
+           b.bool_field("completion", &bridge->completion);
+}
+
 bool read_drive(const json& object, size_t index, DriveConfig* d, std::string* problem) {
     std::string where = "drives[" + std::to_string(index) + "]";
     if (!object.is_object()) {
@@ -220,6 +235,8 @@ bool read_drive(const json& object, size_t index, DriveConfig* d, std::string* p
     if (const json* fail = r.find("fail"))
         if (!read_fail(*fail, r, &d->fail))
             return false;
+    if (!read_bridge(r, bridge, &d->bridge))
+        return false;
     return !controller || read_controller(*controller, r.where, &d->controller, problem);
 }
 

@@ -37,6 +37,12 @@ struct FaultConfig {
     uint32_t error; // last-error code of that request
 };
 
+// What a USB bridge does besides carrying commands.
+struct BridgeConfig {
+    bool check_condition = true; // a command the controller fails ends its data phase so
+    bool completion = true;      // the bridge answers its completion query
+};
+
 struct DriveConfig {
     uint32_t number = 0;
     bool has_vendor = false;
@@ -51,6 +57,7 @@ struct DriveConfig {
     uint32_t query_error = 0;
     uint32_t address_error = 0;
     std::vector<FaultConfig> fail;
+    BridgeConfig bridge;
     ControllerConfig controller;
 };
 

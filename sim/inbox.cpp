@@ -7,9 +7,10 @@
 //
 // Answered: a standard query for NVMe Identify data, CNS 1 (controller,
 // namespace id 0) or CNS 0 with namespace 1, the data right behind the
-// 40-byte protocol block (offset 40, length 4096), in and out buffers large
-// enough for the descriptor and the data. Any other property-49 query fails
-// with error 87; other properties go to the common handling.
+// 40-byte protocol block (offset 40, length 4096), in and out buffers of
+// exactly the descriptor and the data (4144 bytes: a longer buffer declares
+// more data than the query asks for). Any other property-49 query fails with
+// error 87; other properties go to the common handling.
 #include "sim/model.h"
 
 #include "platform/device.h"
@@ -47,7 +48,7 @@ class InboxModel : public Model {
 // not one the driver answers.
 bool identify_entry(const Request& r, uint8_t* entry) {
     const uint8_t* p = r.in;
-    if (r.in_size < QUERY_SIZE || r.out_size < QUERY_SIZE)
+    if (r.in_size != QUERY_SIZE || r.out_size != QUERY_SIZE)
         return false;
     if (get_le32(p, QUERY_TYPE) != PropertyStandardQuery ||
         get_le32(p, PROTOCOL_TYPE) != ProtocolTypeNvme ||

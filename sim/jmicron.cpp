@@ -1,19 +1,24 @@
 // JMicron USB-to-NVMe bridge: vendor command 0xA1 in two phases. The command
-// phase hands over a 512-byte block "NVME", 0, submission entry; the bridge
-// keeps it. The data phase (CDB byte 1 = 0x80 + direction) runs it on the
-// controller and moves its data. Anything else is refused the way the bridge
+// phase hands over a 512-byte block "NVME", 0, submission entry, zeros; the
+// bridge keeps it. The data phase (CDB byte 1 = 0x80 + direction) runs it on
+// the controller and moves its data. The completion query (CDB byte 1 =
+// 0x8F, 512 bytes to the host) answers "NVME", 0, the completion entry of the
+// last command the controller ran, zeros. Anything else, and the query when
+// the drive's bridge has `completion` false, is refused the way the bridge
 // refuses an unknown CDB.
 #include "sim/model.h"
 #include "sim/scsi.h"
 
 #include "platform/wire.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace {
 
 constexpr uint8_t JMS_OPCODE = 0xA1;
 constexpr uint8_t JMS_COMMAND_PHASE = 0x80;
+constexpr uint8_t JMS_COMPLETION_QUERY = 0x8F;
 constexpr uint8_t JMS_DIR_NONE = 1;
 constexpr uint8_t JMS_DIR_FROM_DEVICE = 2;
 constexpr uint8_t JMS_DIR_TO_DEVICE = 3;
@@ -26,6 +31,8 @@ class JmicronModel : public Model {
     bool scsi(Drive& drive, const ScsiCommand& command, ScsiResult* result) override;
 
   private:
+    bool completion_query(Drive& drive, const ScsiCommand& c, ScsiResult* result);
+
     bool pending_ = false;
     uint8_t entry_[NVME_ENTRY_SIZE] = {};
 };
@@ -38,16 +45,22 @@ bool jms_cdb(const ScsiCommand& c) {
     return get_be(c.cdb, 3, 3) == c.length && cdb_zero(c.cdb, 6, JMS_CDB_LENGTH);
 }
 
+// The block: signature, four zero bytes, a plain submission entry, zeros.
 bool command_block(const ScsiCommand& c) {
     static const uint8_t SIGNATURE[8] = {'N', 'V', 'M', 'E', 0, 0, 0, 0};
     return c.data_in == 0 && c.length == JMS_BLOCK_SIZE &&
-           std::memcmp(c.data, SIGNATURE, sizeof SIGNATURE) == 0;
+           std::memcmp(c.data, SIGNATURE, sizeof SIGNATURE) == 0 &&
+           controller_entry_plain(c.data + JMS_ENTRY_OFFSET) &&
+           std::all_of(c.data + JMS_ENTRY_OFFSET + NVME_ENTRY_SIZE, c.data + JMS_BLOCK_SIZE,
+                       [](uint8_t b) { return b == 0; });
 }
 
 bool JmicronModel::scsi(Drive& drive, const ScsiCommand& c, ScsiResult* result) {
     if (c.cdb_length < 2 || c.cdb[0] != JMS_OPCODE)
         return false;
     uint8_t phase = c.cdb[1];
+    if (phase == JMS_COMPLETION_QUERY)
+        return completion_query(drive, c, result);
     if (phase == JMS_COMMAND_PHASE) {
         pending_ = false;
         if (!jms_cdb(c) || !command_block(c))
@@ -68,6 +81,18 @@ bool JmicronModel::scsi(Drive& drive, const ScsiCommand& c, ScsiResult* result) 
         return false;
 
     bridge_run(drive, entry_, dir == JMS_DIR_FROM_DEVICE, result);
+    return true;
+}
+
+// Leaves any pending command as it is.
+bool JmicronModel::completion_query(Drive& drive, const ScsiCommand& c, ScsiResult* result) {
+    if (!drive.config.bridge.completion || !jms_cdb(c) || c.data_in != 1 ||
+        c.length != JMS_BLOCK_SIZE)
+        return false;
+    result->data.assign(JMS_BLOCK_SIZE, 0);
+    std::memcpy(result->data.data(), "NVME", 4);
+    std::memcpy(result->data.data() + JMS_ENTRY_OFFSET, drive.controller.completion,
+                NVME_COMPLETION_SIZE);
     return true;
 }
 

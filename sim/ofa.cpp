@@ -13,7 +13,10 @@
 //   metadata, or a data phase that does not fit the command: Identify moves
 //   4096 bytes to the host (direction 2), Format NVM moves nothing
 //   (direction 0, no data). Opcodes the controller does not know pass with
-//   any direction and length; the controller rejects them itself.
+//   any direction and length; the controller rejects them itself. Fields the
+//   driver owns must come zero, or they would be misread: ReturnCode,
+//   VendorSpecific, the completion entry, and in the submission entry the
+//   fused and PRP/SGL bits and dwords 2..9 (the driver fills the pointers).
 // - error 1 (invalid function), a request that is not this driver's: another
 //   signature or control code.
 // Every other request on the port, and everything on the disk handle, is
@@ -24,6 +27,7 @@
 #include "platform/device.h"
 #include "platform/wire.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace {
@@ -35,9 +39,11 @@ constexpr uint32_t SRB_HEADER_LENGTH = 0;
 constexpr uint32_t SRB_SIGNATURE = 4;
 constexpr uint32_t SRB_TIMEOUT = 12;
 constexpr uint32_t SRB_CONTROL_CODE = 16;
+constexpr uint32_t SRB_RETURN_CODE = 20;
 constexpr uint32_t SRB_LENGTH = 24;
 constexpr uint32_t SRB_IO_CONTROL_SIZE = 28;
 
+constexpr uint32_t OFA_VENDOR_SPECIFIC = 28;
 constexpr uint32_t OFA_NVME_CMD = 52;
 constexpr uint32_t OFA_CPL_ENTRY = 116;
 constexpr uint32_t OFA_DIRECTION = 132;
@@ -54,9 +60,6 @@ constexpr uint32_t NVME_NO_DATA_TX = 0;
 // Never asked for: no admin command the tool sends writes data.
 [[maybe_unused]] constexpr uint32_t NVME_FROM_HOST_TO_DEV = 1;
 constexpr uint32_t NVME_FROM_DEV_TO_HOST = 2;
-
-constexpr uint32_t CQE_PHASE = 1u << 16;
-constexpr uint32_t CQE_STATUS_SHIFT = 17; // SC bits 24:17, SCT bits 27:25
 
 class OfaModel : public Model {
   public:
@@ -75,6 +78,10 @@ bool fits(const uint8_t* entry, uint32_t direction, uint32_t length) {
         break;
     }
     return true;
+}
+
+bool zero(const uint8_t* from, const uint8_t* to) {
+    return std::all_of(from, to, [](uint8_t b) { return b == 0; });
 }
 
 // 0 when the request is well formed and addressed to this driver, else the
@@ -98,6 +105,9 @@ uint32_t check(const Request& r) {
         return ERROR_INVALID_PARAMETER_CODE;
     if (!fits(p + OFA_NVME_CMD, direction, r.in_size - OFA_DATA_BUFFER))
         return ERROR_INVALID_PARAMETER_CODE;
+    if (get_le32(p, SRB_RETURN_CODE) != 0 || !zero(p + OFA_VENDOR_SPECIFIC, p + OFA_NVME_CMD) ||
+        !zero(p + OFA_CPL_ENTRY, p + OFA_DIRECTION) || !controller_entry_plain(p + OFA_NVME_CMD))
+        return ERROR_INVALID_PARAMETER_CODE;
     return 0;
 }
 
@@ -115,11 +125,7 @@ bool OfaModel::control(Drive& drive, bool port, const Request& request, Reply* r
     reply->ok = true;
     reply->out.assign(request.in, request.in + request.in_size);
     uint8_t* out = reply->out.data();
-    // Dwords 0..2 (command specific, reserved, queue head and id) stay 0.
-    std::memset(out + OFA_CPL_ENTRY, 0, 12);
-    put_le32(out, OFA_CPL_ENTRY + 12,
-             (get_le32(entry, 0) >> 16) | CQE_PHASE |
-                 static_cast<uint32_t>(done.status) << CQE_STATUS_SHIFT);
+    std::memcpy(out + OFA_CPL_ENTRY, drive.controller.completion, NVME_COMPLETION_SIZE);
     if (done.status == NVME_SC_SUCCESS && !done.data.empty())
         std::memcpy(out + OFA_DATA_BUFFER, done.data.data(), done.data.size());
     reply->device_ms = done.device_ms;

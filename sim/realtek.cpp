@@ -6,11 +6,17 @@
 //   F8; bytes 4..5 zero; byte 6 the direction (0 none, 1 from the device,
 //   2 to the device); bytes 7..15 zero; DataIn 2 / 1 / 0 to match; a length
 //   that fits the pending command. It runs the command on the controller and
-//   moves its data.
-// Anything else, the JMicron 0xA1 and the ASMedia 0xE6/0xEA/0xEB included, is
+//   moves its data. The command phase's entry leaves the pointers and the
+//   fused and PRP/SGL bits zero (the bridge fills them).
+// - Completion query: E4 10 00 F9 and twelve zero bytes, DataIn 1, length
+//   16: the completion entry of the last command the controller ran (zero
+//   before any); it leaves a pending command as it is.
+// Anything else, the JMicron 0xA1 and the ASMedia 0xE6/0xEA/0xEB included, and
+// the completion query when the drive's bridge has `completion` false, is
 // refused the way the bridge refuses an unknown CDB (CHECK CONDITION,
-// ILLEGAL REQUEST, no data). An error status of the controller comes back as
-// CHECK CONDITION, HARDWARE ERROR, no data.
+// ILLEGAL REQUEST, no data). An error status of the controller comes back
+// without data, with CHECK CONDITION, HARDWARE ERROR unless the drive's
+// bridge has `check_condition` false.
 #include "sim/model.h"
 #include "sim/scsi.h"
 
@@ -25,6 +31,7 @@ constexpr uint8_t RTL_OPCODE_WRITE = 0xE5;
 constexpr uint8_t RTL_OPCODE_READ = 0xE4;
 constexpr uint8_t RTL_PHASE_COMMAND = 0xF7;
 constexpr uint8_t RTL_PHASE_DATA = 0xF8;
+constexpr uint8_t RTL_PHASE_COMPLETION = 0xF9;
 constexpr uint32_t RTL_MAX_DATA = 4096;
 
 class RealtekModel : public Model {
@@ -34,6 +41,7 @@ class RealtekModel : public Model {
   private:
     bool command_phase(const ScsiCommand& c);
     bool data_phase(Drive& drive, const ScsiCommand& c, ScsiResult* result);
+    bool completion_query(const Drive& drive, const ScsiCommand& c, ScsiResult* result);
 
     bool pending_ = false;
     uint8_t entry_[NVME_ENTRY_SIZE] = {};
@@ -46,13 +54,15 @@ bool RealtekModel::scsi(Drive& drive, const ScsiCommand& c, ScsiResult* result) 
         return command_phase(c);
     if ((c.cdb[0] == RTL_OPCODE_WRITE || c.cdb[0] == RTL_OPCODE_READ) && c.cdb[3] == RTL_PHASE_DATA)
         return data_phase(drive, c, result);
+    if (c.cdb[0] == RTL_OPCODE_READ && c.cdb[3] == RTL_PHASE_COMPLETION)
+        return completion_query(drive, c, result);
     return false;
 }
 
 bool RealtekModel::command_phase(const ScsiCommand& c) {
     pending_ = false;
     if (get_le16(c.cdb, 1) != NVME_ENTRY_SIZE || !cdb_zero(c.cdb, 4, RTL_CDB_LENGTH) ||
-        c.data_in != 0 || c.length != NVME_ENTRY_SIZE)
+        c.data_in != 0 || c.length != NVME_ENTRY_SIZE || !controller_entry_plain(c.data))
         return false;
     std::memcpy(entry_, c.data, NVME_ENTRY_SIZE);
     pending_ = true;
@@ -75,6 +85,15 @@ bool RealtekModel::data_phase(Drive& drive, const ScsiCommand& c, ScsiResult* re
         return false;
 
     bridge_run(drive, entry_, direction == HOST_XFER_FROM_DEVICE, result);
+    return true;
+}
+
+bool RealtekModel::completion_query(const Drive& drive, const ScsiCommand& c, ScsiResult* result) {
+    if (!drive.config.bridge.completion || get_le16(c.cdb, 1) != NVME_COMPLETION_SIZE ||
+        !cdb_zero(c.cdb, 4, RTL_CDB_LENGTH) || c.data_in != 1 || c.length != NVME_COMPLETION_SIZE)
+        return false;
+    result->data.assign(drive.controller.completion,
+                        drive.controller.completion + NVME_COMPLETION_SIZE);
     return true;
 }
 

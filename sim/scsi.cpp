@@ -10,7 +10,14 @@ namespace {
 constexpr uint32_t ERROR_INVALID_PARAMETER_CODE = 87;
 
 // The header checks of the storage stack: a malformed envelope never reaches
-// the device.
+// the device. Besides what the port driver refuses outright, this refuses
+// what it would misread:
+// - PathId, TargetId, Lun other than 0: a disk's pass-through addresses the
+//   disk itself;
+// - a request size (in or out) other than the data's end: the data the caller
+//   meant to move and the DataTransferLength the driver moves differ;
+// - a sense area shorter than fixed-format sense data (18 bytes), which cuts
+//   off ASC and ASCQ, or one that overlaps the header or the data.
 bool well_formed(const uint8_t* h, uint32_t in_size, uint32_t out_size) {
     if (in_size < SPT_HEADER_SIZE || out_size < SPT_HEADER_SIZE)
         return false;
@@ -21,13 +28,19 @@ bool well_formed(const uint8_t* h, uint32_t in_size, uint32_t out_size) {
     uint64_t data_end = data_offset + get_le32(h, SPT_OFF_DATA_TRANSFER_LENGTH);
     if (get_le16(h, SPT_OFF_LENGTH) != SPT_HEADER_SIZE)
         return false;
+    if (h[SPT_OFF_PATH_ID] != 0 || h[SPT_OFF_TARGET_ID] != 0 || h[SPT_OFF_LUN] != 0)
+        return false;
     if (cdb_length < 1 || cdb_length > 16 || h[SPT_OFF_DATA_IN] > 2)
         return false;
-    if (data_offset < SPT_HEADER_SIZE || data_end > in_size || data_end > out_size)
+    if (data_offset < SPT_HEADER_SIZE || data_end != in_size || data_end != out_size)
         return false;
-    if (sense_length > 0 &&
-        (sense_offset < SPT_HEADER_SIZE || sense_offset + sense_length > out_size))
-        return false;
+    if (sense_length > 0) {
+        uint64_t sense_end = sense_offset + sense_length;
+        bool apart = sense_end <= data_offset || sense_offset >= data_end;
+        if (sense_length < SENSE_FIXED_SIZE || sense_offset < SPT_HEADER_SIZE || !apart ||
+            sense_end > out_size)
+            return false;
+    }
     return true;
 }
 
@@ -88,9 +101,11 @@ void bridge_run(Drive& drive, const uint8_t* entry, bool from_device, ScsiResult
     NvmeCompletion done = controller_execute(drive.controller, entry);
     result->device_ms = done.device_ms;
     if (done.status != NVME_SC_SUCCESS) {
-        result->status = SCSI_STATUS_CHECK_CONDITION;
-        result->sense_key = SENSE_KEY_HARDWARE_ERROR;
-        result->asc = 0x44; // INTERNAL TARGET FAILURE
+        if (drive.config.bridge.check_condition) {
+            result->status = SCSI_STATUS_CHECK_CONDITION;
+            result->sense_key = SENSE_KEY_HARDWARE_ERROR;
+            result->asc = 0x44; // INTERNAL TARGET FAILURE
+        }
         return;
     }
     if (from_device)

@@ -11,6 +11,9 @@
 constexpr uint32_t SPT_HEADER_SIZE = 44;
 constexpr uint32_t SPT_OFF_LENGTH = 0;
 constexpr uint32_t SPT_OFF_SCSI_STATUS = 2;
+constexpr uint32_t SPT_OFF_PATH_ID = 3;
+constexpr uint32_t SPT_OFF_TARGET_ID = 4;
+constexpr uint32_t SPT_OFF_LUN = 5;
 constexpr uint32_t SPT_OFF_CDB_LENGTH = 6;
 constexpr uint32_t SPT_OFF_SENSE_INFO_LENGTH = 7;
 constexpr uint32_t SPT_OFF_DATA_IN = 8;
@@ -30,6 +33,7 @@ bool cdb_zero(const uint8_t* cdb, uint32_t from, uint32_t to);
 Reply scsi_pass_through(Drive& drive, const Request& request);
 
 // A bridge's data phase running the pending command on the controller: the
-// device time, and from-device data for the host; an error status of the
-// controller comes back as CHECK CONDITION, HARDWARE ERROR, no data.
+// device time, and from-device data for the host. An error status of the
+// controller comes back without data, as CHECK CONDITION, HARDWARE ERROR
+// (the bridge's `check_condition`) or as GOOD.
 void bridge_run(Drive& drive, const uint8_t* entry, bool from_device, ScsiResult* result);

@@ -8,7 +8,8 @@
 #include <vector>
 
 #include "dialogue/dialogue.h"
-#include "nvme/transport.h"
+#include "nvme/completion.h"
+#include "transport/transport.h"
 #include "platform/wire.h"
 #include "sim/model.h"
 #include "sim/sim.h"
@@ -17,6 +18,7 @@
 #include "transport/driver/ofa.h"
 
 std::unique_ptr<Model> make_ofa_model();
+std::unique_ptr<Model> make_inbox_model();
 
 namespace {
 
@@ -28,12 +30,13 @@ std::string ofa_host(const std::string& extra = "") {
     return drive_host(1, "ofa", R"(, "port": 4)" + extra);
 }
 
-std::string captured(void (*print)(const uint8_t*), uint32_t dword3) {
+// The status line of a completion entry with `dword3`.
+std::string status_line(uint32_t dword3) {
     uint8_t completion[16];
     std::memset(completion, 0, sizeof completion);
     put_le32(completion, 12, dword3);
     testing::internal::CaptureStdout();
-    print(completion);
+    print_completion_status(completion);
     return testing::internal::GetCapturedStdout();
 }
 
@@ -56,6 +59,26 @@ class FailingOfa : public Model {
   private:
     std::unique_ptr<Model> inner_ = make_ofa_model();
     uint32_t status_;
+};
+
+// The inbox driver answering with Identify data (bytes 48..4143 of the
+// reply) that are zero but for 0x80 at the reply's bytes `set`.
+class SparseInbox : public Model {
+  public:
+    explicit SparseInbox(std::vector<uint32_t> set) : set_(std::move(set)) {}
+    bool control(Drive& drive, bool port, const Request& request, Reply* reply) override {
+        const bool mine = inner_->control(drive, port, request, reply);
+        if (mine && reply->ok) {
+            std::memset(reply->out.data() + 48, 0, 4096);
+            for (uint32_t at : set_)
+                reply->out[at] = 0x80;
+        }
+        return mine;
+    }
+
+  private:
+    std::unique_ptr<Model> inner_ = make_inbox_model();
+    std::vector<uint32_t> set_;
 };
 
 } // namespace
@@ -149,6 +172,29 @@ TEST(DriverPaths, InboxDriveIsShownThenRefused) {
     EXPECT_TRUE(handles_balanced(run.trace));
 }
 
+TEST(DriverPaths, InboxAnswerCountsWhenItsIdentifyDataAreNotAllZero) {
+    // The descriptor ahead of the data is never zero: the data alone decide,
+    // from their first byte to their last, however their bytes add up.
+    const std::vector<uint32_t> cases[] = {{}, {48}, {4143}, {48, 4143}};
+    for (const std::vector<uint32_t>& set : cases) {
+        use_host(drive_host(0, "inbox"));
+        ASSERT_TRUE(sim_replace_model(0, std::make_unique<SparseInbox>(set)));
+        HANDLE disk = open_device("\\\\.\\PhysicalDrive0", 0, FILE_ATTRIBUTE_NORMAL);
+        std::vector<uint8_t> identify(4096, 0xA5);
+        EXPECT_EQ(inbox_identify_controller(disk, identify.data()), set.empty() ? 0 : 1)
+            << set.size();
+        close_device(disk);
+        std::vector<uint8_t> expected(4096, 0xA5);
+        if (!set.empty()) {
+            expected.assign(4096, 0);
+            for (uint32_t at : set)
+                expected[at - 48] = 0x80;
+        }
+        EXPECT_EQ(identify, expected) << set.size();
+    }
+    sim_reset();
+}
+
 TEST(DriverPaths, DriveThatAnswersNeitherDriver) {
     for (const char* drive : {R"([{"number": 2, "path": "jmicron", "bus": 17}])",
                               R"([{"number": 2, "path": "none"}])"}) {
@@ -184,16 +230,15 @@ TEST(DriverPaths, AddressQueryAndPortOpenFailures) {
 }
 
 TEST(DriverPaths, StatusLineWheneverScOrSctIsSet) {
-    EXPECT_EQ(captured(print_status_ofa, 0), "");
+    EXPECT_EQ(status_line(0), "");
     // Identifier, phase and the top four bits are not status.
-    EXPECT_EQ(captured(print_status_ofa, 0xF001FFFFu), "");
-    EXPECT_EQ(captured(print_status_ofa, status_dword(0, 0x02)), "NVME status: SC: 0x02, SCT: 0\n");
-    EXPECT_EQ(captured(print_status_ofa, status_dword(1, 0x0A)), "NVME status: SC: 0x0A, SCT: 1\n");
-    EXPECT_EQ(captured(print_status_ofa, status_dword(1, 0x0B)), "NVME status: SC: 0x0B, SCT: 1\n");
-    EXPECT_EQ(captured(print_status_ofa, status_dword(2, 0x06)), "NVME status: SC: 0x06, SCT: 2\n");
-    EXPECT_EQ(captured(print_status_ofa, status_dword(7, 0xFF) | 1u << 16),
-              "NVME status: SC: 0xFF, SCT: 7\n");
-    EXPECT_EQ(captured(print_status_ofa, status_dword(1, 0)), "NVME status: SC: 0x00, SCT: 1\n");
+    EXPECT_EQ(status_line(0xF001FFFFu), "");
+    EXPECT_EQ(status_line(status_dword(0, 0x02)), "NVME status: SC: 0x02, SCT: 0\n");
+    EXPECT_EQ(status_line(status_dword(1, 0x0A)), "NVME status: SC: 0x0A, SCT: 1\n");
+    EXPECT_EQ(status_line(status_dword(1, 0x0B)), "NVME status: SC: 0x0B, SCT: 1\n");
+    EXPECT_EQ(status_line(status_dword(2, 0x06)), "NVME status: SC: 0x06, SCT: 2\n");
+    EXPECT_EQ(status_line(status_dword(7, 0xFF) | 1u << 16), "NVME status: SC: 0xFF, SCT: 7\n");
+    EXPECT_EQ(status_line(status_dword(1, 0)), "NVME status: SC: 0x00, SCT: 1\n");
 }
 
 TEST(DriverPaths, CommandsCompletedWithAnErrorFail) {

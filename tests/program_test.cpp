@@ -38,8 +38,9 @@ TEST(Program, JmicronEraseEndToEnd) {
     EXPECT_EQ(run.log.find(run.text("v0.7a\nOS: 10.0 build 22631 SP9\nDrive   : 2(USB)\n")), 0u);
     EXPECT_NE(run.log.find("S/N     : JM42"), std::string::npos);
     EXPECT_TRUE(handles_balanced(run.trace));
-    // Descriptor query, probe, namespace, format: nothing else.
-    EXPECT_EQ(trace_ops(run.trace, "ioctl").size(), 7u);
+    // Descriptor query, probe, namespace, format, the completion query:
+    // nothing else.
+    EXPECT_EQ(trace_ops(run.trace, "ioctl").size(), 8u);
     for (const nlohmann::json& line : trace_ops(run.trace, "ioctl"))
         EXPECT_TRUE(line.at("ok").get<bool>());
 }
@@ -109,6 +110,44 @@ TEST(Program, DefaultHostDrivesEndToEnd) {
                       0)
                 << drive;
         }
+    }
+}
+
+TEST(Program, BridgeOutcomesEndToEnd) {
+    // A format the controller rejects, told by the bridge's SCSI status, by
+    // its completion query, or not at all; and a format longer than the
+    // bridge's own 2 s.
+    const std::string host = host_with(R"([
+      {"number": 2, "path": "jmicron", "controller": {"format_status": 266}},
+      {"number": 3, "path": "asmedia", "bridge": {"check_condition": false},
+       "controller": {"format_status": 266}},
+      {"number": 5, "path": "realtek", "bridge": {"check_condition": false, "completion": false},
+       "controller": {"format_status": 266}},
+      {"number": 7, "path": "realtek", "controller": {"format_ms": 5000}}])");
+    struct Case {
+        const char* drive;
+        const char* line;
+        const char* outcome;
+        std::vector<uint8_t> last; // the last request: the completion query, when sent
+    } cases[] = {
+        {"2Y", "IOCtl: SCSI status 0x02, sense 4/44/00!\n", "Erase error [1500 ms]!\n",
+         jms_envelope(0x81, SPT_OUT, 0, 300)},
+        {"3Y", "NVME status: SC: 0x0A, SCT: 1\n", "Erase error [1500 ms]!\n",
+         asm_completion_query()},
+        {"5Y", "", "Erased [1500 ms]!\n", rtl_completion_query()},
+        {"7Y", "", "Erased [5000 ms]!\n", rtl_completion_query()},
+    };
+    for (const Case& k : cases) {
+        const RunResult run = run_program(host, {k.drive, "1"});
+        EXPECT_EQ(run.err, "") << k.drive;
+        const std::string choice = "Selected SES action: 1 - User Data Erase\n";
+        EXPECT_TRUE(ends_with(run.out, run.text(choice + k.line + k.outcome))) << k.drive << "\n"
+                                                                               << run.out;
+        EXPECT_TRUE(ends_with(run.log, run.text(choice + k.outcome))) << k.drive << "\n" << run.log;
+        EXPECT_TRUE(handles_balanced(run.trace)) << k.drive;
+        const std::vector<std::vector<uint8_t>> inputs = scsi_inputs(run.trace);
+        ASSERT_FALSE(inputs.empty()) << k.drive;
+        EXPECT_EQ(inputs.back(), k.last) << k.drive;
     }
 }
 

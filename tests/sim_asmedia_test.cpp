@@ -149,10 +149,13 @@ TEST_F(SimAsmedia, TunnelRefusesWhatItDoesNotDecode) {
         {"command phase DataIn 1", [](std::vector<uint8_t>& c) { c[8] = 1; }, nullptr},
         {"command phase DataIn 2", [](std::vector<uint8_t>& c) { c[8] = 2; }, nullptr},
         {"command phase CDB length 12", [](std::vector<uint8_t>& c) { c[6] = 12; }, nullptr},
+        {"entry PRP/SGL bits", [](std::vector<uint8_t>& c) { c[DATA + 1] = 0x40; }, nullptr},
+        {"entry metadata pointer", [](std::vector<uint8_t>& c) { c[DATA + 16] = 1; }, nullptr},
         {"command phase 32 bytes",
          [](std::vector<uint8_t>& c) {
              put_le32(c.data(), 12, 32);
              c[41] = 32;
+             c.resize(SPT_DATA + 32);
          },
          nullptr},
         {"data phase opcode EA", nullptr, [](std::vector<uint8_t>& d) { d[28] = 0xEA; }},
@@ -283,7 +286,11 @@ TEST_F(SimAsmedia, IdSmartRefusesAllButIdentifyOf4096Bytes) {
         {"DataIn 0", [](std::vector<uint8_t>& e) { e[8] = 0; }},
         {"DataIn 2", [](std::vector<uint8_t>& e) { e[8] = 2; }},
         {"CDB length 12", [](std::vector<uint8_t>& e) { e[6] = 12; }},
-        {"512 bytes", [](std::vector<uint8_t>& e) { put_le32(e.data(), 12, 512); }},
+        {"512 bytes",
+         [](std::vector<uint8_t>& e) {
+             put_le32(e.data(), 12, 512);
+             e.resize(SPT_DATA + 512);
+         }},
     };
     for (HANDLE h : {current, legacy}) {
         for (const Case& k : cases) {
@@ -315,6 +322,48 @@ TEST_F(SimAsmedia, OtherBridgesCommandsAreRefused) {
         std::vector<uint8_t> rtl_data = rtl_data_phase(FROM, 4096);
         ASSERT_TRUE(send(rtl_data, h));
         expect_refused(rtl_data, "Realtek data phase");
+    }
+}
+
+TEST_F(SimAsmedia, CompletionQueryAnswersWithTheLastCommandsEntry) {
+    // Before any command: FF FF in bytes 14..15.
+    std::vector<uint8_t> q = asm_completion_query();
+    ASSERT_TRUE(send(q));
+    EXPECT_EQ(q[2], 0);
+    EXPECT_EQ(get_le32(q.data(), 12), 16u);
+    EXPECT_EQ(std::vector<uint8_t>(q.begin() + DATA, q.end()),
+              hex_bytes("00 00 00 00 00 00 00 00 00 00 00 00 00 00 FF FF"));
+    // A rejected format (SES 3: SCT 0 / SC 0x02), then a successful Identify
+    // through the Id/Smart command: each query has the latest.
+    format(0x601);
+    q = asm_completion_query();
+    ASSERT_TRUE(send(q));
+    EXPECT_EQ(std::vector<uint8_t>(q.begin() + DATA, q.end()),
+              hex_bytes("00 00 00 00 00 00 00 00 00 00 00 00 00 00 05 00"));
+    std::vector<uint8_t> e = asm_id_smart(0x06, 1);
+    ASSERT_TRUE(send(e));
+    q = asm_completion_query();
+    ASSERT_TRUE(send(q));
+    EXPECT_EQ(get_le32(q.data(), DATA + 12), 1u << 16);
+
+    struct Case {
+        const char* what;
+        HANDLE handle;
+        void (*spoil)(std::vector<uint8_t>&);
+    } cases[] = {
+        {"opcode EA", current, [](std::vector<uint8_t>& e) { e[28] = 0xEA; }},
+        {"direction 1", current, [](std::vector<uint8_t>& e) { e[32] = 1; }},
+        {"DataIn 2", current, [](std::vector<uint8_t>& e) { e[8] = 2; }},
+        {"64 bytes", current,
+         [](std::vector<uint8_t>& e) { e = asm_tunnel(0xEB, 0x82, 0, SPT_IN, 64, 5); }},
+        {"old firmware", legacy, [](std::vector<uint8_t>&) {}},
+    };
+    for (const Case& k : cases) {
+        q = asm_completion_query();
+        k.spoil(q);
+        with_sense(q);
+        ASSERT_TRUE(send(q, k.handle)) << k.what;
+        expect_refused(q, k.what);
     }
 }
 

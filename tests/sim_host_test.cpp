@@ -82,6 +82,14 @@ TEST_F(SimHost, InvalidHostsAreRefusedWithTheirReason) {
          "drive 2: \"fail\" entries must be objects with \"nth\" and \"error\""},
         {"fail nth 0", drive_json(R"(, "fail": [{"nth": 0, "error": 5}])"),
          "drive 2: fail: \"nth\" must be an integer from 1 to 4294967295, not 0"},
+        {"bridge not an object", drive_json(R"(, "bridge": true)"),
+         "drive 2: \"bridge\" must be an object, not true"},
+        {"check_condition not bool", drive_json(R"(, "bridge": {"check_condition": 0})"),
+         "drive 2: bridge: \"check_condition\" must be true or false, not 0"},
+        {"completion not bool", drive_json(R"(, "bridge": {"completion": "no"})"),
+         "drive 2: bridge: \"completion\" must be true or false"},
+        {"bridge behind a driver", R"({"drives": [{"number": 1, "path": "ofa", "bridge": {}}]})",
+         "drive 1: \"bridge\" is only for the paths of USB bridges"},
     };
     for (const BadHost& c : cases) {
         std::string error;
@@ -132,6 +140,8 @@ TEST_F(SimHost, OptionalFieldsTakeTheirDefaults) {
     EXPECT_EQ(bridge.controller.nlbaf, -1);
     EXPECT_EQ(bridge.controller.format_ms, 1500u);
     EXPECT_EQ(bridge.controller.format_status, 0u);
+    EXPECT_TRUE(bridge.bridge.check_condition);
+    EXPECT_TRUE(bridge.bridge.completion);
     EXPECT_EQ(host.drives[1].bus, 17u);
     for (const char* path : {"jmicron", "asmedia", "asmedia-legacy", "realtek"}) {
         ASSERT_TRUE(

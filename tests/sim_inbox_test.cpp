@@ -91,6 +91,7 @@ TEST_F(SimInbox, EveryMalformedQueryFailsWithInvalidParameter) {
         {"ProtocolDataLength short", [](std::vector<uint8_t>& q) { put_le32(q.data(), 28, 512); }},
         {"ProtocolDataLength long", [](std::vector<uint8_t>& q) { put_le32(q.data(), 28, 8192); }},
         {"buffer short", [](std::vector<uint8_t>& q) { q.resize(4143); }},
+        {"buffer long", [](std::vector<uint8_t>& q) { q.resize(4145); }},
         {"header only", [](std::vector<uint8_t>& q) { q.resize(48); }},
     };
     for (const Case& c : cases) {
@@ -101,11 +102,14 @@ TEST_F(SimInbox, EveryMalformedQueryFailsWithInvalidParameter) {
         EXPECT_EQ(last_error(), 87u) << c.what;
         EXPECT_EQ(q, sent) << c.what; // nothing written back
     }
-    // Input large enough, output one byte short.
+    // Input of 4144 bytes, output one byte short or long.
     std::vector<uint8_t> q = inbox_query(1, 0);
-    EXPECT_FALSE(
-        device_control(disk, IOCTL_STORAGE_QUERY_PROPERTY, q.data(), 4144, q.data(), 4143));
-    EXPECT_EQ(last_error(), 87u);
+    q.resize(4145);
+    for (uint32_t out_size : {4143u, 4145u}) {
+        EXPECT_FALSE(
+            device_control(disk, IOCTL_STORAGE_QUERY_PROPERTY, q.data(), 4144, q.data(), out_size));
+        EXPECT_EQ(last_error(), 87u) << out_size;
+    }
 }
 
 TEST_F(SimInbox, DescriptorStillAnsweredAndThePortRefusesBoth) {

@@ -129,6 +129,10 @@ TEST_F(SimJmicron, BridgeRefusesWhatItDoesNotDecode) {
         {"command phase CDB length 16", [](std::vector<uint8_t>& c) { c[6] = 16; }, nullptr},
         {"command phase CDB byte 11", [](std::vector<uint8_t>& c) { c[28 + 11] = 1; }, nullptr},
         {"command phase CDB length field", [](std::vector<uint8_t>& c) { c[28 + 4] = 1; }, nullptr},
+        {"block byte 72", [](std::vector<uint8_t>& c) { c[DATA + 72] = 1; }, nullptr},
+        {"block byte 511", [](std::vector<uint8_t>& c) { c[DATA + 511] = 1; }, nullptr},
+        {"entry fused bits", [](std::vector<uint8_t>& c) { c[DATA + 8 + 1] = 1; }, nullptr},
+        {"entry data pointer", [](std::vector<uint8_t>& c) { c[DATA + 8 + 24] = 1; }, nullptr},
         {"data phase DataIn 0", nullptr, [](std::vector<uint8_t>& d) { d[8] = 0; }},
         {"data phase DataIn 2", nullptr, [](std::vector<uint8_t>& d) { d[8] = 2; }},
         {"data phase no data", nullptr, [](std::vector<uint8_t>& d) { d[29] = 0x81; }},
@@ -196,7 +200,13 @@ TEST_F(SimJmicron, MalformedHeaderFailsTheCall) {
         {"DataTransferLength beyond buffer",
          [](std::vector<uint8_t>& e) { put_le32(e.data(), 12, 4097); }, 0},
         {"sense beyond buffer", [](std::vector<uint8_t>& e) { put_le32(e.data(), 24, 4150); }, 0},
+        {"sense over the data", [](std::vector<uint8_t>& e) { put_le32(e.data(), 24, 50); }, 0},
+        {"sense shorter than fixed sense data", [](std::vector<uint8_t>& e) { e[7] = 17; }, 0},
+        {"PathId 1", [](std::vector<uint8_t>& e) { e[3] = 1; }, 0},
+        {"TargetId 1", [](std::vector<uint8_t>& e) { e[4] = 1; }, 0},
+        {"Lun 1", [](std::vector<uint8_t>& e) { e[5] = 1; }, 0},
         {"buffer one byte short", nullptr, -1},
+        {"buffer one byte long", [](std::vector<uint8_t>& e) { e.push_back(0); }, 0},
     };
     for (const Case& k : cases) {
         std::vector<uint8_t> c = jms_command_phase(0x06, 0, 1);
@@ -210,6 +220,66 @@ TEST_F(SimJmicron, MalformedHeaderFailsTheCall) {
             << k.what;
         EXPECT_EQ(last_error(), 87u) << k.what;
         EXPECT_EQ(d, sent) << k.what;
+    }
+    // An output buffer longer than the input.
+    std::vector<uint8_t> c = jms_command_phase(0x06, 0, 1);
+    ASSERT_TRUE(send(c));
+    std::vector<uint8_t> d = identify_data_phase();
+    const uint32_t size = static_cast<uint32_t>(d.size());
+    d.push_back(0);
+    EXPECT_FALSE(device_control(disk, IOCTL_SCSI_PASS_THROUGH, d.data(), size, d.data(), size + 1));
+    EXPECT_EQ(last_error(), 87u);
+}
+
+TEST_F(SimJmicron, CompletionQueryAnswersWithTheLastCommandsEntry) {
+    // Before any command: the signature and an empty entry.
+    std::vector<uint8_t> q = jms_completion_query();
+    ASSERT_TRUE(send(q));
+    EXPECT_EQ(q[2], 0);
+    EXPECT_EQ(get_le32(q.data(), 12), 512u);
+    EXPECT_EQ(data_text(q, 0, 4), "NVME");
+    EXPECT_TRUE(zero_from(q, DATA + 4));
+
+    // A format the controller rejects (LBAF above NLBAF): SCT 1 / SC 0x0A in
+    // bits 27..17 of dword 3, with the phase tag; everything else zero.
+    int ok = 0;
+    format(0x003, 300, &ok);
+    q = jms_completion_query();
+    ASSERT_TRUE(send(q));
+    EXPECT_EQ(q[2], 0);
+    EXPECT_EQ(data_text(q, 0, 4), "NVME");
+    EXPECT_EQ(get_le32(q.data(), DATA + 20), 0x10Au << 17 | 1u << 16);
+    q[DATA + 20] = q[DATA + 21] = q[DATA + 22] = q[DATA + 23] = 0;
+    EXPECT_TRUE(zero_from(q, DATA + 4));
+
+    // Between the phases of a command it changes nothing; afterwards it has
+    // that command's success.
+    std::vector<uint8_t> c = jms_command_phase(0x06, 0, 1);
+    ASSERT_TRUE(send(c));
+    q = jms_completion_query();
+    ASSERT_TRUE(send(q));
+    std::vector<uint8_t> d = identify_data_phase();
+    ASSERT_TRUE(send(d));
+    EXPECT_EQ(data_text(d, 24, 12), "Sim JMS Disk");
+    q = jms_completion_query();
+    ASSERT_TRUE(send(q));
+    EXPECT_EQ(get_le32(q.data(), DATA + 20), 1u << 16);
+
+    // Queries the bridge does not decode.
+    struct Case {
+        const char* what;
+        void (*spoil)(std::vector<uint8_t>&);
+    } cases[] = {
+        {"DataIn 0", [](std::vector<uint8_t>& e) { e[8] = 0; }},
+        {"CDB byte 2", [](std::vector<uint8_t>& e) { e[28 + 2] = 1; }},
+        {"CDB byte 11", [](std::vector<uint8_t>& e) { e[28 + 11] = 1; }},
+        {"16 bytes", [](std::vector<uint8_t>& e) { e = jms_envelope(0x8F, SPT_IN, 16, 5); }},
+    };
+    for (const Case& k : cases) {
+        q = jms_completion_query();
+        k.spoil(q);
+        ASSERT_TRUE(send(q)) << k.what;
+        expect_refused(q, k.what);
     }
 }
 

@@ -108,6 +108,11 @@ TEST_F(SimOfa, EveryMalformedFieldFailsTheCall) {
         {"Direction 3", [](std::vector<uint8_t>& r) { put_le32(r.data(), 132, 3); }, 87},
         {"QueueId", [](std::vector<uint8_t>& r) { put_le32(r.data(), 136, 1); }, 87},
         {"MetaDataLen", [](std::vector<uint8_t>& r) { put_le32(r.data(), 144, 8); }, 87},
+        {"ReturnCode", [](std::vector<uint8_t>& r) { put_le32(r.data(), 20, 1); }, 87},
+        {"VendorSpecific", [](std::vector<uint8_t>& r) { r[51] = 1; }, 87},
+        {"CplEntry on input", [](std::vector<uint8_t>& r) { r[116] = 1; }, 87},
+        {"entry fused bits", [](std::vector<uint8_t>& r) { r[53] = 1; }, 87},
+        {"entry data pointer", [](std::vector<uint8_t>& r) { r[52 + 24] = 1; }, 87},
         {"short data area",
          [](std::vector<uint8_t>& r) {
              r.resize(152 + 512);

@@ -101,10 +101,13 @@ TEST_F(SimRealtek, BridgeRefusesWhatItDoesNotDecode) {
         {"command phase DataIn 1", [](std::vector<uint8_t>& c) { c[8] = 1; }, nullptr},
         {"command phase DataIn 2", [](std::vector<uint8_t>& c) { c[8] = 2; }, nullptr},
         {"command phase CDB length 12", [](std::vector<uint8_t>& c) { c[6] = 12; }, nullptr},
+        {"entry fused bits", [](std::vector<uint8_t>& c) { c[DATA + 1] = 0x01; }, nullptr},
+        {"entry dword 9", [](std::vector<uint8_t>& c) { c[DATA + 39] = 1; }, nullptr},
         {"command phase 32 bytes",
          [](std::vector<uint8_t>& c) {
              put_le32(c.data(), 12, 32);
              c[29] = 32;
+             c.resize(SPT_DATA + 32);
          },
          nullptr},
         {"data phase opcode E5", nullptr, [](std::vector<uint8_t>& d) { d[28] = 0xE5; }},
@@ -211,6 +214,35 @@ TEST_F(SimRealtek, OtherBridgesCommandsAreRefused) {
     std::vector<uint8_t> d = rtl_data_phase(FROM, 4096);
     ASSERT_TRUE(send(d));
     expect_refused(d, "data phase after foreign commands");
+}
+
+TEST_F(SimRealtek, CompletionQueryAnswersWithTheLastCommandsEntry) {
+    std::vector<uint8_t> q = rtl_completion_query();
+    ASSERT_TRUE(send(q));
+    EXPECT_EQ(q[2], 0);
+    EXPECT_EQ(get_le32(q.data(), 12), 16u);
+    EXPECT_EQ(std::vector<uint8_t>(q.begin() + DATA, q.end()), std::vector<uint8_t>(16, 0));
+    format(0x003); // LBAF above NLBAF: SCT 1 / SC 0x0A
+    q = rtl_completion_query();
+    ASSERT_TRUE(send(q));
+    EXPECT_EQ(std::vector<uint8_t>(q.begin() + DATA, q.end()),
+              hex_bytes("00 00 00 00 00 00 00 00 00 00 00 00 00 00 15 02"));
+
+    struct Case {
+        const char* what;
+        void (*spoil)(std::vector<uint8_t>&);
+    } cases[] = {
+        {"opcode E5", [](std::vector<uint8_t>& e) { e[28] = 0xE5; }},
+        {"length field", [](std::vector<uint8_t>& e) { e[29] = 0x20; }},
+        {"byte 6", [](std::vector<uint8_t>& e) { e[34] = 1; }},
+        {"DataIn 0", [](std::vector<uint8_t>& e) { e[8] = 0; }},
+    };
+    for (const Case& k : cases) {
+        q = rtl_completion_query();
+        k.spoil(q);
+        ASSERT_TRUE(send(q)) << k.what;
+        expect_refused(q, k.what);
+    }
 }
 
 TEST_F(SimRealtek, FormatWithinTwoSecondsIsApplied) {

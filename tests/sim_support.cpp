@@ -108,6 +108,18 @@ std::vector<uint8_t> rtl_data_phase(uint8_t dir, uint32_t length, uint32_t timeo
     return e;
 }
 
+std::vector<uint8_t> jms_completion_query() {
+    return jms_envelope(0x8F, SPT_IN, 512, 5);
+}
+
+std::vector<uint8_t> asm_completion_query() {
+    return asm_tunnel(0xEB, 0x82, 0, SPT_IN, 16, 5);
+}
+
+std::vector<uint8_t> rtl_completion_query() {
+    return rtl_envelope(0xE4, 0xF9, SPT_IN, 16, 24, 5);
+}
+
 std::vector<uint8_t> inbox_query(uint32_t cns, uint32_t nsid) {
     std::vector<uint8_t> q(4144, 0);
     uint8_t* p = q.data();

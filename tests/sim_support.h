@@ -50,6 +50,12 @@ std::vector<uint8_t> rtl_envelope(uint8_t opcode, uint8_t phase, uint8_t data_in
 std::vector<uint8_t> rtl_command_phase(uint8_t opcode, uint32_t nsid, uint32_t cdw10);
 std::vector<uint8_t> rtl_data_phase(uint8_t dir, uint32_t length, uint32_t timeout = 2);
 
+// Completion queries, 5 s: JMicron A1 8F (512 bytes: "NVME", 0, the entry),
+// ASMedia EB 5A 82 and Realtek E4 10 00 F9 (the 16-byte entry).
+std::vector<uint8_t> jms_completion_query();
+std::vector<uint8_t> asm_completion_query();
+std::vector<uint8_t> rtl_completion_query();
+
 // STORAGE_PROPERTY_QUERY for the NVMe identify property (49).
 std::vector<uint8_t> inbox_query(uint32_t cns, uint32_t nsid);
 

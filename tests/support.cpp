@@ -14,7 +14,7 @@
 
 #include "dialogue/dialogue.h"
 #include "dialogue/host_facts.h"
-#include "nvme/transport.h"
+#include "transport/transport.h"
 #include "sim/sim.h"
 
 namespace {

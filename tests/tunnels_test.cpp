@@ -7,8 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "nvme/transport.h"
+#include "transport/transport.h"
 #include "platform/wire.h"
+#include "sim/model.h"
 #include "sim_support.h"
 #include "support.h"
 #include "transport/driver/inbox.h"
@@ -33,8 +34,8 @@ struct Sent {
 
 // Runs one transport call on a fresh host and returns the inputs it sent.
 Sent send_through(TransportCall transport, const char* path, void* buffer, uint32_t length,
-                  int direction, const AdminCommand& command) {
-    use_host(kHost);
+                  int direction, const AdminCommand& command, const std::string& host = kHost) {
+    use_host(host);
     HANDLE handle = open_device(path, 0, FILE_ATTRIBUTE_NORMAL);
     EXPECT_NE(handle, INVALID_HANDLE_VALUE) << path;
     Sent sent;
@@ -46,6 +47,20 @@ Sent send_through(TransportCall transport, const char* path, void* buffer, uint3
     }
     return sent;
 }
+
+// The inbox query in the transport call's shape.
+int inbox_call(HANDLE handle, void* buffer, uint32_t, int, const AdminCommand*) {
+    return inbox_identify_controller(handle, static_cast<uint8_t*>(buffer));
+}
+
+// A bridge that answers every CDB GOOD, with zeros to read.
+class ZeroBridge : public Model {
+  public:
+    bool scsi(Drive&, const ScsiCommand& c, ScsiResult* result) override {
+        result->data.assign(c.length, 0);
+        return true;
+    }
+};
 
 std::vector<uint8_t> head(const std::vector<uint8_t>& bytes, size_t count) {
     return std::vector<uint8_t>(bytes.begin(), bytes.begin() + static_cast<long>(count));
@@ -103,27 +118,52 @@ TEST_F(Tunnels, JmicronFormatWorkedExample) {
                         "00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00"));
 }
 
-TEST_F(Tunnels, JmicronToDeviceDataOnlyInTheDataPhaseAndLengthInBytesThreeToFive) {
-    for (uint32_t i = 0; i < 65536; ++i)
+TEST_F(Tunnels, ToDeviceDataTravelInTheDataPhaseAlone) {
+    for (uint32_t i = 0; i < 16; ++i)
         data[i] = static_cast<uint8_t>(i * 7 + 1);
     AdminCommand command = identify_controller_command();
     command.cdw0 = 0x09;
-    Sent sent =
-        send_through(jms_passthrough, "\\\\.\\PhysicalDrive2", data, 16, DIR_TO_DEVICE, command);
-    ASSERT_EQ(sent.inputs.size(), 2u);
-    EXPECT_TRUE(zero_from(sent.inputs[0], 72 + 68, 580));
-    const std::vector<uint8_t>& phase2 = sent.inputs[1];
-    ASSERT_EQ(phase2.size(), 84u);
-    EXPECT_EQ(phase2[29], 0x83);
-    EXPECT_EQ(phase2[8], 0); // data out
-    EXPECT_EQ(phase2[33], 0x10);
-    EXPECT_EQ(phase2[32], 0x00);
-    EXPECT_EQ(phase2[31], 0x00);
-    EXPECT_EQ(std::vector<uint8_t>(phase2.begin() + 68, phase2.end()),
-              std::vector<uint8_t>(data, data + 16));
+    struct Case {
+        TransportCall transport;
+        const char* path;
+        uint32_t command_block_end; // the command phase holds nothing after it
+        const char* data_cdb;       // the data phase's 16 CDB bytes
+    } cases[] = {
+        {jms_passthrough, "\\\\.\\PhysicalDrive2", 68 + 72,
+         "A1 83 00 00 00 10 00 00 00 00 00 00 00 00 00 00"},
+        {asm_passthrough, "\\\\.\\PhysicalDrive3", 68 + 64,
+         "EA 5A 81 00 02 00 00 00 00 00 00 00 00 10 00 00"},
+        {rtl_passthrough, "\\\\.\\PhysicalDrive5", 68 + 64,
+         "E5 10 00 F8 00 00 02 00 00 00 00 00 00 00 00 00"},
+    };
+    for (const Case& k : cases) {
+        // The controller rejects the unknown opcode; the requests are made.
+        testing::internal::CaptureStdout();
+        const Sent sent = send_through(k.transport, k.path, data, 16, DIR_TO_DEVICE, command);
+        testing::internal::GetCapturedStdout();
+        ASSERT_EQ(sent.inputs.size(), 2u) << k.path;
+        EXPECT_TRUE(zero_from(sent.inputs[0], k.command_block_end, sent.inputs[0].size()))
+            << k.path;
+        const std::vector<uint8_t>& phase2 = sent.inputs[1];
+        ASSERT_EQ(phase2.size(), 84u) << k.path;
+        EXPECT_EQ(phase2[8], SPT_OUT) << k.path;
+        EXPECT_EQ(std::vector<uint8_t>(phase2.begin() + 28, phase2.begin() + 44),
+                  hex_bytes(k.data_cdb))
+            << k.path;
+        EXPECT_EQ(std::vector<uint8_t>(phase2.begin() + 68, phase2.end()),
+                  std::vector<uint8_t>(data, data + 16))
+            << k.path;
+    }
+}
+
+TEST_F(Tunnels, JmicronLengthInBytesThreeToFive) {
+    AdminCommand command = identify_controller_command();
+    command.cdw0 = 0x09;
     // The whole transfer length, so that 65536 is not sent as 0.
-    sent =
+    testing::internal::CaptureStdout();
+    const Sent sent =
         send_through(jms_passthrough, "\\\\.\\PhysicalDrive2", data, 65536, DIR_TO_DEVICE, command);
+    testing::internal::GetCapturedStdout();
     ASSERT_EQ(sent.inputs.size(), 2u);
     ASSERT_EQ(sent.inputs[1].size(), 65604u);
     EXPECT_EQ(sent.inputs[1][31], 0x01);
@@ -161,7 +201,9 @@ TEST_F(Tunnels, AsmediaIdentifyControllerWorkedExample) {
 }
 
 TEST_F(Tunnels, AsmediaFormatWorkedExample) {
-    g_timeout = 300; // the ASMedia envelopes keep their own timeouts
+    // The command phase keeps its 5 s; the data phase, which runs the format,
+    // carries g_timeout.
+    g_timeout = 300;
     const Sent sent = send_through(asm_passthrough, "\\\\.\\PhysicalDrive3", nullptr, 0, DIR_NONE,
                                    format_command(1, 1));
     ASSERT_EQ(sent.inputs.size(), 2u);
@@ -170,10 +212,10 @@ TEST_F(Tunnels, AsmediaFormatWorkedExample) {
                         "00 00 00 00 00 EA 5A 80 00 00 00 00 00 00 00 00 00 00 40 00 00"));
     EXPECT_EQ(sent.inputs[0], asm_command_phase(DIR_NONE_BYTE, 0x80, 1, 0x201));
     EXPECT_EQ(sent.inputs[1],
-              hex_bytes("2C 00 00 00 00 00 10 00 02 00 00 00 00 00 00 00 02 00 00 00 44 00 00 "
+              hex_bytes("2C 00 00 00 00 00 10 00 02 00 00 00 00 00 00 00 2C 01 00 00 44 00 00 "
                         "00 00 00 00 00 EB 5A 81 00 00 00 00 00 00 00 00 00 00 00 00 00 "
                         "00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00"));
-    EXPECT_EQ(sent.inputs[1], asm_no_data_phase());
+    EXPECT_EQ(sent.inputs[1], asm_no_data_phase(300));
 }
 
 TEST_F(Tunnels, AsmediaLengthsBeyondSixteenBitsUseBytesTenToThirteen) {
@@ -207,7 +249,9 @@ TEST_F(Tunnels, AsmediaIdSmartWorkedExampleAndItsRefusalToWrite) {
 }
 
 TEST_F(Tunnels, RealtekIdentifyAndFormat) {
-    g_timeout = 300; // the Realtek envelopes keep their 2 seconds
+    // Every Realtek envelope keeps its 2 s but the data phase of a format,
+    // which carries g_timeout.
+    g_timeout = 300;
     Sent sent = send_through(rtl_passthrough, "\\\\.\\PhysicalDrive5", data, 4096, DIR_FROM_DEVICE,
                              identify_controller_command());
     ASSERT_EQ(sent.inputs.size(), 2u);
@@ -227,31 +271,17 @@ TEST_F(Tunnels, RealtekIdentifyAndFormat) {
     ASSERT_EQ(sent.inputs.size(), 2u);
     EXPECT_EQ(sent.inputs[0], rtl_command_phase(0x80, 1, 0x400));
     EXPECT_EQ(sent.inputs[1],
-              hex_bytes("2C 00 00 00 00 00 10 18 02 00 00 00 00 00 00 00 02 00 00 00 44 00 00 "
+              hex_bytes("2C 00 00 00 00 00 10 18 02 00 00 00 00 00 00 00 2C 01 00 00 44 00 00 "
                         "00 2C 00 00 00 E5 00 00 F8 00 00 00 00 00 00 00 00 00 00 00 00 "
                         "00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00"));
-    EXPECT_EQ(sent.inputs[1], rtl_data_phase(DIR_NONE_BYTE, 0));
+    EXPECT_EQ(sent.inputs[1], rtl_data_phase(DIR_NONE_BYTE, 0, 300));
 }
 
-TEST_F(Tunnels, RealtekToDeviceAndTheLoweringTo4096) {
+TEST_F(Tunnels, RealtekLowersTheLengthTo4096) {
     for (uint32_t i = 0; i < 8192; ++i)
         data[i] = static_cast<uint8_t>(i + 3);
-    AdminCommand command = identify_controller_command();
-    command.cdw0 = 0x09;
-    Sent sent =
-        send_through(rtl_passthrough, "\\\\.\\PhysicalDrive5", data, 16, DIR_TO_DEVICE, command);
-    ASSERT_EQ(sent.inputs.size(), 2u);
-    EXPECT_TRUE(zero_from(sent.inputs[0], 132, 132)); // nothing but the entry
-    EXPECT_EQ(sent.inputs[0].size(), 132u);
-    ASSERT_EQ(sent.inputs[1].size(), 84u);
-    EXPECT_EQ(std::vector<uint8_t>(sent.inputs[1].begin() + 28, sent.inputs[1].begin() + 35),
-              hex_bytes("E5 10 00 F8 00 00 02"));
-    EXPECT_EQ(sent.inputs[1][8], 0);
-    EXPECT_EQ(std::vector<uint8_t>(sent.inputs[1].begin() + 68, sent.inputs[1].end()),
-              std::vector<uint8_t>(data, data + 16));
-
-    sent = send_through(rtl_passthrough, "\\\\.\\PhysicalDrive5", data, 8192, DIR_FROM_DEVICE,
-                        identify_controller_command());
+    const Sent sent = send_through(rtl_passthrough, "\\\\.\\PhysicalDrive5", data, 8192,
+                                   DIR_FROM_DEVICE, identify_controller_command());
     EXPECT_EQ(sent.result, 1);
     ASSERT_EQ(sent.inputs.size(), 2u);
     ASSERT_EQ(sent.inputs[1].size(), 4164u);
@@ -293,22 +323,152 @@ TEST_F(Tunnels, OfaRequestLayouts) {
     EXPECT_EQ(get_le32(read.data(), 140), 4096u);
     EXPECT_EQ(get_le32(read.data(), 148), 4248u);
 
+    // The caller's data from offset 152 (the driver refuses an Identify that
+    // sends data; the request is made).
+    for (uint32_t i = 0; i < 65536; ++i)
+        data[i] = static_cast<uint8_t>(i * 13 + 7);
+    testing::internal::CaptureStdout();
     const Sent largest = send_through(ofa_passthrough, "\\\\.\\SCSI4:", data, 65536, DIR_TO_DEVICE,
                                       identify_controller_command());
+    testing::internal::GetCapturedStdout();
     ASSERT_EQ(largest.inputs.size(), 1u);
     EXPECT_EQ(largest.inputs[0].size(), 65688u);
     EXPECT_EQ(get_le32(largest.inputs[0].data(), 132), 1u);
+    EXPECT_EQ(std::vector<uint8_t>(largest.inputs[0].begin() + 152, largest.inputs[0].end()),
+              std::vector<uint8_t>(data, data + 65536));
 }
 
 TEST_F(Tunnels, InboxQueryLayout) {
     uint8_t identify[4096];
     memset(identify, 0, sizeof identify);
-    const Sent sent = send_through(
-        [](HANDLE handle, void* buffer, uint32_t, int, const AdminCommand*) {
-            return inbox_identify_controller(handle, static_cast<uint8_t*>(buffer));
-        },
-        "\\\\.\\PhysicalDrive0", identify, 4096, DIR_FROM_DEVICE, identify_controller_command());
+    const Sent sent = send_through(inbox_call, "\\\\.\\PhysicalDrive0", identify, 4096,
+                                   DIR_FROM_DEVICE, identify_controller_command());
     ASSERT_EQ(sent.inputs.size(), 1u);
     const std::vector<uint8_t>& query = sent.inputs[0];
     EXPECT_EQ(query, inbox_query(1, 0));
+}
+
+TEST_F(Tunnels, EveryTransportLeavesTheBufferAloneWhenARequestFails) {
+    struct Case {
+        TransportCall transport;
+        const char* drive; // the drive's fields in the host file
+        const char* path;
+        uint32_t requests;
+        bool refusable; // the controller (or bridge) can refuse Identify with CNS 2
+    } cases[] = {
+        {jms_passthrough, R"("number": 2, "path": "jmicron")", "\\\\.\\PhysicalDrive2", 2, true},
+        {asm_passthrough, R"("number": 3, "path": "asmedia")", "\\\\.\\PhysicalDrive3", 2, true},
+        {asm_legacy_passthrough, R"("number": 3, "path": "asmedia")", "\\\\.\\PhysicalDrive3", 1,
+         true},
+        {rtl_passthrough, R"("number": 5, "path": "realtek")", "\\\\.\\PhysicalDrive5", 2, true},
+        {ofa_passthrough, R"("number": 1, "path": "ofa", "port": 4)", "\\\\.\\SCSI4:", 1, true},
+        {inbox_call, R"("number": 0, "path": "inbox")", "\\\\.\\PhysicalDrive0", 1, false},
+    };
+    for (const Case& k : cases) {
+        // Each request failing in turn; then (0) every request made and the
+        // command refused.
+        for (uint32_t nth = k.refusable ? 0 : 1; nth <= k.requests; ++nth) {
+            std::string drive = k.drive;
+            if (nth != 0)
+                drive += R"(, "fail": [{"nth": )" + std::to_string(nth) + R"(, "error": 31}])";
+            AdminCommand command = identify_controller_command();
+            if (nth == 0)
+                command.cdw10 = 2;
+            memset(data, 0xA5, 4096);
+            testing::internal::CaptureStdout();
+            const Sent sent = send_through(k.transport, k.path, data, 4096, DIR_FROM_DEVICE,
+                                           command, host_with("[{" + drive + "}]"));
+            const std::string out = testing::internal::GetCapturedStdout();
+            EXPECT_EQ(sent.result, 0) << k.path << " " << nth;
+            EXPECT_EQ(sent.inputs.size(), nth == 0 ? k.requests : nth) << k.path << " " << nth;
+            EXPECT_NE(out, "") << k.path << " " << nth;
+            EXPECT_EQ(std::vector<uint8_t>(data, data + 4096), std::vector<uint8_t>(4096, 0xA5))
+                << k.path << " " << nth;
+        }
+    }
+}
+
+TEST_F(Tunnels, CompletionQueriesOfTheBridges) {
+    // After Identify with CNS 2, which the controller rejects (SCT 0 / SC
+    // 0x02), each bridge's query, with its own 5 s whatever g_timeout says.
+    struct Case {
+        TransportCall transport;
+        int (*query)(HANDLE, uint8_t*);
+        const char* path;
+        std::vector<uint8_t> sent; // as the simulator tests build it
+        const char* header;
+    } cases[] = {
+        {jms_passthrough, jms_completion, "\\\\.\\PhysicalDrive2", jms_completion_query(),
+         "2C 00 00 00 00 00 0C 18 01 00 00 00 00 02 00 00 05 00 00 00 44 00 00 00 "
+         "2C 00 00 00 A1 8F 00 00 02 00 00 00 00 00 00 00 00 00 00 00"},
+        {asm_passthrough, asm_completion, "\\\\.\\PhysicalDrive3", asm_completion_query(),
+         "2C 00 00 00 00 00 10 00 01 00 00 00 10 00 00 00 05 00 00 00 44 00 00 00 "
+         "00 00 00 00 EB 5A 82 00 00 00 00 00 00 00 00 00 00 10 00 00"},
+        {rtl_passthrough, rtl_completion, "\\\\.\\PhysicalDrive5", rtl_completion_query(),
+         "2C 00 00 00 00 00 10 18 01 00 00 00 10 00 00 00 05 00 00 00 44 00 00 00 "
+         "2C 00 00 00 E4 10 00 F9 00 00 00 00 00 00 00 00 00 00 00 00"},
+    };
+    for (const Case& k : cases) {
+        use_host(kHost);
+        g_timeout = 300;
+        HANDLE handle = open_device(k.path, 0, FILE_ATTRIBUTE_NORMAL);
+        AdminCommand command = identify_controller_command();
+        command.cdw10 = 2;
+        testing::internal::CaptureStdout();
+        EXPECT_EQ(k.transport(handle, data, 4096, DIR_FROM_DEVICE, &command), 0) << k.path;
+        testing::internal::GetCapturedStdout();
+        uint8_t entry[16];
+        memset(entry, 0xEE, sizeof entry);
+        testing::internal::CaptureStdout();
+        EXPECT_EQ(k.query(handle, entry), 1) << k.path;
+        EXPECT_EQ(testing::internal::GetCapturedStdout(), "") << k.path;
+        close_device(handle);
+        EXPECT_EQ(std::vector<uint8_t>(entry, entry + 16),
+                  hex_bytes("00 00 00 00 00 00 00 00 00 00 00 00 00 00 05 00"))
+            << k.path;
+        const auto ioctls = trace_ops(current_trace(), "ioctl");
+        const std::vector<uint8_t> query = trace_input(ioctls.back());
+        EXPECT_EQ(head(query, 44), hex_bytes(k.header)) << k.path;
+        EXPECT_EQ(query, k.sent) << k.path;
+    }
+}
+
+TEST_F(Tunnels, CompletionQueriesThatFailSayNothing) {
+    struct Case {
+        const char* what;
+        int (*query)(HANDLE, uint8_t*);
+        std::string host;
+        bool zero_bridge; // a bridge that answers every CDB GOOD with zeros
+    } cases[] = {
+        // The driver fails the request.
+        {"JMicron request", jms_completion,
+         drive_host(2, "jmicron", R"(, "fail": [{"nth": 1, "error": 31}])"), false},
+        {"ASMedia request", asm_completion,
+         drive_host(2, "asmedia", R"(, "fail": [{"nth": 1, "error": 31}])"), false},
+        {"Realtek request", rtl_completion,
+         drive_host(2, "realtek", R"(, "fail": [{"nth": 1, "error": 31}])"), false},
+        // The bridge answers CHECK CONDITION.
+        {"JMicron status", jms_completion, drive_host(2, "none", R"(, "bus": 7)"), false},
+        {"ASMedia status", asm_completion, drive_host(2, "none", R"(, "bus": 7)"), false},
+        {"Realtek status", rtl_completion, drive_host(2, "none", R"(, "bus": 7)"), false},
+        // The reply is no entry: no "NVME" block; FF FF before any command.
+        {"JMicron reply", jms_completion, drive_host(2, "jmicron"), true},
+        {"ASMedia reply", asm_completion, drive_host(2, "asmedia"), false},
+    };
+    for (const Case& k : cases) {
+        use_host(k.host);
+        if (k.zero_bridge) {
+            ASSERT_TRUE(sim_replace_model(2, std::make_unique<ZeroBridge>()));
+        }
+        HANDLE handle = open_device("\\\\.\\PhysicalDrive2", 0, FILE_ATTRIBUTE_NORMAL);
+        uint8_t entry[16];
+        memset(entry, 0xEE, sizeof entry);
+        testing::internal::CaptureStdout();
+        EXPECT_EQ(k.query(handle, entry), 0) << k.what;
+        EXPECT_EQ(testing::internal::GetCapturedStdout(), "") << k.what;
+        close_device(handle);
+        EXPECT_EQ(trace_ops(current_trace(), "ioctl").size(), 1u) << k.what;
+        EXPECT_EQ(std::vector<uint8_t>(entry, entry + 16), std::vector<uint8_t>(16, 0xEE))
+            << k.what;
+    }
 }

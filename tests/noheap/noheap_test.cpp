@@ -12,7 +12,7 @@
 #include "dialogue/dialogue.h"
 #include "dialogue/host_facts.h"
 #include "fuzz/fake_device.h"
-#include "nvme/transport.h"
+#include "transport/transport.h"
 
 extern "C" {
 void* __libc_malloc(size_t size);
@@ -253,6 +253,22 @@ int main() {
         uint8_t identify[IDENTIFY_SIZE];
         no_allocation("inbox query", [&] { inbox_identify_controller(disk, identify); });
         close_device(disk);
+    }
+    // The bridges' completion queries, answered and failing.
+    const struct {
+        const char* name;
+        int (*query)(HANDLE, uint8_t*);
+    } queries[] = {{"JMicron completion", jms_completion},
+                   {"ASMedia completion", asm_completion},
+                   {"Realtek completion", rtl_completion}};
+    for (const auto& q : queries) {
+        for (int fail = -1; fail < 1; ++fail) {
+            fake_device_reset(replies(7, fail));
+            HANDLE disk = open_disk();
+            uint8_t entry[16];
+            no_allocation(q.name, [&] { q.query(disk, entry); });
+            close_device(disk);
+        }
     }
 
     // The host facts' short-lived handles.

@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "nvme/transport.h"
+#include "transport/transport.h"
 #include "platform/wire.h"
 
 int inbox_identify_controller(HANDLE handle, uint8_t* identify) {

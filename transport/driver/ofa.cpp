@@ -5,20 +5,9 @@
 #include <cstdio>
 #include <cstring>
 
-#include "nvme/transport.h"
+#include "transport/transport.h"
+#include "nvme/completion.h"
 #include "platform/wire.h"
-
-// Completion dword 3: SC in bits 24:17, SCT in bits 27:25; the result keeps
-// them as SC in bits 7:0 and SCT in bits 10:8.
-static uint32_t completion_status(const uint8_t* completion) {
-    return (get_le32(completion, 12) >> 17) & 0x7FF;
-}
-
-void print_status_ofa(const uint8_t* completion) {
-    const uint32_t status = completion_status(completion);
-    if (status != 0)
-        printf("NVME status: SC: 0x%02X, SCT: %x\n", status & 0xFF, status >> 8);
-}
 
 static uint32_t ofa_direction(int direction) {
     switch (direction & 0xFF) {
@@ -55,10 +44,9 @@ int ofa_passthrough(HANDLE handle, void* buffer, uint32_t length, int direction,
         printf("IOCtl: NVME_OF failed 0x%x!\n", last_error());
         return 0;
     }
-    print_status_ofa(request + OFA_CPL_ENTRY);
     // The driver's answer holds the controller's: a command it completed with
     // an error status did not happen, whatever the request's own outcome.
-    if (completion_status(request + OFA_CPL_ENTRY) != 0)
+    if (print_completion_status(request + OFA_CPL_ENTRY) != 0)
         return 0;
     if ((direction & 0xFF) == DIR_FROM_DEVICE && length != 0)
         memcpy(buffer, request + OFA_DATA_BUFFER, length);

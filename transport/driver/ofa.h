@@ -34,6 +34,3 @@ constexpr uint32_t NVME_PASS_THROUGH_SRB_IO_CODE = 0xE0002000;
 constexpr uint32_t NVME_NO_DATA_TX = 0;
 constexpr uint32_t NVME_FROM_HOST_TO_DEV = 1;
 constexpr uint32_t NVME_FROM_DEV_TO_HOST = 2;
-
-// Prints the status of a completion entry when it is not success.
-void print_status_ofa(const uint8_t* completion);

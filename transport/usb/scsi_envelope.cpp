@@ -18,13 +18,15 @@ void envelope_begin(uint8_t* envelope, const EnvelopeHeader& header) {
     put_le32(envelope, SPT_SENSE_INFO_OFFSET, header.sense_info_offset);
 }
 
-static int send(HANDLE handle, uint8_t* envelope) {
+uint8_t g_probing = 0;
+
+static int request(HANDLE handle, uint8_t* envelope) {
     const uint32_t size = ENVELOPE_DATA_OFFSET + get_le32(envelope, SPT_DATA_TRANSFER_LENGTH);
     return device_control(handle, IOCTL_SCSI_PASS_THROUGH, envelope, size, envelope, size);
 }
 
 int envelope_send(HANDLE handle, uint8_t* envelope, const char* failure_format) {
-    if (send(handle, envelope))
+    if (request(handle, envelope))
         return 1;
     printf(failure_format, last_error());
     return 0;
@@ -32,10 +34,30 @@ int envelope_send(HANDLE handle, uint8_t* envelope, const char* failure_format) 
 
 int envelope_send_with_direction(HANDLE handle, uint8_t* envelope, const char* failure_format,
                                  int direction) {
-    if (send(handle, envelope))
+    if (request(handle, envelope))
         return 1;
     printf(failure_format, static_cast<unsigned>(direction), last_error());
     return 0;
+}
+
+int envelope_status_good(const uint8_t* envelope) {
+    const uint8_t status = envelope[SPT_SCSI_STATUS];
+    if (status == ENVELOPE_STATUS_GOOD)
+        return 1;
+    if (!g_probing) {
+        // The sense area was zeroed before the request: without sense asked
+        // for, it still reads 0/00/00.
+        const uint8_t* sense = envelope + ENVELOPE_SENSE_OFFSET;
+        const bool asked = envelope[SPT_SENSE_INFO_LENGTH] != 0;
+        printf("IOCtl: SCSI status 0x%02x, sense %x/%02x/%02x!\n", status,
+               asked ? sense[SENSE_KEY] & 0x0F : 0, asked ? sense[SENSE_ASC] : 0,
+               asked ? sense[SENSE_ASCQ] : 0);
+    }
+    return 0;
+}
+
+int envelope_query(HANDLE handle, uint8_t* envelope) {
+    return request(handle, envelope) && envelope[SPT_SCSI_STATUS] == ENVELOPE_STATUS_GOOD;
 }
 
 void envelope_copy_in(uint8_t* envelope, const void* buffer, uint32_t length, int direction) {

@@ -29,6 +29,22 @@ constexpr uint32_t ENVELOPE_SENSE_SIZE = 24;
 constexpr uint32_t ENVELOPE_DATA_OFFSET = 68;
 constexpr uint32_t ENVELOPE_SIZE = ENVELOPE_DATA_OFFSET + MAX_TRANSFER; // 65604
 
+constexpr uint8_t ENVELOPE_STATUS_GOOD = 0x00;
+
+// Fixed-format sense data: sense key (low four bits), ASC and ASCQ.
+constexpr uint32_t SENSE_KEY = 2;
+constexpr uint32_t SENSE_ASC = 12;
+constexpr uint32_t SENSE_ASCQ = 13;
+
+// The bridges' completion queries carry this timeout (seconds): they only
+// read what the bridge kept.
+constexpr uint32_t COMPLETION_QUERY_TIMEOUT = 5;
+
+// 1 while detection probes. A bridge answers a CDB it does not know with
+// CHECK CONDITION, so a probe that meets a status other than GOOD has found
+// another bridge, not an error: the request fails without a line.
+extern uint8_t g_probing;
+
 // Header values of one envelope; everything else of the header is zero.
 struct EnvelopeHeader {
     uint8_t cdb_length;
@@ -49,6 +65,16 @@ void envelope_begin(uint8_t* envelope, const EnvelopeHeader& header);
 int envelope_send(HANDLE handle, uint8_t* envelope, const char* failure_format);
 int envelope_send_with_direction(HANDLE handle, uint8_t* envelope, const char* failure_format,
                                  int direction);
+
+// Whether the device answered a completed request with GOOD. Any other
+// status fails it: outside detection this prints "IOCtl: SCSI status 0x%02x,
+// sense %x/%02x/%02x!\n" with the sense key, ASC and ASCQ (0/00/00 when the
+// envelope asks for no sense data) and returns 0.
+int envelope_status_good(const uint8_t* envelope);
+
+// Sends the envelope as envelope_send does; 1 when the driver completed the
+// request and the device answered GOOD. Prints nothing, whatever failed.
+int envelope_query(HANDLE handle, uint8_t* envelope);
 
 // The data phase's copies: the caller's bytes into the data area before a
 // to-device send, the data area back into the caller's buffer after a

@@ -19,10 +19,23 @@ enum TransportKind {
 // Written only by detection; read by the dispatcher and the dialogue.
 extern uint8_t g_transport;
 
+// Every transport has this shape: handle, caller's buffer (null when length is
+// 0), length in bytes, DataDirection (low byte compared), command; 1 or 0.
+typedef int (*TransportCall)(HANDLE handle, void* buffer, uint32_t length, int direction,
+                             const AdminCommand* command);
+
 // Sends a command along the path detection chose; 0 without a message for a
 // kind that carries no commands.
 int nvme_passthrough(HANDLE handle, void* buffer, uint32_t length, int direction,
                      const AdminCommand* command);
+
+// Identify Namespace 1 into a 4096-byte buffer along the chosen path; 1 when
+// the path carried the command and delivered the data.
+int nvme_identify_namespace(HANDLE handle, void* buffer);
+// Format NVM of namespace 1 along the chosen path; 1 when the path carried it
+// and, where the controller's answer can be had, the controller reported
+// success.
+int nvme_format(HANDLE handle, int lbaf, int ses);
 
 // The transports.
 int ofa_passthrough(HANDLE handle, void* buffer, uint32_t length, int direction,
@@ -35,6 +48,18 @@ int asm_legacy_passthrough(HANDLE handle, void* buffer, uint32_t length, int dir
                            const AdminCommand* command);
 int rtl_passthrough(HANDLE handle, void* buffer, uint32_t length, int direction,
                     const AdminCommand* command);
+
+// 1 when the JMicron tunnel's last data-phase request got no answer from the
+// bridge (the request itself failed): the command may have run, or may still
+// be running. nvme_format clears it before Format NVM.
+extern uint8_t g_jms_no_answer;
+
+// The bridges' record of the completion entry (16 bytes) of the last command
+// their controller ran. 1 with `entry` filled when the bridge answered with a
+// valid entry; 0, printing nothing, when the query failed in any way.
+int jms_completion(HANDLE handle, uint8_t* entry);
+int asm_completion(HANDLE handle, uint8_t* entry);
+int rtl_completion(HANDLE handle, uint8_t* entry);
 
 // Identify Controller through the inbox driver's property query; 1 when the
 // driver answered with data that are not all zero.

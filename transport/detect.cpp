@@ -3,14 +3,19 @@
 #include <cstring>
 
 #include "dialogue/report.h"
-#include "nvme/transport.h"
+#include "transport/transport.h"
+#include "transport/usb/scsi_envelope.h"
 
 extern uint8_t g_is_usb;
 
-// Identify Controller through `transport`; all-zero data count as no answer.
+// Identify Controller through `transport`; all-zero data count as no answer,
+// and so does a bridge's refusal (any SCSI status but GOOD), silently.
 static int probe(TransportCall transport, HANDLE handle, uint8_t* identify) {
     const AdminCommand command = identify_controller_command();
-    if (!transport(handle, identify, IDENTIFY_SIZE, DIR_FROM_DEVICE, &command))
+    g_probing = 1;
+    const int answered = transport(handle, identify, IDENTIFY_SIZE, DIR_FROM_DEVICE, &command);
+    g_probing = 0;
+    if (!answered)
         return 0;
     uint8_t any = 0;
     for (uint32_t i = 0; i < IDENTIFY_SIZE; ++i)
