@@ -75,7 +75,7 @@ TEST(UsbBridges, AsmediaDriveIsDetectedIdentifiedAndErased) {
     EXPECT_EQ(get_le32(inputs[7].data(), 16), 5u);
     EXPECT_EQ(inputs[8].size(), 68u);
     EXPECT_EQ(get_le32(inputs[8].data(), 16), 2u);
-    for (const nlohmann::json& line : trace_ops(run.trace, "ioctl"))
+    for (const nlohmann::json& line : trace_ops(drive_trace(run.trace), "ioctl"))
         EXPECT_TRUE(line.at("ok").get<bool>());
 }
 
@@ -127,7 +127,7 @@ TEST(UsbBridges, BridgeAnsweringOnlyZerosFailsEveryProbeInTurn) {
     EXPECT_EQ(run.log, LOG_HEAD + "Drive   : 6(USB)\n");
     // Every request is completed (with CHECK CONDITION and no data).
     EXPECT_EQ(scsi_opcodes(run.trace), (std::vector<uint8_t>{0xA1, 0xA1, 0xE6, 0xE5, 0xE4}));
-    for (const nlohmann::json& line : trace_ops(run.trace, "ioctl"))
+    for (const nlohmann::json& line : trace_ops(drive_trace(run.trace), "ioctl"))
         EXPECT_TRUE(line.at("ok").get<bool>());
     EXPECT_TRUE(handles_balanced(run.trace));
 }
