@@ -19,6 +19,7 @@ uint8_t g_is_usb = 0;
 // What the run has opened, released by the closing step.
 struct RunResources {
     FILE* log;
+    int log_failure_told; // "Write Log File Error" is printed once a run
     HANDLE disk;
     HANDLE port;
 };
@@ -45,6 +46,30 @@ static void print_os_line(FILE* out) {
             static_cast<int>(g_os_version.dwBuildNumber), g_os_version.szCSDVersion);
 }
 
+static void tell_log_failure(RunResources& run) {
+    if (!run.log_failure_told)
+        printf("Write Log File Error\n");
+    run.log_failure_told = 1;
+}
+
+// Hands what the log holds to the file, so that the record survives the
+// process; a write that failed is told and the run goes on.
+static void flush_log(RunResources& run) {
+    if (run.log && (fflush(run.log) != 0 || ferror(run.log)))
+        tell_log_failure(run);
+}
+
+static void close_log(RunResources& run) {
+    if (!run.log)
+        return;
+    int failed = ferror(run.log);
+    if (fclose(run.log) != 0)
+        failed = 1;
+    run.log = nullptr;
+    if (failed)
+        tell_log_failure(run);
+}
+
 static void wait_for_key() {
     prompt("\nPress any key to exit\n");
     if (!console_attached())
@@ -61,29 +86,29 @@ static const char* ses_text(int ses) {
     return texts[ses];
 }
 
-// Steps from the handles to the report; returns when the run ends, whatever
-// the reason. The caller closes what was opened.
-static void run_drive(int drive, const Arguments& args, RunResources& run) {
+// Steps from the handles to the report; returns the run's exit status when
+// it ends, whatever the reason. The caller closes what was opened.
+static int run_drive(int drive, const Arguments& args, AnswerStream* answers, RunResources& run) {
     run.disk = open_exclusive("\\\\.\\PhysicalDrive%d", drive);
     if (run.disk == INVALID_HANDLE_VALUE) {
         printf("Error open disk\n");
-        return;
+        return EXIT_NOT_REACHED;
     }
 
+    uint8_t address[SCSI_ADDRESS_SIZE];
+    memset(address, 0, sizeof address);
     if (!g_is_usb) {
-        uint8_t address[SCSI_ADDRESS_SIZE];
-        memset(address, 0, sizeof address);
         if (!device_control(run.disk, IOCTL_SCSI_GET_ADDRESS, nullptr, 0, address,
                             sizeof address)) {
             report(run.log, "IOCTL: Error scsi get address\n");
-            return;
+            return EXIT_NOT_REACHED;
         }
         const uint8_t port_number = address[SCSI_ADDRESS_PORT_NUMBER];
         report(run.log, "Scsi    : %u\n", static_cast<unsigned>(port_number));
         run.port = open_exclusive("\\\\.\\SCSI%d:", port_number);
         if (run.port == INVALID_HANDLE_VALUE) {
             printf("Error open scsi device\n");
-            return;
+            return EXIT_NOT_REACHED;
         }
     }
 
@@ -92,7 +117,7 @@ static void run_drive(int drive, const Arguments& args, RunResources& run) {
     HANDLE command_handle = INVALID_HANDLE_VALUE;
     if (!detect_transport(run.disk, g_is_usb ? INVALID_HANDLE_VALUE : run.port, identify, run.log,
                           &command_handle))
-        return;
+        return g_old_asmedia ? EXIT_NOT_SUPPORTED : EXIT_NOT_REACHED;
 
     char model[ID_CTRL_MN_SIZE + 2];
     char firmware[ID_CTRL_FR_SIZE + 2];
@@ -100,6 +125,9 @@ static void run_drive(int drive, const Arguments& args, RunResources& run) {
     identify_text(identify, ID_CTRL_MN, ID_CTRL_MN_SIZE, model);
     identify_text(identify, ID_CTRL_FR, ID_CTRL_FR_SIZE, firmware);
     identify_text(identify, ID_CTRL_SN, ID_CTRL_SN_SIZE, serial);
+    make_printable(model);
+    make_printable(firmware);
+    make_printable(serial);
     report(run.log, "Model   : %s\nFw      : %s\n", model, firmware);
     printf("S/N     : %s\n", serial);
     if (g_log_serial)
@@ -107,7 +135,16 @@ static void run_drive(int drive, const Arguments& args, RunResources& run) {
 
     if (g_transport == TRANSPORT_NONE || g_transport == TRANSPORT_INBOX) {
         report(run.log, "Error - possible incompatible nvme driver\n");
-        return;
+        return EXIT_NOT_SUPPORTED;
+    }
+    // The OFA driver reaches namespace 1 of the controller behind the port,
+    // whichever drive was chosen: only the drive at address 0 is that one.
+    if (g_transport == TRANSPORT_OFA &&
+        (address[SCSI_ADDRESS_PATH_ID] || address[SCSI_ADDRESS_TARGET_ID] ||
+         address[SCSI_ADDRESS_LUN])) {
+        report(run.log, "Error: drive %u is not namespace 1 of its controller\n",
+               static_cast<unsigned>(drive));
+        return EXIT_REFUSED;
     }
 
     uint8_t ns[IDENTIFY_SIZE];
@@ -116,7 +153,7 @@ static void run_drive(int drive, const Arguments& args, RunResources& run) {
     // chosen from a zeroed buffer could change the LBA size while saying it
     // does not. The transport has printed why.
     if (!nvme_identify_namespace(command_handle, ns))
-        return;
+        return EXIT_NOT_REACHED;
 
     const uint32_t current = current_format_index(ns);
     const uint32_t highest = highest_format_index(ns);
@@ -126,11 +163,12 @@ static void run_drive(int drive, const Arguments& args, RunResources& run) {
     report(run.log, "LBA Size: %u\n", current_size);
 
     report(run.log, "LBA fmt list:\n##  LBAsize\n");
-    for (uint32_t i = 0; i < LBA_FORMAT_COUNT; ++i) {
-        const uint32_t size = lba_data_size(ns, i);
+    uint32_t listed = 0; // rows shown: only these can be chosen
+    for (; listed < LBA_FORMAT_COUNT; ++listed) {
+        const uint32_t size = lba_data_size(ns, listed);
         if (size == 1)
             break;
-        report(run.log, "%2u%c %4u\n", i, i == current ? '+' : ' ', size);
+        report(run.log, "%2u%c %4u\n", listed, listed == current ? '+' : ' ', size);
     }
 
     char answer[ANSWER_SIZE];
@@ -141,12 +179,13 @@ static void run_drive(int drive, const Arguments& args, RunResources& run) {
         chosen = static_cast<int32_t>(current);
     } else {
         prompt("Please select LBA data size format number:");
-        read_answer(answer);
+        read_answer(answers, answer);
         chosen = read_number(answer);
     }
-    if (chosen < 0 || chosen > static_cast<int32_t>(highest)) {
+    if (chosen < 0 || chosen > static_cast<int32_t>(highest) ||
+        static_cast<uint32_t>(chosen) >= listed) {
         printf("Error: wrong LBA data size format\n");
-        return;
+        return EXIT_BAD_INPUT;
     }
     const uint32_t new_size = lba_data_size(ns, static_cast<uint32_t>(chosen));
     if (static_cast<uint32_t>(chosen) == current)
@@ -161,12 +200,12 @@ static void run_drive(int drive, const Arguments& args, RunResources& run) {
         ses = 1;
     } else {
         prompt("\nPlease select SES action (0/1/2 - default 1):");
-        read_answer(answer);
+        read_answer(answers, answer);
         ses = answer[0] == 0 ? 1 : read_number(answer);
     }
     if (ses < 0 || ses > 2) {
         printf("Error: wrong SES action selected\n");
-        return;
+        return EXIT_BAD_INPUT;
     }
     report(run.log, "Selected SES action: ");
     report(run.log, "%s", ses_text(ses));
@@ -174,23 +213,32 @@ static void run_drive(int drive, const Arguments& args, RunResources& run) {
     if (!g_quiet) {
         prompt("\nAll data on disk will be lost, You sure?\nPress 'Y' and 'Enter' for continue, "
                "'N' for cancel ");
-        read_answer(answer);
+        read_answer(answers, answer);
         if (answer[0] != 'Y' && answer[0] != 'y') {
             printf("Not sure - Exit!\n");
-            return;
+            return EXIT_NOT_CONFIRMED;
         }
     }
 
     g_timeout = 300;
+    // The record of what is about to be done must survive a crash during it.
+    flush_log(run);
     const uint32_t start = tick_ms();
     const int erased = nvme_format(command_handle, chosen, ses);
     const uint32_t elapsed = tick_ms() - start;
-    if (erased)
+    int status;
+    if (erased) {
         report(run.log, "Erased [%u ms]!\n", elapsed);
-    else if (g_jms_no_answer)
+        status = EXIT_ERASED;
+    } else if (g_jms_no_answer) {
         report(run.log, "Possible Erased [%u ms], re-plug drive!\n", elapsed);
-    else
+        status = EXIT_POSSIBLY_ERASED;
+    } else {
         report(run.log, "Erase error [%u ms]!\n", elapsed);
+        status = EXIT_ERASE_ERROR;
+    }
+    flush_log(run);
+    return status;
 }
 
 int dialogue_main(int argc, char** argv) {
@@ -206,23 +254,26 @@ int dialogue_main(int argc, char** argv) {
     args.format = argc > 2 ? argv[2] : nullptr;
     args.ses = argc > 3 ? argv[3] : nullptr;
 
+    AnswerStream answers;
+    begin_answers(&answers);
     char drive_answer[ANSWER_SIZE];
     const char* drive_text;
     int32_t drive;
     if (!args.drive) {
         list_drives();
         prompt("Please select drive number:");
-        read_answer(drive_answer);
-        drive = read_number(drive_answer);
-        if (drive < 0 || drive > 99) {
-            printf("Error: bad drive number\n");
-            fflush(stdout);
-            return 0;
-        }
+        read_answer(&answers, drive_answer);
         drive_text = drive_answer;
     } else {
-        drive = read_number(args.drive);
         drive_text = args.drive;
+    }
+    drive = read_number(drive_text);
+    // A drive string that does not begin with its number would read as
+    // drive 0, with option letters from whatever it holds.
+    if (!begins_with_number(drive_text) || (!args.drive && (drive < 0 || drive > 99))) {
+        printf("Error: bad drive number\n");
+        fflush(stdout);
+        return EXIT_BAD_INPUT;
     }
     if (has_quiet_letter(drive_text))
         g_quiet = 1;
@@ -234,6 +285,7 @@ int dialogue_main(int argc, char** argv) {
     strcpy(log_name, LOG_FILE_NAME);
     RunResources run;
     run.log = fopen(log_name, "a+");
+    run.log_failure_told = 0;
     run.disk = INVALID_HANDLE_VALUE;
     run.port = INVALID_HANDLE_VALUE;
     if (!run.log) {
@@ -243,15 +295,25 @@ int dialogue_main(int argc, char** argv) {
         print_os_line(run.log);
     }
 
-    query_bus_type(drive);
-    if (g_bus_type == BusTypeUsb)
-        g_is_usb = 1;
+    // The disk of the running system is refused before anything of it is
+    // opened, its bus query included: its Drive line says NVME then.
+    const int system_disk = holds_running_system(drive);
+    if (!system_disk) {
+        query_bus_type(drive);
+        if (g_bus_type == BusTypeUsb)
+            g_is_usb = 1;
+    }
     report(run.log, "Drive   : %u(%s)\n", static_cast<unsigned>(drive), g_is_usb ? "USB" : "NVME");
 
-    run_drive(drive, args, run);
+    int status;
+    if (system_disk) {
+        report(run.log, "Error: drive %u holds the running system\n", static_cast<unsigned>(drive));
+        status = EXIT_REFUSED;
+    } else {
+        status = run_drive(drive, args, &answers, run);
+    }
 
-    if (run.log)
-        fclose(run.log);
+    close_log(run);
     if (run.disk != INVALID_HANDLE_VALUE)
         close_device(run.disk);
     if (run.port != INVALID_HANDLE_VALUE)
@@ -259,5 +321,5 @@ int dialogue_main(int argc, char** argv) {
     if (!g_quiet)
         wait_for_key();
     fflush(stdout);
-    return 0;
+    return status;
 }

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "dialogue/report.h"
 #include "platform/wire.h"
 
 uint8_t g_bus_type = 0;
@@ -53,6 +54,8 @@ void list_drives() {
                             vendor, sizeof vendor);
             descriptor_text(reply, sizeof reply, get_le32(reply, DESCRIPTOR_PRODUCT_ID_OFFSET),
                             product, sizeof product);
+            make_printable(vendor);
+            make_printable(product);
             printf("%2u: %s%s\n", static_cast<unsigned>(number), vendor, product);
         }
         close_device(handle);
@@ -77,4 +80,35 @@ void read_os_version() {
         g_os_version.dwOSVersionInfoSize = OS_VERSION_SIZE;
         os_version(&g_os_version);
     }
+}
+
+int holds_running_system(int number) {
+    char directory[WINDOWS_DIRECTORY_SIZE];
+    memset(directory, 0, sizeof directory);
+    const uint32_t length = windows_directory(directory, sizeof directory);
+    const char letter = directory[0];
+    if (length < 2 || directory[1] != ':' ||
+        !((letter >= 'A' && letter <= 'Z') || (letter >= 'a' && letter <= 'z')))
+        return 0;
+    char volume[8];
+    snprintf(volume, sizeof volume, "\\\\.\\%c:", letter);
+    HANDLE handle = open_volume(volume);
+    if (handle == INVALID_HANDLE_VALUE)
+        return 0;
+
+    uint8_t extents[VOLUME_EXTENTS_FIRST + VOLUME_EXTENTS_HELD * DISK_EXTENT_SIZE];
+    memset(extents, 0, sizeof extents);
+    int holds = 0;
+    if (device_control(handle, IOCTL_VOLUME_GET_VOLUME_DISK_EXTENTS, nullptr, 0, extents,
+                       sizeof extents)) {
+        const uint32_t count = get_le32(extents, VOLUME_EXTENTS_COUNT);
+        for (uint32_t i = 0; i < count && i < VOLUME_EXTENTS_HELD; ++i) {
+            const uint32_t disk = get_le32(extents, VOLUME_EXTENTS_FIRST + i * DISK_EXTENT_SIZE +
+                                                        DISK_EXTENT_DISK_NUMBER);
+            if (disk == static_cast<uint32_t>(number))
+                holds = 1;
+        }
+    }
+    close_device(handle);
+    return holds;
 }

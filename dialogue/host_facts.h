@@ -16,6 +16,19 @@ constexpr int LISTED_DRIVES = 99;
 // SCSI_ADDRESS, the answer to the SCSI address query.
 constexpr uint32_t SCSI_ADDRESS_SIZE = 8;
 constexpr uint32_t SCSI_ADDRESS_PORT_NUMBER = 4;
+constexpr uint32_t SCSI_ADDRESS_PATH_ID = 5;
+constexpr uint32_t SCSI_ADDRESS_TARGET_ID = 6;
+constexpr uint32_t SCSI_ADDRESS_LUN = 7;
+// VOLUME_DISK_EXTENTS, the answer to the volume's disk extents query: a
+// count, then DISK_EXTENTs of 24 bytes each.
+constexpr uint32_t VOLUME_EXTENTS_COUNT = 0;
+constexpr uint32_t VOLUME_EXTENTS_FIRST = 8;
+constexpr uint32_t DISK_EXTENT_SIZE = 24;
+constexpr uint32_t DISK_EXTENT_DISK_NUMBER = 0;
+// Extents the query's buffer holds: far more than the disks one Windows
+// volume can span. A volume with more fails the query (more data).
+constexpr uint32_t VOLUME_EXTENTS_HELD = 256;
+constexpr uint32_t WINDOWS_DIRECTORY_SIZE = 260; // MAX_PATH
 
 extern uint8_t g_bus_type;
 extern OSVERSIONINFOEXA g_os_version;
@@ -24,6 +37,11 @@ HANDLE open_physical_drive(int number);
 void list_drives();
 void query_bus_type(int number);
 void read_os_version();
+
+// Whether disk `number` holds the volume of the running system's Windows
+// directory. 0 as well when that volume cannot be opened or queried (a RAM
+// disk, no such volume): nothing tells then.
+int holds_running_system(int number);
 
 // The text at `offset` of a descriptor reply, never read past the reply:
 // "" for offset 0 or an offset outside it; a text without a terminator inside

@@ -22,3 +22,9 @@ void log_only(FILE* log, const char* format, ...) {
     vfprintf(log, format, args);
     va_end(args);
 }
+
+void make_printable(char* text) {
+    for (; *text; ++text)
+        if (static_cast<unsigned char>(*text) < 0x20 || static_cast<unsigned char>(*text) > 0x7E)
+            *text = '?';
+}

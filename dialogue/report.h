@@ -12,3 +12,8 @@
 
 void report(FILE* log, const char* format, ...) VELTRANE_PRINTF(2, 3);
 void log_only(FILE* log, const char* format, ...) VELTRANE_PRINTF(2, 3);
+
+// A text a device reported, made safe to show: every byte outside 0x20..0x7E
+// becomes '?', so that no control character or escape sequence reaches the
+// console or the log and the text keeps its width.
+void make_printable(char* text);

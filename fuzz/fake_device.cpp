@@ -84,11 +84,12 @@ void miniport(const uint8_t* in, uint32_t in_size, void* out, uint32_t out_size)
         identify_reply(out, out_size, 152);
 }
 
-// "\\.\PhysicalDriveN": whether N is one of the drives; ports always answer.
+// "\\.\PhysicalDriveN": whether N is one of the drives; ports and volumes
+// always answer.
 bool path_answers(const char* path) {
     static const char PREFIX[] = "\\\\.\\PhysicalDrive";
     if (strncmp(path, PREFIX, sizeof PREFIX - 1) != 0)
-        return strncmp(path, "\\\\.\\SCSI", 8) == 0;
+        return strncmp(path, "\\\\.\\SCSI", 8) == 0 || strncmp(path, "\\\\.\\C:", 7) == 0;
     uint32_t n = 0;
     const char* p = path + sizeof PREFIX - 1;
     if (*p < '0' || *p > '9')
@@ -179,10 +180,32 @@ int device_control(HANDLE handle, uint32_t code, void* in, uint32_t in_size, voi
     case IOCTL_SCSI_PASS_THROUGH:
         pass_through(request, in_size, out, out_size);
         return 1;
+    case IOCTL_VOLUME_GET_VOLUME_DISK_EXTENTS:
+        if (r.system_disk < 0 || !out || out_size < 32) {
+            g_state.last_error = 234;
+            return 0;
+        }
+        memset(out, 0, 32);
+        put_le32(static_cast<uint8_t*>(out), 0, 1);
+        put_le32(static_cast<uint8_t*>(out), 8, static_cast<uint32_t>(r.system_disk));
+        return 1;
     default:
         g_state.last_error = 1;
         return 0;
     }
+}
+
+// The system volume: any volume path opens like a port.
+HANDLE open_volume(const char* path) {
+    return open_device(path, 3, 0);
+}
+
+uint32_t windows_directory(char* buffer, uint32_t size) {
+    static const char DIRECTORY[] = "C:\\Windows";
+    if (!buffer || size < sizeof DIRECTORY)
+        return 0;
+    memcpy(buffer, DIRECTORY, sizeof DIRECTORY);
+    return sizeof DIRECTORY - 1;
 }
 
 uint32_t last_error() {

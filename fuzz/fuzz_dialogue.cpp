@@ -1,6 +1,7 @@
 // The whole dialogue over arbitrary device answers (descriptor, SCSI
 // address, Identify Controller and Namespace data, completion and SCSI
-// status, one failing request or open) and arbitrary typed answers.
+// status, the system disk, one failing request or open) and arbitrary typed
+// answers.
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <cstdint>
@@ -39,6 +40,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     replies.console = (flags >> 5) & 1;
     replies.completion_dword3 = (flags & 0x40) ? in.ConsumeIntegral<uint32_t>() : 0;
     replies.scsi_status = (flags & 0x80) ? in.ConsumeIntegral<uint8_t>() : 0;
+    replies.system_disk = in.ConsumeIntegralInRange<int>(-1, 3);
     const std::vector<uint8_t> address = in.ConsumeBytes<uint8_t>(8);
     if (!address.empty())
         memcpy(replies.address, address.data(), address.size());

@@ -33,6 +33,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         abort();
     if (has_serial_letter(c) != (strpbrk(c, "Nn") != nullptr))
         abort();
+    // A drive string begins with its number exactly when strtoll converts one.
+    char* end = nullptr;
+    strtoll(c, &end, 10);
+    if (begins_with_number(c) != (end != c))
+        abort();
 
     // The same bytes as standard input, read answer by answer.
     FILE* input = size ? fmemopen(const_cast<uint8_t*>(data), size, "r") : fopen("/dev/null", "r");
@@ -40,13 +45,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         return 0;
     FILE* saved = stdin;
     stdin = input;
+    AnswerStream stream;
+    begin_answers(&stream);
     for (int i = 0; i < 16; ++i) {
         char answer[ANSWER_SIZE + 8];
         memset(answer, 0x5A, sizeof answer);
-        read_answer(answer);
+        read_answer(&stream, answer);
         // A zero within the buffer, nothing written past it, no line end kept.
         const void* end = memchr(answer, 0, ANSWER_SIZE);
-        if (!end || answer[ANSWER_SIZE] != 0x5A || strchr(answer, '\n'))
+        if (!end || answer[ANSWER_SIZE] != 0x5A || strchr(answer, '\n') || strchr(answer, '\r'))
             abort();
         read_number(answer);
     }

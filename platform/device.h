@@ -23,6 +23,11 @@
 constexpr uint32_t OS_VERSION_EX_SIZE = 156; // OSVERSIONINFOEXA
 constexpr uint32_t OS_VERSION_SIZE = 148;    // OSVERSIONINFOA
 
+// Makes sure the standard input, output and error streams are open before
+// the program opens anything else (POSIX: a closed one is opened on
+// /dev/null). Called first thing in main.
+void ready_standard_streams();
+
 // CreateFileA with GENERIC_READ | GENERIC_WRITE, OPEN_EXISTING, no security
 // attributes and no template. Returns INVALID_HANDLE_VALUE on failure.
 HANDLE open_device(const char* path, uint32_t share, uint32_t flags);

@@ -3,6 +3,10 @@
 
 #include <conio.h>
 
+// Windows gives every process its three standard handles (a console's, the
+// redirections', or none that fail harmlessly); no file takes their place.
+void ready_standard_streams() {}
+
 HANDLE open_device(const char* path, uint32_t share, uint32_t flags) {
     return CreateFileA(path, GENERIC_READ | GENERIC_WRITE, share, NULL, OPEN_EXISTING, flags, NULL);
 }

@@ -5,11 +5,14 @@
 #include "platform/wire.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 
 namespace {
 
 constexpr uint32_t CQE_PHASE = 1u << 16;
+// Exit status of a process the simulated host ends during Format NVM.
+constexpr int ABORT_IN_FORMAT_STATUS = 70;
 
 // ASCII field padded with spaces, no terminator (the loader bounds the length).
 void put_text(uint8_t* p, uint32_t off, uint32_t width, const std::string& text) {
@@ -159,6 +162,10 @@ NvmeCompletion controller_execute(Controller& c, const uint8_t* entry) {
         break;
     }
     case NVME_ADMIN_FORMAT_NVM:
+        // A crash or a power loss while the drive formats: nothing the
+        // program has not handed to the system yet survives.
+        if (c.config.abort_in_format)
+            std::_Exit(ABORT_IN_FORMAT_STATUS);
         done.status = format(c, nsid, cdw10, &done.device_ms);
         break;
     default:

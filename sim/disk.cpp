@@ -54,7 +54,10 @@ Reply scsi_address(const Drive& drive, const Request& request) {
     reply.ok = true;
     reply.out.assign(8, 0);
     put_le32(reply.out.data(), 0, 8);               // Length
-    put_u8(reply.out.data(), 4, drive.config.port); // PortNumber; PathId, TargetId, Lun 0
+    put_u8(reply.out.data(), 4, drive.config.port); // PortNumber
+    put_u8(reply.out.data(), 5, drive.config.path_id);
+    put_u8(reply.out.data(), 6, drive.config.target_id);
+    put_u8(reply.out.data(), 7, drive.config.lun);
     return reply;
 }
 

@@ -84,10 +84,12 @@ struct Reader {
         return true;
     }
 
-    // Text of at most `max_size` bytes; `printable` limits it to ASCII 0x20..0x7E
-    // (what Identify fields hold). With `nullable`, null clears `present`.
-    bool text_field(const char* key, size_t max_size, bool printable, bool nullable,
-                    std::string* out, bool* present = nullptr) {
+    // Text of at most `max_size` bytes without NUL; `ascii` limits it to
+    // 0x01..0x7F (what Identify fields hold, control characters included, as a
+    // faulty device could report them). With `nullable`, null clears
+    // `present`.
+    bool text_field(const char* key, size_t max_size, bool ascii, bool nullable, std::string* out,
+                    bool* present = nullptr) {
         const json* value = find(key);
         if (!value)
             return true;
@@ -104,9 +106,9 @@ struct Reader {
             return fail("\"" + std::string(key) + "\" is " + std::to_string(text.size()) +
                         " bytes long, more than " + std::to_string(max_size));
         for (unsigned char c : text) {
-            if (c == 0 || (printable && (c < 0x20 || c > 0x7E)))
+            if (c == 0 || (ascii && c > 0x7F))
                 return fail("\"" + std::string(key) + "\" holds a character that " +
-                            (printable ? "is not printable ASCII" : "is NUL"));
+                            (c == 0 ? "is NUL" : "is not ASCII"));
         }
         *out = text;
         if (present)
@@ -140,7 +142,8 @@ bool read_controller(const json& object, const std::string& where, ControllerCon
         !r.uint_field("nsze", UINT64_MAX, &c->nsze) ||
         !r.uint_field("format_ms", UINT32_MAX, &c->format_ms) ||
         !r.uint_field("format_status", 0x7FF, &c->format_status) ||
-        !r.uint_field("flbas", 15, &c->flbas))
+        !r.uint_field("flbas", 15, &c->flbas) ||
+        !r.bool_field("abort_in_format", &c->abort_in_format))
         return false;
     if (const json* lbads = r.find("lbads")) {
         if (!lbads->is_array() || lbads->empty() || lbads->size() > 16)
@@ -230,6 +233,8 @@ bool read_drive(const json& object, size_t index, DriveConfig* d, std::string* p
         !r.uint_field("port_open_error", UINT32_MAX, &d->port_open_error) ||
         !r.uint_field("query_error", UINT32_MAX, &d->query_error) ||
         !r.uint_field("address_error", UINT32_MAX, &d->address_error) ||
+        !r.bool_field("system", &d->system) || !r.uint_field("path_id", 255, &d->path_id) ||
+        !r.uint_field("target_id", 255, &d->target_id) || !r.uint_field("lun", 255, &d->lun) ||
         !r.object_field("controller", &controller))
         return false;
     if (const json* fail = r.find("fail"))
@@ -248,7 +253,8 @@ bool read_host(const json& root, HostConfig* host, std::string* problem) {
     Reader r{root, "", problem};
     const json* os = nullptr;
     if (!r.object_field("os", &os) || (os && !read_os(*os, &host->os, problem)) ||
-        !r.uint_field("tick_start", UINT32_MAX, &host->tick_start))
+        !r.uint_field("tick_start", UINT32_MAX, &host->tick_start) ||
+        !r.text_field("windows_dir", 259, false, false, &host->windows_dir))
         return false;
     const json* drives = r.find("drives");
     if (!drives)

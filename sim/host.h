@@ -29,7 +29,8 @@ struct ControllerConfig {
     uint8_t flbas = 0;
     int nlbaf = -1; // -1: entries - 1
     uint32_t format_ms = 1500;
-    uint16_t format_status = 0; // (SCT << 8) | SC forced on Format NVM
+    uint16_t format_status = 0;   // (SCT << 8) | SC forced on Format NVM
+    bool abort_in_format = false; // the process ends while Format NVM runs
 };
 
 struct FaultConfig {
@@ -56,6 +57,10 @@ struct DriveConfig {
     uint32_t port_open_error = 0;
     uint32_t query_error = 0;
     uint32_t address_error = 0;
+    bool system = false; // holds the volume of the Windows directory
+    uint8_t path_id = 0; // the rest of the SCSI address
+    uint8_t target_id = 0;
+    uint8_t lun = 0;
     std::vector<FaultConfig> fail;
     BridgeConfig bridge;
     ControllerConfig controller;
@@ -64,6 +69,7 @@ struct DriveConfig {
 struct HostConfig {
     OsConfig os;
     uint32_t tick_start = 1000000;
+    std::string windows_dir = "C:\\Windows";
     std::vector<DriveConfig> drives;
 };
 

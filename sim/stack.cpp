@@ -6,7 +6,9 @@
 // - Handles are 1, 2, 3, ... in the order opened, never reused until a reset.
 // - Sharing follows Windows for opens that all ask for read and write access:
 //   a second open of a device succeeds only when both it and every open
-//   handle share read and write (share & 3 == 3); otherwise error 32.
+//   handle share read and write (share & 3 == 3); otherwise error 32. The
+//   system volume is always open with that sharing: an open of it must share
+//   read and write too.
 // - Closing a handle that is not open writes no trace line, sets last error
 //   6 and is counted (sim_bad_closes) so tests can catch double closes.
 // - Successful operations leave the last-error code as it was.
@@ -19,6 +21,7 @@
 #include "sim/disk.h"
 #include "sim/model.h"
 #include "sim/stack.h"
+#include "sim/volume.h"
 
 #include <algorithm>
 #include <cctype>
@@ -35,12 +38,12 @@ constexpr uint32_t ERROR_INVALID_HANDLE_CODE = 6;
 constexpr uint32_t ERROR_SHARING_VIOLATION_CODE = 32;
 constexpr uint32_t ERROR_INVALID_PARAMETER_CODE = 87;
 constexpr uint32_t ERROR_NOACCESS_CODE = 998;
-constexpr uint64_t TRACE_ACCESS = 0xC0000000ull; // GENERIC_READ | GENERIC_WRITE
 
 struct OpenHandle {
-    std::string path; // as given to open_device
-    size_t drive;     // index into Stack::drives
+    std::string path; // as given to the open
+    size_t drive;     // index into Stack::drives (not for a volume)
     bool port;        // the SCSI port rather than the disk
+    bool volume;      // the system volume rather than a drive
     uint32_t share;
 };
 
@@ -163,7 +166,8 @@ long find_device(const std::string& path, bool* port) {
 bool sharing_allows(size_t drive, bool port, uint32_t share) {
     for (const auto& entry : stack().handles) {
         const OpenHandle& h = entry.second;
-        if (h.drive == drive && h.port == port && ((share & 3) != 3 || (h.share & 3) != 3))
+        if (!h.volume && h.drive == drive && h.port == port &&
+            ((share & 3) != 3 || (h.share & 3) != 3))
             return false;
     }
     return true;
@@ -298,14 +302,25 @@ bool sim_replace_model(int number, std::unique_ptr<Model> model) {
     return false;
 }
 
-HANDLE open_device(const char* path, uint32_t share, uint32_t flags) {
+namespace {
+
+// CreateFileA on a device path with OPEN_EXISTING: a drive, its SCSI port or
+// the system volume.
+HANDLE open_path(const char* path, uint32_t access, uint32_t share, uint32_t flags) {
     sim_ensure_ready();
     Stack& s = stack();
     std::string name = path ? path : "";
     bool port = false;
-    long drive = find_device(name, &port);
+    char letter = 0;
+    const bool volume = parse_volume_path(name, &letter);
+    long drive = volume ? -1 : find_device(name, &port);
     uint32_t error = 0;
-    if (drive < 0) {
+    if (volume) {
+        if (!volume_exists(letter))
+            error = ERROR_FILE_NOT_FOUND_CODE;
+        else if ((share & 3) != 3)
+            error = ERROR_SHARING_VIOLATION_CODE;
+    } else if (drive < 0) {
         error = ERROR_FILE_NOT_FOUND_CODE;
     } else {
         const DriveConfig& config = s.drives[static_cast<size_t>(drive)].config;
@@ -316,11 +331,11 @@ HANDLE open_device(const char* path, uint32_t share, uint32_t flags) {
     long long number = -1;
     if (error == 0) {
         uintptr_t id = s.next_handle++;
-        s.handles[id] = OpenHandle{name, static_cast<size_t>(drive), port, share};
+        s.handles[id] = OpenHandle{name, static_cast<size_t>(drive), port, volume, share};
         number = static_cast<long long>(id);
     }
     record("{\"op\":\"open\",\"path\":" + json_text(name) +
-           ",\"access\":" + std::to_string(TRACE_ACCESS) + ",\"share\":" + std::to_string(share) +
+           ",\"access\":" + std::to_string(access) + ",\"share\":" + std::to_string(share) +
            ",\"disposition\":3,\"flags\":" + std::to_string(flags) +
            ",\"handle\":" + std::to_string(number) + ",\"error\":" + std::to_string(error) + "}");
     if (error != 0) {
@@ -328,6 +343,25 @@ HANDLE open_device(const char* path, uint32_t share, uint32_t flags) {
         return INVALID_HANDLE_VALUE;
     }
     return reinterpret_cast<HANDLE>(static_cast<uintptr_t>(number));
+}
+
+} // namespace
+
+HANDLE open_device(const char* path, uint32_t share, uint32_t flags) {
+    return open_path(path, GENERIC_READ | GENERIC_WRITE, share, flags);
+}
+
+HANDLE open_volume(const char* path) {
+    return open_path(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE, 0);
+}
+
+uint32_t windows_directory(char* buffer, uint32_t size) {
+    sim_ensure_ready();
+    const std::string& directory = stack().host.windows_dir;
+    if (!buffer || directory.empty() || directory.size() >= size)
+        return 0;
+    std::memcpy(buffer, directory.c_str(), directory.size() + 1);
+    return static_cast<uint32_t>(directory.size());
 }
 
 int device_control(HANDLE handle, uint32_t code, void* in, uint32_t in_size, void* out,
@@ -348,6 +382,13 @@ int device_control(HANDLE handle, uint32_t code, void* in, uint32_t in_size, voi
     } else if ((!in && in_size > 0) || (!out && out_size > 0)) {
         path = it->second.path;
         reply = reply_error(ERROR_NOACCESS_CODE);
+    } else if (it->second.volume) {
+        // Not a drive: fault injection does not count it.
+        path = it->second.path;
+        reply = volume_request(
+            s.drives, Request{code, input.empty() ? nullptr : input.data(), in_size, out_size});
+        if (reply.ok)
+            std::memcpy(out, reply.out.data(), std::min<size_t>(reply.out.size(), out_size));
     } else {
         path = it->second.path;
         Drive& drive = s.drives[it->second.drive];

@@ -1,6 +1,7 @@
 // Encoders and parsers: the admin commands, number reading, option letters,
 // answers and descriptor texts.
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <gtest/gtest.h>
 #include <string>
@@ -82,16 +83,29 @@ TEST(OptionLetters, AnywhereInTheDriveString) {
     EXPECT_FALSE(has_serial_letter("7y"));
 }
 
+TEST(DriveString, BeginsWithItsNumber) {
+    for (const char* text : {"2", "2Y", " \t7y", "+3", "-1", "0N"})
+        EXPECT_TRUE(begins_with_number(text)) << text;
+    // Each of these would read as drive 0.
+    for (const char* text : {"", "Y2", "-y", "yes", "Yes, 2", "+", "- 3",
+                             "\xEF\xBB\xBF"
+                             "2"})
+        EXPECT_FALSE(begins_with_number(text)) << text;
+}
+
+// `count` answers read from `input` as standard input, each followed by "|".
 static std::string answers_from(const std::string& input, int count) {
     FILE* file = fopen("answers.txt", "wb");
     fwrite(input.data(), 1, input.size(), file);
     fclose(file);
     EXPECT_NE(freopen("answers.txt", "r", stdin), nullptr);
+    AnswerStream stream;
+    begin_answers(&stream);
     std::string joined;
     for (int i = 0; i < count; ++i) {
         char answer[ANSWER_SIZE];
         memset(answer, 'Z', sizeof answer);
-        read_answer(answer);
+        read_answer(&stream, answer);
         EXPECT_LT(strlen(answer), ANSWER_SIZE);
         joined += std::string(answer) + "|";
     }
@@ -99,20 +113,66 @@ static std::string answers_from(const std::string& input, int count) {
     return joined;
 }
 
-TEST(ReadAnswer, LinesWithoutTheirEnds) {
-    EXPECT_EQ(answers_from("1\r\n\n yes\n", 3), "1|| yes|");
+TEST(ReadAnswer, ExactlyOneLinePerAnswer) {
+    const std::string a127(127, 'a');
+    const struct {
+        std::string input;
+        int count;
+        std::string answers;
+    } cases[] = {
+        {"1\r\n\n yes\n", 3, "1|| yes|"},
+        {"1\r2\r\r3\n", 4, "1|2||3|"}, // a lone CR ends a line
+        {"1\r\n2\r\n", 3, "1|2||"},    // CR LF is one line end
+        // A NUL ends the text; the rest of its line goes, never the next line.
+        {std::string("1\n2\0x\nN\nY\n", 11), 4, "1|2|N|Y|"},
+        {std::string("\0Y\r3\n", 6), 2, "|3|"},
+        // A byte-order mark only at the very start of input, and only whole.
+        {"\xEF\xBB\xBF"
+         "2\r\n1\r\n",
+         2, "2|1|"},
+        {"\xEF\xBB\xBF\n5\n", 2, "|5|"},
+        {"\xEF\xBB"
+         "2\n",
+         1,
+         "\xEF\xBB"
+         "2|"},
+        {"1\n\xEF\xBB\xBF"
+         "2\n",
+         2,
+         "1|\xEF\xBB\xBF"
+         "2|"},
+        // End of input: what came before it, then empty answers.
+        {"", 2, "||"},
+        {"3", 2, "3||"},
+        {"3\r", 2, "3||"},
+        // An overlong line keeps its first 127 characters and drops the rest,
+        // its line end included; exactly 127 take no second answer.
+        {a127 + std::string(300, 'b') + "\n2\n", 2, a127 + "|2|"},
+        {a127 + std::string(300, 'b') + "\r\n2\n", 2, a127 + "|2|"},
+        {std::string(127, 'c') + "\nY\n", 2, std::string(127, 'c') + "|Y|"},
+        {std::string(125, 'd') + "\xEF\xBB\xBF\n", 1, std::string(125, 'd') + "\xEF\xBB|"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(answers_from(c.input, c.count), c.answers) << c.input;
 }
 
-TEST(ReadAnswer, EndOfInputIsAnEmptyAnswer) {
-    EXPECT_EQ(answers_from("", 2), "||");
-    EXPECT_EQ(answers_from("3", 2), "3||");
-}
-
-TEST(ReadAnswer, OverlongLineKeepsItsFirst127AndDropsTheRest) {
-    const std::string longline = std::string(127, 'a') + std::string(300, 'b');
-    EXPECT_EQ(answers_from(longline + "\n2\n", 2), std::string(127, 'a') + "|2|");
-    // Exactly 127 characters: the line end is not taken for a second answer.
-    EXPECT_EQ(answers_from(std::string(127, 'c') + "\nY\n", 2), std::string(127, 'c') + "|Y|");
+TEST(ReadAnswer, LoneCrEndsTheAnswerWithoutWaitingForMoreInput) {
+    // The writer has sent "5\r" and keeps the pipe open: reading on after the
+    // CR would block, and the alarm ends the process.
+    EXPECT_EXIT(
+        {
+            int fds[2];
+            if (pipe(fds) != 0 || write(fds[1], "5\r", 2) != 2)
+                std::_Exit(3);
+            stdin = fdopen(fds[0], "r");
+            alarm(5);
+            AnswerStream stream;
+            begin_answers(&stream);
+            char answer[ANSWER_SIZE];
+            read_answer(&stream, answer);
+            std::_Exit(strcmp(answer, "5") == 0 ? 0 : 4);
+        },
+        ::testing::ExitedWithCode(0), "");
 }
 
 TEST(DescriptorText, NeverReadsPastTheReply) {

@@ -188,24 +188,41 @@ TEST(Dialogue, FailedNamespaceIdentifyEndsTheRunWithoutFormatting) {
     EXPECT_TRUE(handles_balanced(run.trace));
 }
 
-TEST(Dialogue, NamespaceDataAllZeroOffersOnlyIndexZero) {
+TEST(Dialogue, NamespaceDataAllZeroOffersNothingToChoose) {
     // A namespace with no size and no formats, as a bridge that answers with
-    // no data leaves it: 0 MB, LBA size 1, an empty list.
+    // no data leaves it: 0 MB, LBA size 1, an empty list, and not even the
+    // quiet default can be chosen.
     const RunResult run = run_dialogue(jmicron_host(R"({"nsze": 0, "lbads": [0]})"), {"2Y"});
-    EXPECT_NE(run.out.find("Size    : 0 MB\nLBA Size: 1\nLBA fmt list:\n##  LBAsize\n"
-                           "Dont change - Secure Erase only\n"),
-              std::string::npos)
+    EXPECT_TRUE(ends_with(run.out, "Size    : 0 MB\nLBA Size: 1\nLBA fmt list:\n##  LBAsize\n"
+                                   "Error: wrong LBA data size format\n"))
         << run.out;
+    EXPECT_TRUE(format_blocks(run.trace).empty());
 }
 
-TEST(Dialogue, LogThatCannotBeCreatedChangesNothingElse) {
-    const RunResult logged = run_dialogue(jmicron_host(), {"2Y", "1"});
-    // A directory in the log's place cannot be opened for appending.
-    const RunResult unlogged = run_dialogue(jmicron_host(), {"2Y", "1"}, "", LOG_AS_DIRECTORY);
-    std::string expected = logged.out;
-    expected.insert(expected.find("Drive"), "Create Log File Error\n");
-    EXPECT_EQ(unlogged.out, expected);
-    EXPECT_EQ(count_substr(unlogged.out, "Create Log File Error"), 1);
+TEST(Dialogue, LogThatCannotBeCreatedOrWrittenChangesNothingElse) {
+    // A directory in the log's place cannot be opened for appending; a log
+    // on a full device fails when it is written out: before Format NVM, or at
+    // the end of a run that sends none.
+    const struct {
+        std::vector<std::string> args;
+        const char* log;
+        const char* message;
+        const char* before; // "" for the end
+    } cases[] = {
+        {{"2Y", "1"}, LOG_AS_DIRECTORY, "Create Log File Error\n", "Drive"},
+        {{"2Y", "1"}, LOG_ON_FULL_DEVICE, "Write Log File Error\n", "Erased ["},
+        {{"2", "1", "1"}, LOG_ON_FULL_DEVICE, "Write Log File Error\n", "\nPress any key"},
+        {{"2Y", "7"}, LOG_ON_FULL_DEVICE, "Write Log File Error\n", ""},
+    };
+    for (const auto& c : cases) {
+        const RunResult logged = run_dialogue(jmicron_host(), c.args);
+        const RunResult unlogged = run_dialogue(jmicron_host(), c.args, "", c.log);
+        std::string expected = logged.out;
+        expected.insert(*c.before ? expected.find(c.before) : expected.size(), c.message);
+        EXPECT_EQ(unlogged.out, expected) << c.args[0];
+        EXPECT_EQ(unlogged.status, logged.status) << c.args[0];
+        EXPECT_EQ(format_blocks(unlogged.trace).size(), format_blocks(logged.trace).size());
+    }
 }
 
 TEST(Dialogue, UpperHalfOfNamespaceSizeCounts) {

@@ -1,8 +1,16 @@
 // The built program run with a host file: console, log, trace and exit status.
 #include <gtest/gtest.h>
+
 #include <algorithm>
+#include <fcntl.h>
+#include <fstream>
+#include <sstream>
 #include <string>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <vector>
+
+#include "dialogue/dialogue.h"
 
 #include "sim_support.h"
 #include "support.h"
@@ -38,11 +46,20 @@ TEST(Program, JmicronEraseEndToEnd) {
     EXPECT_EQ(run.log.find(run.text("v0.7a\nOS: 10.0 build 22631 SP9\nDrive   : 2(USB)\n")), 0u);
     EXPECT_NE(run.log.find("S/N     : JM42"), std::string::npos);
     EXPECT_TRUE(handles_balanced(run.trace));
-    // Descriptor query, probe, namespace, format, the completion query:
-    // nothing else.
-    EXPECT_EQ(trace_ops(run.trace, "ioctl").size(), 8u);
-    for (const nlohmann::json& line : trace_ops(run.trace, "ioctl"))
-        EXPECT_TRUE(line.at("ok").get<bool>());
+    // The system volume first, opened for queries only, whose extents query
+    // fails (no drive holds it); then the drive's descriptor query, probe,
+    // namespace, format, the completion query: nothing else.
+    const nlohmann::json& volume = run.trace.at(0);
+    EXPECT_EQ(volume.at("path"), SYSTEM_VOLUME);
+    EXPECT_EQ(volume.at("access"), 0);
+    EXPECT_EQ(volume.at("share"), 3);
+    EXPECT_EQ(volume.at("flags"), 0);
+    const std::vector<nlohmann::json> ioctls = trace_ops(run.trace, "ioctl");
+    ASSERT_EQ(ioctls.size(), 9u);
+    EXPECT_EQ(ioctls[0].at("code"), 0x00560000);
+    EXPECT_EQ(ioctls[0].at("error"), 1);
+    for (size_t i = 1; i < ioctls.size(); ++i)
+        EXPECT_TRUE(ioctls[i].at("ok").get<bool>());
 }
 
 TEST(Program, DriveListAndBadNumber) {
@@ -50,13 +67,14 @@ TEST(Program, DriveListAndBadNumber) {
     EXPECT_EQ(run.out, run.text("Veltrane (FormatUnit) v0.7a by Brastel\nOS: 10.0 build 22631 SP9\n"
                                 " 2: JMicron Generic NVMe\n 3: \n 4: \n 6: USB Flash\n"
                                 "Please select drive number:Error: bad drive number\n"));
+    EXPECT_EQ(run.status, 5);
     EXPECT_FALSE(run.log_exists);
     EXPECT_TRUE(handles_balanced(run.trace));
 }
 
 TEST(Program, DefaultHostRunsWithoutAHostFile) {
     const RunResult run = run_program("", {}, "99\n");
-    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.status, 6);
     EXPECT_NE(
         run.out.find(run.text("Please select drive number:Drive   : 99(NVME)\nError open disk\n")),
         std::string::npos)
@@ -72,25 +90,28 @@ TEST(Program, DefaultHostDrivesEndToEnd) {
         std::string has;      // standard output holds it
         std::string out_tail; // standard output ends with it
         std::string log_tail;
+        int status;
     } cases[] = {
         {{"0"},
          "Drive   : 0(NVME)\nScsi    : 0\nDriver  : W10\nModel   : Simulated NVMe SSD 512GB",
          "Error - possible incompatible nvme driver\n\nPress any key to exit\n",
-         "Error - possible incompatible nvme driver\n"},
+         "Error - possible incompatible nvme driver\n",
+         7},
         {{"1Y", "1"},
          "Drive   : 1(NVME)\nScsi    : 1\nIOCtl: ID failed 0x32!\n"
          "Driver  : OFA\nModel   : Simulated NVMe SSD 1TB",
          "Erased [1500 ms]!\n",
-         ""},
-        {{"3Y", "1"}, "Drive   : 3(USB)\nBridge  : ASM\n", "Erased [1500 ms]!\n", ""},
-        {{"4Y"}, "Drive   : 4(USB)\n" + old_firmware + "Identify error!\n", "", ""},
-        {{"5Y", "1"}, "Drive   : 5(USB)\nBridge  : RTL\n", "Erased [1500 ms]!\n", ""},
-        {{"6"}, "Drive   : 6(USB)\nIdentify error!\n\nPress any key to exit\n", "", ""},
+         "",
+         0},
+        {{"3Y", "1"}, "Drive   : 3(USB)\nBridge  : ASM\n", "Erased [1500 ms]!\n", "", 0},
+        {{"4Y"}, "Drive   : 4(USB)\n" + old_firmware + "Identify error!\n", "", "", 7},
+        {{"5Y", "1"}, "Drive   : 5(USB)\nBridge  : RTL\n", "Erased [1500 ms]!\n", "", 0},
+        {{"6"}, "Drive   : 6(USB)\nIdentify error!\n\nPress any key to exit\n", "", "", 6},
     };
     for (const Case& k : cases) {
         const RunResult run = run_program("", k.args);
         const char drive = k.args[0][0];
-        EXPECT_EQ(run.status, 0) << drive;
+        EXPECT_EQ(run.status, k.status) << drive;
         EXPECT_EQ(run.err, "") << drive;
         EXPECT_NE(run.out.find(run.text(k.has)), std::string::npos) << run.out;
         EXPECT_TRUE(ends_with(run.out, run.text(k.out_tail))) << run.out;
@@ -169,4 +190,297 @@ TEST(Program, BadHostFilesStopBeforeAnyDeviceOperation) {
         EXPECT_TRUE(run.trace.empty());
         EXPECT_FALSE(run.log_exists);
     }
+}
+
+namespace {
+
+// Drives for the runs that must end without erasing; the system volume spans
+// drives 3 and 19.
+const char* const kGuardedHost = R"({"drives": [
+  {"number": 0, "path": "ofa"},
+  {"number": 1, "path": "ofa", "lun": 1},
+  {"number": 2, "path": "jmicron"},
+  {"number": 3, "path": "jmicron", "system": true},
+  {"number": 4, "path": "jmicron", "controller": {"lbads": [9, 0, 12]}},
+  {"number": 5, "path": "jmicron", "controller": {"lbads": [9], "nlbaf": 1}},
+  {"number": 6, "path": "jmicron", "controller": {"lbads": [0], "nsze": 0}},
+  {"number": 7, "path": "jmicron", "controller": {"lbads": [9, 0, 12], "flbas": 2}},
+  {"number": 8, "path": "inbox"},
+  {"number": 9, "path": "asmedia-legacy"},
+  {"number": 10, "path": "none", "bus": 7},
+  {"number": 11, "path": "jmicron", "fail": [{"nth": 5, "error": 31}]},
+  {"number": 12, "path": "ofa", "open_error": 5},
+  {"number": 13, "path": "ofa", "address_error": 1117},
+  {"number": 14, "path": "ofa", "port_open_error": 2},
+  {"number": 15, "path": "ofa", "target_id": 1},
+  {"number": 16, "path": "ofa", "path_id": 2},
+  {"number": 17, "path": "ofa", "controller": {"format_status": 266}},
+  {"number": 18, "path": "jmicron", "fail": [{"nth": 7, "error": 1167}]},
+  {"number": 19, "path": "ofa", "system": true}
+]})";
+
+// Whether a request carried Format NVM: the JMicron command block (entry at
+// 76 of the envelope) or the OFA miniport request (entry at 52).
+bool format_sent(const std::vector<nlohmann::json>& trace) {
+    for (const nlohmann::json& line : ioctls_with_code(trace, CODE_PASS_THROUGH)) {
+        const std::vector<uint8_t> in = trace_input(line);
+        if (in.size() > 76 && in[28] == 0xA1 && in[29] == 0x80 && in[76] == 0x80)
+            return true;
+    }
+    for (const nlohmann::json& line : ioctls_with_code(trace, CODE_MINIPORT)) {
+        const std::vector<uint8_t> in = trace_input(line);
+        if (in.size() > 52 && in[52] == 0x80)
+            return true;
+    }
+    return false;
+}
+
+// The "Error: ..." line of an expected text.
+std::string refusal_line(const std::string& text) {
+    const size_t start = text.rfind("Error");
+    return text.substr(start, text.find('\n', start) + 1 - start);
+}
+
+bool touches(const std::vector<nlohmann::json>& trace, const std::string& path) {
+    for (const nlohmann::json& line : trace)
+        if (line.at("path") == path)
+            return true;
+    return false;
+}
+
+} // namespace
+
+TEST(Program, RunsThatMustNotEraseEndWithTheirStatus) {
+    const std::string identity_of_1 = "Scsi    : 1\nIOCtl: ID failed 0x32!\nDriver  : OFA\n"
+                                      "Model   : Simulated NVMe                          \n"
+                                      "Fw      : 1.0     \nS/N     : SIM00000001         \n";
+    struct Case {
+        std::vector<std::string> args;
+        std::string input;
+        std::string has; // standard output holds it
+        int status;
+        std::string untouched; // a path the run never opens
+    } cases[] = {
+        // Drive strings that do not begin with their number: drive 0 is
+        // never opened, no log is written.
+        {{"Y2"}, "", "Error: bad drive number\n", 5, "\\\\.\\PhysicalDrive0"},
+        {{"-y"}, "", "Error: bad drive number\n", 5, "\\\\.\\PhysicalDrive0"},
+        {{"yes"}, "", "Error: bad drive number\n", 5, "\\\\.\\PhysicalDrive0"},
+        {{"Y"}, "", "Error: bad drive number\n", 5, "\\\\.\\PhysicalDrive0"},
+        {{}, "Yes, 2\n1\n", "Please select drive number:Error: bad drive number\n", 5, ""},
+        {{}, "", "Please select drive number:Error: bad drive number\n", 5, ""},
+        // The NUL ends "2", the N answers the confirmation.
+        {{"2"}, std::string("1\n2\0\nN\nY\n", 9), "'N' for cancel Not sure - Exit!\n", 4, ""},
+        // Lone CR line ends: the confirmation is asked, and answered no.
+        {{}, "2\r0\r1\rn\rY\r", "Selected SES action: 1 - User Data Erase\n", 4, ""},
+        // Formats the list does not show: past a hole, up to NLBAF past the
+        // rows, none at all, a current one past a hole.
+        {{"4Y", "2"}, "", " 0+  512\nError: wrong LBA data size format\n", 5, ""},
+        {{"5Y", "1"}, "", " 0+  512\nError: wrong LBA data size format\n", 5, ""},
+        {{"6Y"}, "", "##  LBAsize\nError: wrong LBA data size format\n", 5, ""},
+        {{"7Y"}, "", " 0   512\nError: wrong LBA data size format\n", 5, ""},
+        {{"2", "0", "3"}, "", "Error: wrong SES action selected\n", 5, ""},
+        {{"2", "1", "1"}, "n\n", "Not sure - Exit!\n", 4, ""},
+        // The drive is not reached.
+        {{"12Y"}, "", "Drive   : 12(NVME)\nError open disk\n", 6, ""},
+        {{"13Y"}, "", "IOCTL: Error scsi get address\n", 6, ""},
+        {{"14Y"}, "", "Scsi    : 14\nError open scsi device\n", 6, ""},
+        {{"10Y"}, "", "Identify error!\n", 6, ""},
+        {{"11Y"}, "", "IOCtl: phase2 failed 0x1f!\n", 6, ""},
+        // Not supported.
+        {{"8Y"}, "", "Error - possible incompatible nvme driver\n", 7, ""},
+        {{"9Y"}, "", "need to update firmware to 19xxxx\nIdentify error!\n", 7, ""},
+        // Refused for safety: the system disk (nothing of it opened), and
+        // drives that are not namespace 1 of their controller behind the OFA
+        // driver (refused after their identity lines).
+        {{"3Y"},
+         "",
+         "Drive   : 3(NVME)\nError: drive 3 holds the running system\n",
+         8,
+         "\\\\.\\PhysicalDrive3"},
+        {{"19"},
+         "",
+         "Drive   : 19(NVME)\nError: drive 19 holds the running system\n\nPress any key to exit\n",
+         8,
+         "\\\\.\\PhysicalDrive19"},
+        {{"1Y"},
+         "",
+         identity_of_1 + "Error: drive 1 is not namespace 1 of its controller\n",
+         8,
+         ""},
+        {{"15Y"}, "", "Error: drive 15 is not namespace 1 of its controller\n", 8, ""},
+        {{"16Y"}, "", "Error: drive 16 is not namespace 1 of its controller\n", 8, ""},
+    };
+    for (const Case& c : cases) {
+        const RunResult run = run_program(kGuardedHost, c.args, c.input);
+        const std::string what = (c.args.empty() ? "" : c.args[0]) + " / " + c.input;
+        EXPECT_NE(run.out.find(run.text(c.has)), std::string::npos) << what << "\n" << run.out;
+        EXPECT_EQ(run.status, c.status) << what;
+        EXPECT_EQ(run.err, "") << what;
+        EXPECT_FALSE(format_sent(run.trace)) << what;
+        EXPECT_TRUE(handles_balanced(run.trace)) << what;
+        if (!c.untouched.empty()) {
+            EXPECT_FALSE(touches(run.trace, c.untouched)) << what;
+        }
+        if (c.status == 5 && c.has.find("bad drive number") != std::string::npos) {
+            EXPECT_FALSE(run.log_exists) << what;
+            for (const nlohmann::json& open : trace_ops(run.trace, "open"))
+                EXPECT_EQ(open.at("share"), 3) << what; // the drive list's only
+        }
+        // Refusals for safety are recorded in the log as well.
+        if (c.status == 8) {
+            EXPECT_NE(run.log.find(run.text(refusal_line(c.has))), std::string::npos)
+                << what << run.log;
+        }
+    }
+    // Nothing is sent to a namespace the OFA driver would take for another.
+    const RunResult lun = run_program(kGuardedHost, {"1Y"});
+    EXPECT_EQ(ioctls_with_code(lun.trace, CODE_MINIPORT).size(), 1u); // the probe
+}
+
+TEST(Program, OutcomesOfAFormatHaveTheirStatus) {
+    struct Case {
+        std::vector<std::string> args;
+        std::string input;
+        std::string outcome;
+        int status;
+    } cases[] = {
+        {{"2Y", "1"}, "", "Erased [1500 ms]!\n", 0},
+        {{"17Y"}, "", "NVME status: SC: 0x0A, SCT: 1\nErase error [1500 ms]!\n", 1},
+        // The JMicron data phase fails (its 7th request).
+        {{"18Y"}, "", "IOCtl: phase2 failed 0x48f!\nPossible Erased [0 ms], re-plug drive!\n", 3},
+        // An answers file with a byte-order mark and CR LF line ends selects
+        // the drive it names, and the format it names.
+        {{},
+         "\xEF\xBB\xBF"
+         "2\r\n1\r\n1\r\nY\r\n",
+         "Please select drive number:Drive   : 2(USB)\n"
+         "Bridge  : JMS\nModel   : Simulated NVMe                          \nFw      : 1.0     \n"
+         "S/N     : SIM00000001         \nSize    : 953869 MB\nLBA Size: 512\n"
+         "LBA fmt list:\n##  LBAsize\n 0+  512\n 1  4096\n"
+         "Please select LBA data size format number:Change LBA data size format (512->4096)\n"
+         "\nPlease select SES action (0/1/2 - default 1):Selected SES action: 1 - User Data "
+         "Erase\n\nAll data on disk will be lost, You sure?\n"
+         "Press 'Y' and 'Enter' for continue, 'N' for cancel Erased [1500 ms]!\n",
+         0},
+    };
+    for (const Case& c : cases) {
+        const RunResult run = run_program(kGuardedHost, c.args, c.input);
+        const std::string what = c.args.empty() ? c.input : c.args[0];
+        EXPECT_NE(run.out.find(run.text(c.outcome)), std::string::npos) << what << run.out;
+        EXPECT_EQ(run.status, c.status) << what;
+        EXPECT_TRUE(format_sent(run.trace)) << what;
+        EXPECT_TRUE(handles_balanced(run.trace)) << what;
+    }
+}
+
+TEST(Program, DeviceTextsReachConsoleAndLogOnlyAsPrintableCharacters) {
+    // Control characters, an escape sequence, DEL: each shows as "?", and
+    // the fields keep their widths. The model cannot forge an outcome line.
+    const RunResult run =
+        run_program(drive_host(2, "jmicron",
+                               R"(, "vendor": "\u001b[2J", "product": "Evil\n 9: Fake",
+                      "controller": {"model": "Evil\nErased [1234 ms]!", "firmware": "1.0\t\u007f",
+                                     "serial": "S\r\u0001N"})"),
+                    {}, "2N\n0\n1\nn\n");
+    const std::string identity = "Model   : Evil?Erased [1234 ms]!                  \n"
+                                 "Fw      : 1.0??   \n"
+                                 "S/N     : S??N                \n";
+    EXPECT_NE(run.out.find(run.text(" 2: ?[2JEvil? 9: Fake\nPlease select drive number:")),
+              std::string::npos)
+        << run.out;
+    EXPECT_NE(run.out.find(run.text(identity)), std::string::npos) << run.out;
+    EXPECT_NE(run.log.find(run.text(identity)), std::string::npos) << run.log;
+    EXPECT_EQ(run.log.find(run.text("\nErased")), std::string::npos) << run.log;
+    for (const std::string* text : {&run.out, &run.log})
+        for (char c : *text)
+            EXPECT_TRUE((c >= 0x20 && c <= 0x7E) || c == '\n' || c == '\r') << int(c);
+    EXPECT_EQ(run.status, 4);
+}
+
+TEST(Program, LogBlockSurvivesARunEndedWhileFormatting) {
+    // The simulated host ends the process during Format NVM, as a crash or a
+    // power loss would: what was handed to the log file before it stays.
+    for (const char* path : {"jmicron", "ofa"}) {
+        const RunResult run = run_program(
+            drive_host(2, path, R"(, "controller": {"abort_in_format": true})"), {"2Y", "1"});
+        EXPECT_EQ(run.status, 70) << path;
+        EXPECT_TRUE(ends_with(run.log, run.text("LBA fmt list:\n##  LBAsize\n 0+  512\n 1  4096\n"
+                                                "Change LBA data size format (512->4096)\n"
+                                                "Selected SES action: 1 - User Data Erase\n")))
+            << path << "\n"
+            << run.log;
+        EXPECT_EQ(run.log.find(run.text(LOG_HEAD + "Drive   : 2(")), 0u) << path << run.log;
+    }
+}
+
+namespace {
+
+// The built program started with standard descriptors `closed` closed (the
+// others on files), in a fresh directory that holds `existing_log`.
+RunResult run_with_closed(const std::string& host_json, const std::vector<std::string>& args,
+                          const std::vector<int>& closed, const std::string& existing_log) {
+    char pattern[] = "/tmp/veltrane-closed-XXXXXX";
+    const std::string dir = mkdtemp(pattern);
+    std::ofstream(dir + "/host.json") << host_json;
+    std::ofstream(dir + "/" LOG_FILE_NAME) << existing_log;
+    const pid_t pid = fork();
+    if (pid == 0) {
+        setsid();
+        if (chdir(dir.c_str()) != 0)
+            _exit(126);
+        dup2(open("/dev/null", O_RDONLY), 0);
+        dup2(open("stdout.txt", O_WRONLY | O_CREAT | O_TRUNC, 0600), 1);
+        dup2(open("stderr.txt", O_WRONLY | O_CREAT | O_TRUNC, 0600), 2);
+        for (int fd = 3; fd < 64; ++fd)
+            close(fd);
+        for (int fd : closed)
+            close(fd);
+        setenv("VELTRANE_SIM_HOST", "host.json", 1);
+        setenv("VELTRANE_SIM_TRACE", "trace.jsonl", 1);
+        std::vector<std::string> storage = {VELTRANE_BINARY};
+        storage.insert(storage.end(), args.begin(), args.end());
+        std::vector<char*> argv;
+        for (std::string& arg : storage)
+            argv.push_back(&arg[0]);
+        argv.push_back(nullptr);
+        execv(VELTRANE_BINARY, argv.data());
+        _exit(127);
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    RunResult result;
+    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    auto read = [&dir](const char* name) {
+        std::stringstream text;
+        text << std::ifstream(dir + "/" + name).rdbuf();
+        return text.str();
+    };
+    result.out = read("stdout.txt");
+    result.log = read(LOG_FILE_NAME);
+    std::istringstream trace(read("trace.jsonl"));
+    for (std::string line; std::getline(trace, line);)
+        result.trace.push_back(nlohmann::json::parse(line));
+    return result;
+}
+
+} // namespace
+
+TEST(Program, ClosedStandardStreamsAreNotTakenByTheLog) {
+    const std::string host = drive_host(2, "jmicron");
+    // Standard input closed: the log would be read as the answers "1", "1",
+    // "Y". Input at its end answers nothing: the confirmation is not given.
+    const RunResult no_input = run_with_closed(host, {"2"}, {0}, "1\n1\nY\n");
+    EXPECT_EQ(no_input.status, 4);
+    EXPECT_FALSE(format_sent(no_input.trace));
+    EXPECT_TRUE(ends_with(no_input.out, "Not sure - Exit!\n\nPress any key to exit\n"))
+        << no_input.out;
+    EXPECT_EQ(no_input.log.find("1\n1\nY\n" + LOG_HEAD + "Drive   : 2(USB)\n"), 0u);
+
+    // Standard output closed: the console would go into the log.
+    const RunResult no_output = run_with_closed(host, {"2Y"}, {1}, "");
+    EXPECT_EQ(no_output.status, 0);
+    EXPECT_TRUE(format_sent(no_output.trace));
+    EXPECT_EQ(no_output.log.find(LOG_HEAD + "Drive   : 2(USB)\n"), 0u) << no_output.log;
+    EXPECT_EQ(no_output.log.find("Veltrane (FormatUnit)"), std::string::npos) << no_output.log;
 }

@@ -22,7 +22,7 @@ const char* const HOST = R"({
   "drives": [
     {"number": 0, "path": "inbox", "product": "Fast SSD"},
     {"number": 2, "path": "jmicron", "vendor": "JMicron ", "product": "Generic NVMe",
-     "port": 5, "fail": [{"nth": 3, "error": 1167}]},
+     "port": 5, "path_id": 1, "target_id": 2, "lun": 3, "fail": [{"nth": 3, "error": 1167}]},
     {"number": 3, "path": "none", "port": 5, "query_error": 31, "address_error": 1117},
     {"number": 12, "path": "ofa", "open_error": 5, "port_open_error": 21}
   ]
@@ -188,7 +188,7 @@ TEST_F(SimDevice, ScsiAddressQuery) {
     uint8_t address[12];
     std::memset(address, 0xEE, sizeof address);
     ASSERT_TRUE(device_control(h, IOCTL_SCSI_GET_ADDRESS, nullptr, 0, address, 8));
-    const uint8_t expected[8] = {8, 0, 0, 0, 5, 0, 0, 0};
+    const uint8_t expected[8] = {8, 0, 0, 0, 5, 1, 2, 3};
     EXPECT_EQ(std::memcmp(address, expected, 8), 0);
     EXPECT_EQ(address[8], 0xEE);
     EXPECT_FALSE(device_control(h, IOCTL_SCSI_GET_ADDRESS, nullptr, 0, address, 4));
@@ -197,7 +197,8 @@ TEST_F(SimDevice, ScsiAddressQuery) {
 
     h = open_device("\\\\.\\PhysicalDrive0", 0, 128);
     ASSERT_TRUE(device_control(h, IOCTL_SCSI_GET_ADDRESS, nullptr, 0, address, 8));
-    EXPECT_EQ(address[4], 0); // port defaults to the drive number
+    const uint8_t defaults[8] = {8, 0, 0, 0, 0, 0, 0, 0}; // port: the drive number
+    EXPECT_EQ(std::memcmp(address, defaults, 8), 0);
     close_device(h);
 
     h = open_device("\\\\.\\PhysicalDrive3", 0, 128);
@@ -224,6 +225,13 @@ TEST_F(SimDevice, InjectedFaultCountsEveryHandleOfTheDrive) {
     HANDLE brief = open_device("\\\\.\\PhysicalDrive2", 3, 0);
     EXPECT_TRUE(device_control(brief, IOCTL_SCSI_GET_ADDRESS, nullptr, 0, address, 8)); // 1
     close_device(brief);
+    // Nor do the system volume's.
+    HANDLE volume = open_volume("\\\\.\\C:");
+    uint8_t extents[64];
+    EXPECT_FALSE(device_control(volume, IOCTL_VOLUME_GET_VOLUME_DISK_EXTENTS, nullptr, 0, extents,
+                                sizeof extents));
+    EXPECT_EQ(last_error(), 1u); // no drive holds it
+    close_device(volume);
     HANDLE disk = open_device("\\\\.\\PhysicalDrive2", 0, 128);
     HANDLE port = open_device("\\\\.\\SCSI5:", 0, 128);
     EXPECT_FALSE(device_control(port, 0x12345678u, nullptr, 0, nullptr, 0)); // 2: error 1
@@ -249,6 +257,8 @@ TEST_F(SimDevice, TraceLinesAreExact) {
     open_device("\\\\.\\PhysicalDrive9", 3, 0);
     device_control(reinterpret_cast<HANDLE>(intptr_t{42}), IOCTL_SCSI_GET_ADDRESS, nullptr, 0,
                    address, 8);
+    HANDLE volume = open_volume("\\\\.\\C:");
+    close_device(volume);
     const std::vector<std::string> expected = {
         R"({"op":"open","path":"\\\\.\\PhysicalDrive2","access":3221225472,"share":0,)"
         R"("disposition":3,"flags":128,"handle":1,"error":0})",
@@ -261,6 +271,9 @@ TEST_F(SimDevice, TraceLinesAreExact) {
         R"("disposition":3,"flags":0,"handle":-1,"error":2})",
         R"({"op":"ioctl","handle":42,"path":"","code":266264,"in_size":0,"out_size":8,)"
         R"("in":"","ok":false,"error":6})",
+        R"({"op":"open","path":"\\\\.\\C:","access":0,"share":3,"disposition":3,"flags":0,)"
+        R"("handle":2,"error":0})",
+        R"({"op":"close","handle":2,"path":"\\\\.\\C:"})",
     };
     EXPECT_EQ(sim_trace(), expected);
 }
@@ -325,6 +338,49 @@ TEST_F(SimDevice, OsVersionRecords) {
     EXPECT_EQ(last_error(), 87u);
     EXPECT_EQ(record.dwMajorVersion, 0u);
     EXPECT_TRUE(sim_trace().empty());
+}
+
+TEST_F(SimDevice, SystemVolumeNamesTheDrivesThatHoldIt) {
+    // Drives out of number order; 5 of 4 KiB blocks, 1 of 512 bytes.
+    ASSERT_TRUE(sim_load_host_text(R"({"windows_dir": "C:\\WINNT", "drives": [
+        {"number": 5, "path": "none", "system": true,
+         "controller": {"nsze": 1000, "lbads": [9, 12], "flbas": 1}},
+        {"number": 3, "path": "none"},
+        {"number": 1, "path": "none", "system": true, "controller": {"nsze": 4096}}]})",
+                                   "t", nullptr));
+    char directory[11];
+    EXPECT_EQ(windows_directory(directory, sizeof directory), 8u);
+    EXPECT_STREQ(directory, "C:\\WINNT");
+    EXPECT_EQ(windows_directory(directory, 8), 0u); // no room for the terminator
+
+    for (const char* path : {"\\\\.\\D:", "\\\\.\\C:\\", "\\\\.\\CC:"}) {
+        EXPECT_EQ(open_volume(path), INVALID_HANDLE_VALUE) << path;
+        EXPECT_EQ(last_error(), 2u) << path;
+    }
+    // The system has the volume open, sharing read and write.
+    EXPECT_EQ(open_device("\\\\.\\C:", 0, 0), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(last_error(), 32u);
+
+    HANDLE volume = open_volume("\\\\.\\c:");
+    ASSERT_NE(volume, INVALID_HANDLE_VALUE);
+    std::vector<uint8_t> out(8 + 2 * 24 + 4, 0xEE);
+    EXPECT_FALSE(device_control(volume, IOCTL_VOLUME_GET_VOLUME_DISK_EXTENTS, nullptr, 0,
+                                out.data(), 8 + 2 * 24 - 1));
+    EXPECT_EQ(last_error(), 234u);
+    EXPECT_EQ(out[0], 0xEE);
+    ASSERT_TRUE(device_control(volume, IOCTL_VOLUME_GET_VOLUME_DISK_EXTENTS, nullptr, 0, out.data(),
+                               static_cast<uint32_t>(out.size())));
+    EXPECT_EQ(get_le32(out.data(), 0), 2u);
+    EXPECT_EQ(get_le32(out.data(), 8), 1u);
+    EXPECT_EQ(get_le64(out.data(), 16), 1048576u);
+    EXPECT_EQ(get_le64(out.data(), 24), 4096u * 512 - 1048576);
+    EXPECT_EQ(get_le32(out.data(), 32), 5u);
+    EXPECT_EQ(get_le64(out.data(), 48), 1000u * 4096 - 1048576);
+    EXPECT_EQ(out[56], 0xEE);
+    EXPECT_FALSE(device_control(volume, IOCTL_SCSI_GET_ADDRESS, nullptr, 0, out.data(), 8));
+    EXPECT_EQ(last_error(), 1u);
+    close_device(volume);
+    EXPECT_EQ(sim_open_handles(), 0);
 }
 
 TEST_F(SimDevice, ClockStartsAtTickStartAndIgnoresIdleTime) {

@@ -65,6 +65,18 @@ TEST_F(SimHost, InvalidHostsAreRefusedWithTheirReason) {
          "drive 2: controller: \"serial\" is 21 bytes long, more than 20"},
         {"firmware too long", drive_json(R"(, "controller": {"firmware": "123456789"})"),
          "drive 2: controller: \"firmware\" is 9 bytes long, more than 8"},
+        {"model not ASCII", drive_json(R"(, "controller": {"model": "Mod\u00e8le"})"),
+         "drive 2: controller: \"model\" holds a character that is not ASCII"},
+        {"serial with NUL", drive_json(R"(, "controller": {"serial": "S\u0000N"})"),
+         "drive 2: controller: \"serial\" holds a character that is NUL"},
+        {"abort_in_format not bool", drive_json(R"(, "controller": {"abort_in_format": 1})"),
+         "drive 2: controller: \"abort_in_format\" must be true or false"},
+        {"system not bool", drive_json(R"(, "system": "yes")"),
+         "drive 2: \"system\" must be true or false"},
+        {"lun too big", drive_json(R"(, "lun": 256)"),
+         "drive 2: \"lun\" must be an integer from 0 to 255, not 256"},
+        {"windows_dir number", R"({"windows_dir": 3, "drives": []})",
+         "\"windows_dir\" must be a text, not 3"},
         {"lbads entry 32", drive_json(R"(, "controller": {"lbads": [9, 32]})"),
          "drive 2: controller: \"lbads\" entries must be integers from 0 to 31, not 32"},
         {"lbads 17 entries",
@@ -126,7 +138,11 @@ TEST_F(SimHost, OptionalFieldsTakeTheirDefaults) {
     EXPECT_EQ(host.os.build, 19045u);
     EXPECT_EQ(host.os.csd, "");
     EXPECT_EQ(host.tick_start, 1000000u);
+    EXPECT_EQ(host.windows_dir, "C:\\Windows");
     const DriveConfig& bridge = host.drives[0];
+    EXPECT_FALSE(bridge.system);
+    EXPECT_EQ(bridge.path_id | bridge.target_id | bridge.lun, 0);
+    EXPECT_FALSE(bridge.controller.abort_in_format);
     EXPECT_EQ(bridge.bus, 7u);
     EXPECT_EQ(bridge.port, 3u);
     EXPECT_FALSE(bridge.has_vendor);

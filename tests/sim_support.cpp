@@ -197,6 +197,16 @@ void SimTest::TearDown() {
     sim_reset();
 }
 
+const char* const SYSTEM_VOLUME = "\\\\.\\C:";
+
+std::vector<nlohmann::json> drive_trace(const std::vector<nlohmann::json>& trace) {
+    std::vector<nlohmann::json> lines;
+    for (const nlohmann::json& line : trace)
+        if (line.at("path") != SYSTEM_VOLUME)
+            lines.push_back(line);
+    return lines;
+}
+
 std::vector<nlohmann::json> ioctls_with_code(const std::vector<nlohmann::json>& trace,
                                              uint32_t code) {
     std::vector<nlohmann::json> lines;

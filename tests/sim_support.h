@@ -86,6 +86,11 @@ class SimTest : public ::testing::Test {
     void TearDown() override;
 };
 
+// The system volume's path, which every run queries before the drive.
+extern const char* const SYSTEM_VOLUME;
+// The trace without the system volume's lines: the drive's operations.
+std::vector<nlohmann::json> drive_trace(const std::vector<nlohmann::json>& trace);
+
 // Trace filters: ioctls with a code; SCSI pass-through inputs and CDB byte 0.
 std::vector<nlohmann::json> ioctls_with_code(const std::vector<nlohmann::json>& trace,
                                              uint32_t code);

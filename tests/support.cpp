@@ -68,6 +68,7 @@ std::string RunResult::text(const std::string& lf_text) const {
 }
 
 const char* const LOG_AS_DIRECTORY = "\x01directory";
+const char* const LOG_ON_FULL_DEVICE = "\x01full";
 
 std::string host_with(const std::string& drives_json) {
     return std::string("{\"drives\": ") + drives_json + "}";
@@ -112,6 +113,8 @@ RunResult run_dialogue(const std::string& host_json, const std::vector<std::stri
         ADD_FAILURE() << "chdir " << dir;
     if (existing_log == LOG_AS_DIRECTORY)
         mkdir(LOG_FILE_NAME, 0700);
+    else if (existing_log == LOG_ON_FULL_DEVICE && symlink("/dev/full", LOG_FILE_NAME) != 0)
+        ADD_FAILURE() << "symlink to /dev/full";
     else if (!existing_log.empty())
         write_file(LOG_FILE_NAME, existing_log);
 
@@ -144,6 +147,8 @@ RunResult run_dialogue(const std::string& host_json, const std::vector<std::stri
     close(saved_out);
 
     result.out = read_file("stdout.txt");
+    if (existing_log == LOG_ON_FULL_DEVICE)
+        unlink(LOG_FILE_NAME); // /dev/full reads as endless zeros
     result.log = read_file(LOG_FILE_NAME, &result.log_exists);
     result.trace = current_trace();
     if (chdir(previous_dir) != 0)

@@ -33,6 +33,9 @@ bool ends_with(const std::string& text, const std::string& tail);
 
 // An `existing_log` that puts a directory where the log would be.
 extern const char* const LOG_AS_DIRECTORY;
+// An `existing_log` that makes the log a link to /dev/full, where every write
+// fails.
+extern const char* const LOG_ON_FULL_DEVICE;
 
 // The dialogue in this process: fresh process-wide state, the host loaded,
 // `input` as standard input, no console for the key wait.

@@ -76,7 +76,7 @@ TEST(UsbBridges, AsmediaDriveIsDetectedIdentifiedAndErased) {
     EXPECT_EQ(inputs[7].size(), 68u);
     EXPECT_EQ(get_le32(inputs[7].data(), 16), 300u);
     EXPECT_EQ(inputs[8], asm_completion_query());
-    for (const nlohmann::json& line : trace_ops(run.trace, "ioctl"))
+    for (const nlohmann::json& line : trace_ops(drive_trace(run.trace), "ioctl"))
         EXPECT_TRUE(line.at("ok").get<bool>());
 }
 
@@ -131,7 +131,7 @@ TEST(UsbBridges, BridgeAnsweringOnlyZerosFailsEveryProbeInTurn) {
     // Every request is completed, with CHECK CONDITION: each probe ends at its
     // first request, without a line.
     EXPECT_EQ(scsi_opcodes(run.trace), (std::vector<uint8_t>{0xA1, 0xE6, 0xE5}));
-    for (const nlohmann::json& line : trace_ops(run.trace, "ioctl"))
+    for (const nlohmann::json& line : trace_ops(drive_trace(run.trace), "ioctl"))
         EXPECT_TRUE(line.at("ok").get<bool>());
     EXPECT_TRUE(handles_balanced(run.trace));
 }

@@ -7,6 +7,7 @@
 #include "transport/usb/scsi_envelope.h"
 
 extern uint8_t g_is_usb;
+uint8_t g_old_asmedia = 0;
 
 // Identify Controller through `transport`; all-zero data count as no answer,
 // and so does a bridge's refusal (any SCSI status but GOOD), silently.
@@ -66,6 +67,7 @@ static int detect_bridge(HANDLE disk, uint8_t* identify, FILE* log) {
             return TRANSPORT_ASM;
         report(log, "ASM2362 with old firmware is not supported, need to update firmware to "
                     "19xxxx\n");
+        g_old_asmedia = 1;
         return TRANSPORT_NONE;
     }
     if (probe_rtl(disk, identify))
@@ -93,6 +95,7 @@ static int detect_driver(HANDLE disk, HANDLE port, uint8_t* identify, FILE* log,
 
 int detect_transport(HANDLE disk, HANDLE port, uint8_t* identify, FILE* log,
                      HANDLE* command_handle) {
+    g_old_asmedia = 0;
     if (g_is_usb == 1) {
         const int kind = detect_bridge(disk, identify, log);
         if (kind != TRANSPORT_NONE) {

@@ -18,6 +18,9 @@ enum TransportKind {
 
 // Written only by detection; read by the dispatcher and the dialogue.
 extern uint8_t g_transport;
+// Set by detection when an ASMedia bridge answers only the Id/Smart command
+// of its old firmware (not supported, rather than not reached).
+extern uint8_t g_old_asmedia;
 
 // Every transport has this shape: handle, caller's buffer (null when length is
 // 0), length in bytes, DataDirection (low byte compared), command; 1 or 0.

@@ -118,6 +118,7 @@ FakeReplies replies(uint8_t bus, int fail_request) {
     r.drives = 4;
     r.fail_request = fail_request;
     r.fail_open = -1;
+    r.system_disk = 2;
     return r;
 }
 
@@ -273,12 +274,15 @@ int main() {
 
     // The host facts' short-lived handles.
     fake_device_reset(replies(7, -1));
-    no_allocation("drive list and bus query", [] {
+    int system = 0;
+    no_allocation("drive list, bus and system-disk queries", [&] {
         list_drives();
         query_bus_type(2);
         read_os_version();
+        system = holds_running_system(2);
     });
     expect(g_bus_type == 7, "bus query answered");
+    expect(system == 1, "system disk found");
 
     expect(fake_open_handles() == 0 && fake_bad_closes() == 0, "handles balanced");
     fclose(log);

@@ -11,6 +11,8 @@ when VELTRANE_REQUIRE_WINE=1.
 Facts of Wine that the expectations rest on: its stub disk answers as
 \\\\.\\PhysicalDrive0 (the device descriptor query succeeds with no vendor or
 product text; the SCSI address query fails), other drive numbers do not open,
+the system volume \\\\.\\C: opens and its disk extents query succeeds with no
+extent (so no drive is refused as the system disk),
 console output lines end in CRLF, and the log is a text-mode file, so its
 lines end in CRLF as well.
 
@@ -36,6 +38,10 @@ KEY_WAIT = "\r\nPress any key to exit\r\n"
 # on USB and fails the SCSI address query.
 DRIVE0_ROW = " 0: \r\n"
 DRIVE0_SCSI_ERROR = "IOCTL: Error scsi get address\r\n"
+# Exit statuses of the paths Wine reaches: a bad drive number, and a drive
+# that cannot be opened or whose SCSI address cannot be read.
+BAD_INPUT = 5
+NOT_REACHED = 6
 # Making the prefix takes about 5 s natively, under a minute under emulation.
 PREFIX_TIMEOUT = 600
 # A run takes under a second, a few under emulation; one that hangs is caught.
@@ -123,10 +129,12 @@ class Run:
             r = subprocess.run(["wine", exe] + args, cwd=self.cwd, env=env, input=stdin,
                                capture_output=True, timeout=RUN_TIMEOUT)
             self.timed_out = False
+            self.status = r.returncode
             self.out = r.stdout.decode("latin-1")
             self.err = r.stderr.decode("latin-1")
         except subprocess.TimeoutExpired as e:
             self.timed_out = True
+            self.status = None
             self.out = (e.stdout or b"").decode("latin-1")
             self.err = (e.stderr or b"").decode("latin-1")
         self.files = sorted(os.listdir(self.cwd))
@@ -149,9 +157,11 @@ class Case:
     def expect_eq(self, got, want, what):
         self.expect(got == want, "%s\n    want: %r" % (what, want), got)
 
-    def common(self, run, want_out):
+    def common(self, run, want_out, want_status=None):
         self.expect(not run.timed_out, "the run ends within %d s" % RUN_TIMEOUT)
         self.expect_eq(run.out, want_out, "standard output")
+        if want_status is not None:
+            self.expect_eq(run.status, want_status, "exit status")
         # Every text of the tool goes to standard output.
         for line in want_out.split("\r\n"):
             if line.strip():
@@ -169,7 +179,7 @@ def case_bad_drive_number(exe, env):
     c = Case("bad_drive_number")
     run = Run(exe, env, [], b"100\n")
     c.common(run, BANNER + OS_LINE + DRIVE0_ROW + "Please select drive number:"
-             + "Error: bad drive number\r\n")
+             + "Error: bad drive number\r\n", BAD_INPUT)
     c.expect_eq(run.files, [], "files left in the run's directory")
     return c.report()
 
@@ -179,7 +189,7 @@ def case_quiet_stub_disk(exe, env):
     asked for, and that query fails; no key wait."""
     c = Case("quiet_stub_disk")
     run = Run(exe, env, ["0Y"], b"")
-    c.common(run, BANNER + OS_LINE + "Drive   : 0(NVME)\r\n" + DRIVE0_SCSI_ERROR)
+    c.common(run, BANNER + OS_LINE + "Drive   : 0(NVME)\r\n" + DRIVE0_SCSI_ERROR, NOT_REACHED)
     c.expect_eq(run.files, [LOG_NAME], "files left in the run's directory")
     c.expect_eq(run.log, "v0.7a\r\nOS: 10.0 build 18362 \r\nDrive   : 0(NVME)\r\n"
                 + DRIVE0_SCSI_ERROR,
@@ -192,7 +202,7 @@ def case_quiet_missing_drive(exe, env):
     open fails; the open failure is console-only."""
     c = Case("quiet_missing_drive")
     run = Run(exe, env, ["55Y"], b"")
-    c.common(run, BANNER + OS_LINE + "Drive   : 55(NVME)\r\nError open disk\r\n")
+    c.common(run, BANNER + OS_LINE + "Drive   : 55(NVME)\r\nError open disk\r\n", NOT_REACHED)
     c.expect_eq(run.files, [LOG_NAME], "files left in the run's directory")
     c.expect_eq(run.log, "v0.7a\r\nOS: 10.0 build 18362 \r\nDrive   : 55(NVME)\r\n", "log block")
     return c.report()
@@ -203,7 +213,8 @@ def case_key_wait_no_console(exe, env):
     and standard input at its end: it must end by itself."""
     c = Case("key_wait_no_console")
     run = Run(exe, env, ["0"], b"")
-    c.common(run, BANNER + OS_LINE + "Drive   : 0(NVME)\r\n" + DRIVE0_SCSI_ERROR + KEY_WAIT)
+    c.common(run, BANNER + OS_LINE + "Drive   : 0(NVME)\r\n" + DRIVE0_SCSI_ERROR + KEY_WAIT,
+             NOT_REACHED)
     c.expect_eq(run.files, [LOG_NAME], "files left in the run's directory")
     return c.report()
 
