@@ -150,16 +150,18 @@ TEST(Program, BridgeOutcomesEndToEnd) {
         const char* line;
         const char* outcome;
         std::vector<uint8_t> last; // the last request: the completion query, when sent
+        int status;
     } cases[] = {
         {"2Y", "IOCtl: SCSI status 0x02, sense 4/44/00!\n", "Erase error [1500 ms]!\n",
-         jms_envelope(0x81, SPT_OUT, 0, 300)},
+         jms_envelope(0x81, SPT_OUT, 0, 300), 1},
         {"3Y", "NVME status: SC: 0x0A, SCT: 1\n", "Erase error [1500 ms]!\n",
-         asm_completion_query()},
-        {"5Y", "", "Erased [1500 ms]!\n", rtl_completion_query()},
-        {"7Y", "", "Erased [5000 ms]!\n", rtl_completion_query()},
+         asm_completion_query(), 1},
+        {"5Y", "", "Erased [1500 ms]!\n", rtl_completion_query(), 0},
+        {"7Y", "", "Erased [5000 ms]!\n", rtl_completion_query(), 0},
     };
     for (const Case& k : cases) {
         const RunResult run = run_program(host, {k.drive, "1"});
+        EXPECT_EQ(run.status, k.status) << k.drive;
         EXPECT_EQ(run.err, "") << k.drive;
         const std::string choice = "Selected SES action: 1 - User Data Erase\n";
         EXPECT_TRUE(ends_with(run.out, run.text(choice + k.line + k.outcome))) << k.drive << "\n"
