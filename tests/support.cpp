@@ -55,9 +55,13 @@ std::vector<nlohmann::json> parse_lines(const std::string& text) {
     return lines;
 }
 
+bool env_is(const char* name, const char* value) {
+    const char* set = getenv(name);
+    return set && std::string(set) == value;
+}
+
 bool wine_runner() {
-    const char* runner = getenv("VELTRANE_TEST_RUNNER");
-    return runner && std::string(runner) == "wine";
+    return env_is("VELTRANE_TEST_RUNNER", "wine");
 }
 
 bool on_path(const std::string& program) {
@@ -88,8 +92,7 @@ int program_runner_unusable() {
     if (!wine_runner())
         return 0;
     if (!on_path("wine")) {
-        if (getenv("VELTRANE_REQUIRE_WINE") &&
-            std::string(getenv("VELTRANE_REQUIRE_WINE")) == "1") {
+        if (env_is("VELTRANE_REQUIRE_WINE", "1")) {
             printf("FAIL: Wine is required (VELTRANE_REQUIRE_WINE=1) but not installed\n");
             return 1;
         }
