@@ -72,12 +72,14 @@ static void close_log(RunResources& run) {
 
 static void wait_for_key() {
     prompt("\nPress any key to exit\n");
-    if (!console_attached())
+    // Answers from a pipe or a file: nobody is there to press a key.
+    if (!key_wait_begin())
         return;
     while (!console_key_waiting())
         idle_ms(50);
     while (console_key_waiting())
         console_read_key();
+    key_wait_end();
 }
 
 static const char* ses_text(int ses) {

@@ -238,9 +238,11 @@ int os_version(OSVERSIONINFOEXA* record) {
     return 1;
 }
 
-int console_attached() {
+int key_wait_begin() {
     return g_state.replies.console;
 }
+
+void key_wait_end() {}
 
 int console_key_waiting() {
     return g_state.keys > 0;

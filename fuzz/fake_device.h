@@ -19,7 +19,7 @@ struct FakeReplies {
     int fail_request;           // 0-based request that fails; -1 for none
     int fail_open;              // 0-based open that fails; -1 for none
     int os_fails;               // 0: answers, 1: the long record refused, 2: both
-    int console;                // a console for the key wait
+    int console;                // standard input is a console: the key wait runs
     int system_disk;            // the disk of the system volume; -1: the query fails
 };
 

@@ -56,9 +56,12 @@ uint32_t tick_ms();
 // GetVersionExA on a record whose dwOSVersionInfoSize is already set.
 int os_version(OSVERSIONINFOEXA* record);
 
-// The console key wait: whether there is a console to read keys from at all,
-// whether a key press is waiting, and reading one (no echo).
-int console_attached();
+// The final key wait. key_wait_begin: whether standard input is an
+// interactive console, the only place an operator can press a key; when it
+// is, keys are read without echo until key_wait_end. Then whether a key press
+// is waiting, and reading one.
+int key_wait_begin();
+void key_wait_end();
 int console_key_waiting();
 int console_read_key();
 void idle_ms(uint32_t ms);

@@ -1,12 +1,6 @@
 // Device access through Win32, for the Windows build.
 #include "platform/device.h"
 
-#include <conio.h>
-
-// Windows gives every process its three standard handles (a console's, the
-// redirections', or none that fail harmlessly); no file takes their place.
-void ready_standard_streams() {}
-
 HANDLE open_device(const char* path, uint32_t share, uint32_t flags) {
     return CreateFileA(path, GENERIC_READ | GENERIC_WRITE, share, NULL, OPEN_EXISTING, flags, NULL);
 }
@@ -60,38 +54,3 @@ int os_version(OSVERSIONINFOEXA* record) {
 #elif defined(__GNUC__)
 #pragma GCC diagnostic pop
 #endif
-
-// Whether the process has a console whose keys can be read. A process
-// started detached, or with only pipes and files for its standard handles
-// (measured under Wine: no console is created then), has none, and the key
-// wait is skipped instead of polling for a key that can never come. The
-// answer cannot change during a run, so it is found once.
-int console_attached() {
-    static int attached = -1;
-    if (attached < 0) {
-        attached = 0;
-        HANDLE input =
-            CreateFileA("CONIN$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                        NULL, OPEN_EXISTING, 0, NULL);
-        if (input != INVALID_HANDLE_VALUE) {
-            DWORD mode = 0;
-            DWORD events = 0;
-            attached =
-                GetConsoleMode(input, &mode) && GetNumberOfConsoleInputEvents(input, &events);
-            CloseHandle(input);
-        }
-    }
-    return attached;
-}
-
-int console_key_waiting() {
-    return _kbhit() ? 1 : 0;
-}
-
-int console_read_key() {
-    return _getch();
-}
-
-void idle_ms(uint32_t ms) {
-    Sleep(ms);
-}

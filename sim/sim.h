@@ -40,9 +40,10 @@ int sim_bad_closes();
 // drive (or no host yet).
 bool sim_namespace(int number, uint32_t* flbas, uint64_t* nsze);
 
-// Console model for in-process tests: with `attached` 0 there is no console;
-// otherwise `keys` key presses are waiting. Without a call the simulator looks
-// at the process's controlling terminal. Reading a key of the model never
-// blocks: it takes one waiting key, if any, and returns '\r'. sim_reset
-// forgets the model.
+// Console model for in-process tests: with `attached` 0 standard input is
+// not an interactive console; otherwise `keys` key presses are waiting.
+// Without a call the simulator looks at standard input: a terminal is the
+// console (the Windows build of the simulator uses the Win32 console and no
+// model). Reading a key of the model never blocks: it takes one waiting key,
+// if any, and returns '\r'. sim_reset forgets the model.
 void sim_set_console(int attached, int keys);

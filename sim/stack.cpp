@@ -224,7 +224,7 @@ void sim_ensure_ready() {
         s.trace_ready = true;
         const char* path = std::getenv("VELTRANE_SIM_TRACE");
         if (path && *path) {
-            s.trace_file = std::fopen(path, "a");
+            s.trace_file = std::fopen(path, "ab"); // the same bytes on every host
             if (!s.trace_file)
                 fatal(std::string("trace file '") + path +
                       "': cannot open: " + std::strerror(errno));

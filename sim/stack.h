@@ -6,5 +6,13 @@
 // one line on standard error.
 void sim_ensure_ready();
 
-// Forgets the console model set for tests (console.cpp).
+// The console model set for tests, or null when none is set and the key wait
+// uses the host's own console.
+struct ConsoleModel {
+    int attached = 0; // standard input is an interactive console
+    int keys = 0;     // key presses waiting
+};
+ConsoleModel* console_model();
+
+// Forgets the console model set for tests.
 void console_sim_reset();

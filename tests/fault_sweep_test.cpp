@@ -85,11 +85,12 @@ std::string format_text(const char* format, uint32_t a, uint32_t b = 0) {
     return text;
 }
 
-std::vector<std::string> lines_of(const std::string& text) {
+// The lines of a text whose lines end in `eol`.
+std::vector<std::string> lines_of(const std::string& text, const std::string& eol) {
     std::vector<std::string> lines;
     size_t start = 0;
     while (start < text.size()) {
-        size_t end = text.find('\n', start);
+        size_t end = text.find(eol, start);
         if (end == std::string::npos)
             end = text.size();
         std::string line = text.substr(start, end - start);
@@ -99,7 +100,7 @@ std::vector<std::string> lines_of(const std::string& text) {
         if (open != std::string::npos && close != std::string::npos && close > open)
             line = line.substr(0, open) + " [# ms]" + line.substr(close + 4);
         lines.push_back(line);
-        start = end + 1;
+        start = end + eol.size();
     }
     return lines;
 }
@@ -389,7 +390,7 @@ class FaultSweep : public testing::TestWithParam<Case> {
     CleanRun clean() const {
         CleanRun c;
         c.run = run(sim_default_host_json());
-        c.log = lines_of(c.run.log);
+        c.log = lines_of(c.run.log, c.run.eol);
         c.requests = classify(drive_requests(c.run.trace, drive()));
         c.usb = first_line(c.log, {"Drive   : " + std::to_string(drive()) + "(USB)"}) < 3;
         c.formats = trace_sends_format(c.run.trace, drive());
@@ -404,14 +405,14 @@ class FaultSweep : public testing::TestWithParam<Case> {
         EXPECT_EQ(run.status, status_of(e.log, e.log_is_head));
         EXPECT_EQ(run.err, "");
         EXPECT_TRUE(handles_balanced(run.trace));
-        const std::vector<std::string> log = lines_of(run.log);
+        const std::vector<std::string> log = lines_of(run.log, run.eol);
         if (e.log_is_head) {
             EXPECT_EQ(head(log, e.log.size()), e.log) << run.out;
         } else {
             EXPECT_EQ(log, e.log) << run.out;
         }
         for (const std::string& text : e.out_has)
-            EXPECT_NE(run.out.find(text), std::string::npos) << text << "\n" << run.out;
+            EXPECT_NE(run.out.find(run.text(text)), std::string::npos) << text << "\n" << run.out;
         if (trace_sends_format(run.trace, drive())) {
             EXPECT_TRUE(e.format_allowed) << run.out;
             // Everything before the outcome as the clean run had it.
@@ -422,7 +423,7 @@ class FaultSweep : public testing::TestWithParam<Case> {
             }
         }
         // The dialogue always closes with the key wait; the quiet run never.
-        EXPECT_EQ(run.out.find("\nPress any key to exit\n") != std::string::npos,
+        EXPECT_EQ(run.out.find(run.text("\nPress any key to exit\n")) != std::string::npos,
                   GetParam().mode == Mode::Dialogue);
     }
 };
@@ -457,7 +458,8 @@ TEST_P(FaultSweep, EveryRequestOfTheCleanRunFailingInTurn) {
             EXPECT_EQ(faulted.out, c.run.out) << what;
         }
         if (r.step == Step::Listing) {
-            EXPECT_EQ(faulted.out.find("\n" + format_text("%2u: ", drive())), std::string::npos)
+            EXPECT_EQ(faulted.out.find(faulted.text("\n" + format_text("%2u: ", drive()))),
+                      std::string::npos)
                 << what << faulted.out;
         }
         check(what, faulted, e);
@@ -491,7 +493,7 @@ TEST_P(FaultSweep, DescriptorAndAddressQueriesRefused) {
 
     const RunResult query = run(host_with_drive_field("query_error", 0x1f));
     check("query_error", query, seen_as_nvme(c, drive()));
-    EXPECT_EQ(query.out.find("\n" + format_text("%2u: ", drive())), std::string::npos);
+    EXPECT_EQ(query.out.find(query.text("\n" + format_text("%2u: ", drive()))), std::string::npos);
 
     const RunResult address = run(host_with_drive_field("address_error", 0x20));
     Expectation e = address_fails(c);

@@ -391,10 +391,10 @@ TEST_F(SimDevice, ClockStartsAtTickStartAndIgnoresIdleTime) {
 
 TEST_F(SimDevice, ConsoleModel) {
     sim_set_console(0, 3);
-    EXPECT_EQ(console_attached(), 0);
+    EXPECT_EQ(key_wait_begin(), 0);
     EXPECT_EQ(console_key_waiting(), 0);
     sim_set_console(1, 2);
-    EXPECT_EQ(console_attached(), 1);
+    EXPECT_EQ(key_wait_begin(), 1);
     EXPECT_EQ(console_key_waiting(), 1);
     EXPECT_EQ(console_read_key(), '\r');
     EXPECT_EQ(console_key_waiting(), 1);

@@ -229,3 +229,19 @@ std::vector<uint8_t> scsi_opcodes(const std::vector<nlohmann::json>& trace) {
         opcodes.push_back(in.at(28));
     return opcodes;
 }
+
+// The JMicron command block has its entry at 76 of the envelope, the OFA
+// miniport request at 52.
+bool format_sent(const std::vector<nlohmann::json>& trace) {
+    for (const nlohmann::json& line : ioctls_with_code(trace, CODE_PASS_THROUGH)) {
+        const std::vector<uint8_t> in = trace_input(line);
+        if (in.size() > 76 && in[28] == 0xA1 && in[29] == 0x80 && in[76] == 0x80)
+            return true;
+    }
+    for (const nlohmann::json& line : ioctls_with_code(trace, CODE_MINIPORT)) {
+        const std::vector<uint8_t> in = trace_input(line);
+        if (in.size() > 52 && in[52] == 0x80)
+            return true;
+    }
+    return false;
+}

@@ -96,3 +96,7 @@ std::vector<nlohmann::json> ioctls_with_code(const std::vector<nlohmann::json>& 
                                              uint32_t code);
 std::vector<std::vector<uint8_t>> scsi_inputs(const std::vector<nlohmann::json>& trace);
 std::vector<uint8_t> scsi_opcodes(const std::vector<nlohmann::json>& trace);
+
+// Whether a request carried Format NVM: a JMicron command block or an OFA
+// miniport request.
+bool format_sent(const std::vector<nlohmann::json>& trace);

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
+#include <filesystem>
 #include <fstream>
 #include <signal.h>
 #include <sstream>
@@ -54,7 +55,56 @@ std::vector<nlohmann::json> parse_lines(const std::string& text) {
     return lines;
 }
 
+bool env_is(const char* name, const char* value) {
+    const char* set = getenv(name);
+    return set && std::string(set) == value;
+}
+
+bool wine_runner() {
+    return env_is("VELTRANE_TEST_RUNNER", "wine");
+}
+
+bool on_path(const std::string& program) {
+    const char* path = getenv("PATH");
+    std::istringstream dirs(path ? path : "");
+    std::string dir;
+    while (std::getline(dirs, dir, ':'))
+        if (!dir.empty() && access((dir + "/" + program).c_str(), X_OK) == 0)
+            return true;
+    return false;
+}
+
+// Every line of a Windows program's console and log ends in CR LF (msvcrt's
+// text mode); a bare LF is a line written in binary mode.
+void expect_crlf_lines(const std::string& text, const char* what) {
+    for (size_t at = text.find('\n'); at != std::string::npos; at = text.find('\n', at + 1)) {
+        if (at == 0 || text[at - 1] != '\r') {
+            ADD_FAILURE() << what << ": a line ends in LF without CR, at byte " << at << ":\n"
+                          << text;
+            return;
+        }
+    }
+}
+
 } // namespace
+
+int program_runner_unusable() {
+    if (!wine_runner())
+        return 0;
+    if (!on_path("wine")) {
+        if (env_is("VELTRANE_REQUIRE_WINE", "1")) {
+            printf("FAIL: Wine is required (VELTRANE_REQUIRE_WINE=1) but not installed\n");
+            return 1;
+        }
+        printf("SKIP: wine is not installed (scripts/setup.sh installs it)\n");
+        return 77;
+    }
+    if (access(VELTRANE_SIM_EXE, R_OK) != 0) {
+        printf("FAIL: %s was not built\n", VELTRANE_SIM_EXE);
+        return 1;
+    }
+    return 0;
+}
 
 std::string RunResult::text(const std::string& lf_text) const {
     std::string out;
@@ -159,12 +209,25 @@ RunResult run_dialogue(const std::string& host_json, const std::vector<std::stri
 RunResult run_program(const std::string& host_json, const std::vector<std::string>& args,
                       const std::string& input) {
     RunResult result;
+    const bool wine = wine_runner();
     const std::string dir = make_temp_dir();
-    const std::string host_path = dir + "/host.json";
-    const std::string trace_path = dir + "/trace.jsonl";
+    // Names relative to the run's directory: both programs find them there.
+    const char* const host_name = "host.json";
+    const char* const trace_name = "trace.jsonl";
     if (!host_json.empty())
-        write_file(host_path, host_json);
+        write_file(dir + "/" + host_name, host_json);
     write_file(dir + "/stdin.txt", input);
+
+    std::vector<std::string> storage;
+    if (wine)
+        storage = {"wine", VELTRANE_SIM_EXE};
+    else
+        storage = {VELTRANE_BINARY};
+    storage.insert(storage.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (std::string& arg : storage)
+        argv.push_back(&arg[0]);
+    argv.push_back(nullptr);
 
     const pid_t pid = fork();
     if (pid == 0) {
@@ -179,17 +242,21 @@ RunResult run_program(const std::string& host_json, const std::vector<std::strin
         dup2(out, 1);
         dup2(err, 2);
         if (!host_json.empty())
-            setenv("VELTRANE_SIM_HOST", host_path.c_str(), 1);
+            setenv("VELTRANE_SIM_HOST", host_name, 1);
         else
             unsetenv("VELTRANE_SIM_HOST");
-        setenv("VELTRANE_SIM_TRACE", trace_path.c_str(), 1);
-        std::vector<std::string> storage = {VELTRANE_BINARY};
-        storage.insert(storage.end(), args.begin(), args.end());
-        std::vector<char*> argv;
-        for (std::string& arg : storage)
-            argv.push_back(&arg[0]);
-        argv.push_back(nullptr);
-        execv(VELTRANE_BINARY, argv.data());
+        setenv("VELTRANE_SIM_TRACE", trace_name, 1);
+        if (wine) {
+            // The prefix and the persistent server of the Wine tests; Wine's
+            // own diagnostics off, so standard error is the program's.
+            setenv("WINEPREFIX", VELTRANE_WINE_PREFIX, 1);
+            setenv("WINEDEBUG", "-all", 1);
+            unsetenv("DISPLAY");
+            unsetenv("WAYLAND_DISPLAY");
+            execvp("wine", argv.data());
+        } else {
+            execv(VELTRANE_BINARY, argv.data());
+        }
         _exit(127);
     }
     int status = 0;
@@ -209,7 +276,19 @@ RunResult run_program(const std::string& host_json, const std::vector<std::strin
     result.out = read_file(dir + "/stdout.txt");
     result.err = read_file(dir + "/stderr.txt");
     result.log = read_file(dir + "/" LOG_FILE_NAME, &result.log_exists);
-    result.trace = parse_lines(read_file(trace_path));
+    const std::string trace = read_file(dir + "/" + trace_name);
+    result.trace = parse_lines(trace);
+    // The trace is the simulator's, byte for byte the same on every host.
+    EXPECT_EQ(trace.find('\r'), std::string::npos) << "a CR in the trace";
+    if (wine) {
+        result.eol = "\r\n";
+        expect_crlf_lines(result.out, "standard output");
+        expect_crlf_lines(result.err, "standard error");
+        expect_crlf_lines(result.log, "log");
+    }
+    // Kept for a look when the test has failed.
+    if (!testing::Test::HasFailure())
+        std::filesystem::remove_all(dir);
     return result;
 }
 

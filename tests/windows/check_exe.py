@@ -137,6 +137,8 @@ def main():
     print("%s: %d bytes (%.1f KiB), imports %s" % (os.path.basename(exe), len(data), len(data) / 1024,
                                                             ", ".join(imports)))
     check(len(data) <= MAX_SIZE, "size at most %d bytes, got %d" % (MAX_SIZE, len(data)))
+    # The simulated storage stack belongs to veltrane-sim.exe only.
+    check(b"VELTRANE_SIM_HOST" not in data, "no simulated storage stack in the product")
 
     for f in failures:
         print("FAIL: " + f)

@@ -4,14 +4,11 @@
 // console. Each closed one is opened on /dev/null instead.
 #include "platform/device.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
-
-#ifndef _WIN32
-#include <cerrno>
 #include <fcntl.h>
 #include <unistd.h>
-#endif
 
 namespace {
 // The status of a simulated host that cannot run.
@@ -19,7 +16,6 @@ constexpr int STREAMS_UNUSABLE_STATUS = 2;
 } // namespace
 
 void ready_standard_streams() {
-#ifndef _WIN32
     for (int fd = 0; fd <= 2; ++fd) {
         if (fcntl(fd, F_GETFD) != -1 || errno != EBADF)
             continue;
@@ -30,5 +26,4 @@ void ready_standard_streams() {
             std::_Exit(STREAMS_UNUSABLE_STATUS);
         }
     }
-#endif
 }

@@ -1,0 +1,399 @@
+// The Win32 layer (platform/device_win.cpp, platform/console_win.cpp) against
+// recording fakes, run under Wine. Every Win32 and msvcrt function the layer
+// calls is taken over at link time: the layer calls through the import slot
+// `__imp__Name@N`, and this program defines those slots itself, pointing at
+// fakes that record their arguments and answer as told. Each check below
+// states what the layer must pass on, and what it must not do in between.
+#include "platform/device.h"
+
+#include <conio.h>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <io.h>
+
+namespace {
+
+// One recorded call: the function's name and its arguments as words.
+struct Call {
+    const char* name;
+    uintptr_t arg[8];
+};
+
+Call g_calls[16];
+int g_call_count = 0;
+
+// The fake thread's last-error code, and what the next calls answer.
+DWORD g_last_error = 0;
+struct Answers {
+    uintptr_t result;
+    DWORD error; // set as the last error when the call fails
+    const char* text;
+};
+Answers g_answer;
+
+int g_failures = 0;
+
+void record(const char* name, uintptr_t a0 = 0, uintptr_t a1 = 0, uintptr_t a2 = 0,
+            uintptr_t a3 = 0, uintptr_t a4 = 0, uintptr_t a5 = 0, uintptr_t a6 = 0,
+            uintptr_t a7 = 0) {
+    if (g_call_count < 16)
+        g_calls[g_call_count] = Call{name, {a0, a1, a2, a3, a4, a5, a6, a7}};
+    ++g_call_count;
+}
+
+template <typename T> uintptr_t word(T value) {
+    return (uintptr_t)(value);
+}
+
+HANDLE WINAPI fake_CreateFileA(LPCSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES sa,
+                               DWORD disposition, DWORD flags, HANDLE templ) {
+    record("CreateFileA", word(path), access, share, word(sa), disposition, flags, word(templ));
+    HANDLE handle = reinterpret_cast<HANDLE>(g_answer.result);
+    if (handle == INVALID_HANDLE_VALUE)
+        g_last_error = g_answer.error;
+    return handle;
+}
+
+WINBOOL WINAPI fake_DeviceIoControl(HANDLE handle, DWORD code, LPVOID in, DWORD in_size, LPVOID out,
+                                    DWORD out_size, LPDWORD returned, LPOVERLAPPED overlapped) {
+    record("DeviceIoControl", word(handle), code, word(in), in_size, word(out), out_size,
+           word(returned), word(overlapped));
+    if (!g_answer.result)
+        g_last_error = g_answer.error;
+    return static_cast<WINBOOL>(g_answer.result);
+}
+
+DWORD WINAPI fake_GetLastError() {
+    record("GetLastError");
+    return g_last_error;
+}
+
+void WINAPI fake_SetLastError(DWORD error) {
+    record("SetLastError", error);
+    g_last_error = error;
+}
+
+WINBOOL WINAPI fake_CloseHandle(HANDLE handle) {
+    record("CloseHandle", word(handle));
+    return TRUE;
+}
+
+UINT WINAPI fake_GetSystemWindowsDirectoryA(LPSTR buffer, UINT size) {
+    record("GetSystemWindowsDirectoryA", word(buffer), size);
+    // Like Windows: the text when it fits, else the size it needs.
+    const UINT length = static_cast<UINT>(strlen(g_answer.text));
+    if (length < size)
+        memcpy(buffer, g_answer.text, length + 1);
+    return length < size ? length : length + 1;
+}
+
+DWORD WINAPI fake_GetTickCount() {
+    record("GetTickCount");
+    return static_cast<DWORD>(g_answer.result);
+}
+
+WINBOOL WINAPI fake_GetVersionExA(LPOSVERSIONINFOA record_) {
+    record("GetVersionExA", word(record_));
+    return static_cast<WINBOOL>(g_answer.result);
+}
+
+HANDLE WINAPI fake_GetStdHandle(DWORD which) {
+    record("GetStdHandle", which);
+    return reinterpret_cast<HANDLE>(0x5100);
+}
+
+WINBOOL WINAPI fake_GetConsoleMode(HANDLE handle, LPDWORD mode) {
+    record("GetConsoleMode", word(handle), word(mode));
+    return static_cast<WINBOOL>(g_answer.result);
+}
+
+void WINAPI fake_Sleep(DWORD ms) {
+    record("Sleep", ms);
+}
+
+int __cdecl fake_kbhit() {
+    record("_kbhit");
+    return static_cast<int>(g_answer.result);
+}
+
+int __cdecl fake_getch() {
+    record("_getch");
+    return static_cast<int>(g_answer.result);
+}
+
+int __cdecl fake_setmode(int fd, int mode) {
+    record("_setmode", static_cast<uintptr_t>(fd), static_cast<uintptr_t>(mode));
+    return _O_TEXT;
+}
+
+} // namespace
+
+// The import slots. The declared type is the SDK's own, so a fake whose
+// signature or calling convention differs from the real function does not
+// compile. SetLastError is taken as well, although the layer does not call
+// it: a call would show in the record.
+#define SLOT(function, symbol, fake)                                                               \
+    extern "C" decltype(&function) const slot_##function asm(symbol) = fake
+
+SLOT(CreateFileA, "__imp__CreateFileA@28", fake_CreateFileA);
+SLOT(DeviceIoControl, "__imp__DeviceIoControl@32", fake_DeviceIoControl);
+SLOT(GetLastError, "__imp__GetLastError@0", fake_GetLastError);
+SLOT(SetLastError, "__imp__SetLastError@4", fake_SetLastError);
+SLOT(CloseHandle, "__imp__CloseHandle@4", fake_CloseHandle);
+SLOT(GetSystemWindowsDirectoryA, "__imp__GetSystemWindowsDirectoryA@8",
+     fake_GetSystemWindowsDirectoryA);
+SLOT(GetTickCount, "__imp__GetTickCount@0", fake_GetTickCount);
+SLOT(GetVersionExA, "__imp__GetVersionExA@4", fake_GetVersionExA);
+SLOT(GetStdHandle, "__imp__GetStdHandle@4", fake_GetStdHandle);
+SLOT(GetConsoleMode, "__imp__GetConsoleMode@8", fake_GetConsoleMode);
+SLOT(Sleep, "__imp__Sleep@4", fake_Sleep);
+SLOT(_kbhit, "__imp___kbhit", fake_kbhit);
+SLOT(_getch, "__imp___getch", fake_getch);
+SLOT(_setmode, "__imp___setmode", fake_setmode);
+
+namespace {
+
+void start(uintptr_t result, DWORD error = 0, const char* text = "") {
+    g_call_count = 0;
+    g_answer = Answers{result, error, text};
+    g_last_error = 0x55; // stale: a layer that reads too early gets this
+}
+
+void check(bool ok, const char* what) {
+    if (!ok) {
+        ++g_failures;
+        printf("FAIL: %s\n", what);
+    }
+}
+
+void check_eq(uint32_t got, uint32_t want, const char* what) {
+    if (got != want) {
+        ++g_failures;
+        printf("FAIL: %s: got 0x%lx, want 0x%lx\n", what, static_cast<unsigned long>(got),
+               static_cast<unsigned long>(want));
+    }
+}
+
+// The record holds exactly these calls, by name and first arguments.
+struct Expected {
+    const char* name;
+    int argc;
+    uintptr_t arg[8];
+};
+
+void expect_calls(const char* what, const Expected* expected, int count) {
+    bool same = g_call_count == count;
+    for (int i = 0; same && i < count; ++i) {
+        same = strcmp(g_calls[i].name, expected[i].name) == 0;
+        for (int a = 0; same && a < expected[i].argc; ++a)
+            same = g_calls[i].arg[a] == expected[i].arg[a];
+    }
+    if (same)
+        return;
+    ++g_failures;
+    printf("FAIL: %s: the calls made were\n", what);
+    for (int i = 0; i < g_call_count && i < 16; ++i) {
+        printf("    %s(", g_calls[i].name);
+        for (int a = 0; a < 8; ++a)
+            printf(a ? ", 0x%lx" : "0x%lx", static_cast<unsigned long>(g_calls[i].arg[a]));
+        printf(")\n");
+    }
+    printf("  expected\n");
+    for (int i = 0; i < count; ++i) {
+        printf("    %s(", expected[i].name);
+        for (int a = 0; a < expected[i].argc; ++a)
+            printf(a ? ", 0x%lx" : "0x%lx", static_cast<unsigned long>(expected[i].arg[a]));
+        printf(")\n");
+    }
+}
+
+const HANDLE DEVICE = reinterpret_cast<HANDLE>(0x1234);
+
+void opens() {
+    static const char path[] = "\\\\.\\PhysicalDrive3";
+    // Read and write access, OPEN_EXISTING, no security attributes and no
+    // template; share mode and attributes as asked, each in its own place.
+    const struct {
+        const char* what;
+        uint32_t share;
+        uint32_t flags;
+    } rows[] = {
+        {"open_device, the dialogue's exclusive handle", 0, FILE_ATTRIBUTE_NORMAL},
+        {"open_device, a short-lived query handle", FILE_SHARE_READ | FILE_SHARE_WRITE, 0},
+    };
+    for (const auto& row : rows) {
+        start(word(DEVICE));
+        check(open_device(path, row.share, row.flags) == DEVICE, row.what);
+        const Expected calls[] = {{"CreateFileA",
+                                   7,
+                                   {word(path), GENERIC_READ | GENERIC_WRITE, row.share, 0,
+                                    OPEN_EXISTING, row.flags, 0}}};
+        expect_calls(row.what, calls, 1);
+    }
+
+    static const char volume[] = "\\\\.\\C:";
+    start(word(DEVICE));
+    check(open_volume(volume) == DEVICE, "open_volume returns the handle");
+    const Expected volume_calls[] = {
+        {"CreateFileA",
+         7,
+         {word(volume), 0, FILE_SHARE_READ | FILE_SHARE_WRITE, 0, OPEN_EXISTING, 0, 0}}};
+    expect_calls("open_volume: no access rights, read/write sharing", volume_calls, 1);
+
+    start(word(DEVICE));
+    close_device(DEVICE);
+    const Expected close_calls[] = {{"CloseHandle", 1, {word(DEVICE)}}};
+    expect_calls("close_device", close_calls, 1);
+}
+
+void device_controls() {
+    uint8_t in[12];
+    uint8_t out[40];
+    const struct {
+        const char* what;
+        uintptr_t answer;
+        int result;
+    } rows[] = {{"device_control that succeeds", TRUE, 1}, {"device_control that fails", FALSE, 0}};
+    for (const auto& row : rows) {
+        start(row.answer, 0x1F);
+        check(device_control(DEVICE, IOCTL_STORAGE_QUERY_PROPERTY, in, sizeof in, out,
+                             sizeof out) == row.result,
+              row.what);
+        // A bytes-returned pointer, which some drivers write without
+        // looking, and no OVERLAPPED: the request is synchronous.
+        check(g_call_count < 1 || g_calls[0].arg[6] != 0,
+              "device_control passes a bytes-returned pointer");
+        check(g_call_count < 1 || g_calls[0].arg[7] == 0, "device_control passes no OVERLAPPED");
+        const Expected calls[] = {{"DeviceIoControl",
+                                   6,
+                                   {word(DEVICE), IOCTL_STORAGE_QUERY_PROPERTY, word(in), sizeof in,
+                                    word(out), sizeof out}}};
+        expect_calls(row.what, calls, 1);
+    }
+
+    // No input: a null pointer and size 0 go through as they are.
+    start(TRUE);
+    device_control(DEVICE, IOCTL_SCSI_GET_ADDRESS, nullptr, 0, out, 8);
+    const Expected no_input[] = {
+        {"DeviceIoControl", 6, {word(DEVICE), IOCTL_SCSI_GET_ADDRESS, 0, 0, word(out), 8}}};
+    expect_calls("device_control without input", no_input, 1);
+}
+
+void last_errors() {
+    // The code of the failing call, read with nothing in between: no other
+    // call may overwrite the thread's last error first.
+    start(FALSE, 0x1F);
+    device_control(DEVICE, IOCTL_SCSI_MINIPORT, nullptr, 0, nullptr, 0);
+    uint32_t error = last_error();
+    check_eq(error, 0x1F, "last_error after a failed device_control");
+    const Expected after_control[] = {{"DeviceIoControl", 2, {word(DEVICE), IOCTL_SCSI_MINIPORT}},
+                                      {"GetLastError", 0, {}}};
+    expect_calls("last_error after a failed device_control", after_control, 2);
+
+    start(word(INVALID_HANDLE_VALUE), 2);
+    check(open_device("\\\\.\\SCSI9:", 0, FILE_ATTRIBUTE_NORMAL) == INVALID_HANDLE_VALUE,
+          "a failed open returns INVALID_HANDLE_VALUE");
+    error = last_error();
+    check_eq(error, 2, "last_error after a failed open");
+    const Expected after_open[] = {{"CreateFileA", 0, {}}, {"GetLastError", 0, {}}};
+    expect_calls("last_error after a failed open", after_open, 2);
+}
+
+void host_facts() {
+    char buffer[16];
+    const struct {
+        const char* what;
+        const char* directory;
+        uint32_t result;
+    } rows[] = {
+        {"windows_directory that fits", "C:\\WINDOWS", 10},
+        {"windows_directory that fills the buffer to its last byte", "C:\\WINDOWS\\abcd", 15},
+        {"windows_directory that does not fit", "C:\\WINDOWS\\abcde", 0},
+        {"windows_directory that cannot be read", "", 0},
+    };
+    for (const auto& row : rows) {
+        memset(buffer, 0x7E, sizeof buffer);
+        start(0, 0, row.directory);
+        const uint32_t length = windows_directory(buffer, sizeof buffer);
+        check_eq(length, row.result, row.what);
+        if (row.result)
+            check(strcmp(buffer, row.directory) == 0, row.what);
+        // The system's own directory, not a per-user one.
+        const Expected calls[] = {{"GetSystemWindowsDirectoryA", 2, {word(buffer), sizeof buffer}}};
+        expect_calls(row.what, calls, 1);
+    }
+
+    start(0xFFFFFF00u);
+    check_eq(tick_ms(), 0xFFFFFF00u, "tick_ms is GetTickCount, all 32 bits");
+
+    OSVERSIONINFOEXA version;
+    memset(&version, 0, sizeof version);
+    version.dwOSVersionInfoSize = OS_VERSION_EX_SIZE;
+    start(FALSE, 87);
+    check(os_version(&version) == 0, "os_version fails as GetVersionExA does");
+    const Expected version_calls[] = {{"GetVersionExA", 1, {word(&version)}}};
+    expect_calls("os_version hands over the caller's record", version_calls, 1);
+}
+
+void standard_streams() {
+    // Standard input (descriptor 0) in binary mode: nothing else is touched.
+    start(0);
+    ready_standard_streams();
+    const Expected calls[] = {{"_setmode", 2, {0, _O_BINARY}}};
+    expect_calls("ready_standard_streams", calls, 1);
+}
+
+void key_wait() {
+    // Only a console on standard input counts: a process can have a console
+    // while its answers come from a pipe or a file.
+    const struct {
+        const char* what;
+        uintptr_t console_mode;
+        int result;
+    } rows[] = {{"key_wait_begin, standard input a console", TRUE, 1},
+                {"key_wait_begin, standard input a pipe or file", FALSE, 0}};
+    for (const auto& row : rows) {
+        start(row.console_mode);
+        check(key_wait_begin() == row.result, row.what);
+        const Expected calls[] = {{"GetStdHandle", 1, {STD_INPUT_HANDLE}},
+                                  {"GetConsoleMode", 1, {0x5100}}};
+        expect_calls(row.what, calls, 2);
+        check(g_call_count < 2 || g_calls[1].arg[1] != 0, "GetConsoleMode gets a mode pointer");
+    }
+
+    start(0);
+    key_wait_end();
+    expect_calls("key_wait_end", nullptr, 0);
+
+    // The keys come from the console itself, not from standard input.
+    start(0);
+    check(console_key_waiting() == 0, "console_key_waiting without a key");
+    start(4);
+    check(console_key_waiting() == 1, "console_key_waiting with a key");
+    const Expected kbhit[] = {{"_kbhit", 0, {}}};
+    expect_calls("console_key_waiting", kbhit, 1);
+
+    start('k');
+    check(console_read_key() == 'k', "console_read_key");
+    const Expected getch[] = {{"_getch", 0, {}}};
+    expect_calls("console_read_key", getch, 1);
+
+    start(0);
+    idle_ms(50);
+    const Expected sleep[] = {{"Sleep", 1, {50}}};
+    expect_calls("idle_ms", sleep, 1);
+}
+
+} // namespace
+
+int main() {
+    opens();
+    device_controls();
+    last_errors();
+    host_facts();
+    standard_streams();
+    key_wait();
+    printf(g_failures ? "%d checks failed\n" : "all checks passed\n", g_failures);
+    return g_failures ? 1 : 0;
+}
