@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -61,12 +62,13 @@ RunResult run_with_closed(const std::string& host_json, const std::vector<std::s
     std::istringstream trace(read("trace.jsonl"));
     for (std::string line; std::getline(trace, line);)
         result.trace.push_back(nlohmann::json::parse(line));
+    std::filesystem::remove_all(dir);
     return result;
 }
 
 } // namespace
 
-TEST(Program, ClosedStandardStreamsAreNotTakenByTheLog) {
+TEST(StandardStreams, ClosedOnesAreNotTakenByTheLog) {
     const std::string host = drive_host(2, "jmicron");
     // Standard input closed: the log would be read as the answers "1", "1",
     // "Y". Input at its end answers nothing: the confirmation is not given.

@@ -203,6 +203,9 @@ RunResult run_dialogue(const std::string& host_json, const std::vector<std::stri
     result.trace = current_trace();
     if (chdir(previous_dir) != 0)
         ADD_FAILURE() << "chdir back";
+    // Kept for a look when the test has failed.
+    if (!testing::Test::HasFailure())
+        std::filesystem::remove_all(dir);
     return result;
 }
 
