@@ -209,8 +209,8 @@ def case_quiet_missing_drive(exe, env):
 
 
 def case_key_wait_no_console(exe, env):
-    """Interactive run (no Y) that reaches the final key wait with no console
-    and standard input at its end: it must end by itself."""
+    """Interactive run (no Y) that reaches the final key wait with answers
+    from a pipe: standard input is no console, so it must end by itself."""
     c = Case("key_wait_no_console")
     run = Run(exe, env, ["0"], b"")
     c.common(run, BANNER + OS_LINE + "Drive   : 0(NVME)\r\n" + DRIVE0_SCSI_ERROR + KEY_WAIT,
