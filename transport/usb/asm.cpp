@@ -47,8 +47,7 @@ int asm_passthrough(HANDLE handle, void* buffer, uint32_t length, int direction,
                    asm_header(SCSI_IOCTL_DATA_OUT, SUBMISSION_ENTRY_SIZE, ASM_COMMAND_TIMEOUT));
     asm_cdb(envelope, ASM_OPCODE_WRITE, ASM_PHASE_COMMAND, cdb_direction, SUBMISSION_ENTRY_SIZE);
     build_submission_entry(command, envelope + ENVELOPE_DATA_OFFSET);
-    if (!envelope_send(handle, envelope, "IOCtl: asm cmd send[1] failed 0x%x!\n") ||
-        !envelope_status_good(envelope))
+    if (!envelope_send(handle, envelope, "IOCtl: asm cmd send[1] failed 0x%x!\n"))
         return 0;
 
     // The bridge runs the command in the data phase: a format's data phase
@@ -59,8 +58,7 @@ int asm_passthrough(HANDLE handle, void* buffer, uint32_t length, int direction,
     envelope_begin(envelope, asm_header(data_in_code_unspecified(direction), length, timeout));
     asm_cdb(envelope, opcode, ASM_PHASE_DATA, cdb_direction, length);
     envelope_copy_in(envelope, buffer, length, direction);
-    if (!envelope_send(handle, envelope, "IOCtl: asm data exchange[2] failed 0x%x!\n") ||
-        !envelope_status_good(envelope))
+    if (!envelope_send(handle, envelope, "IOCtl: asm data exchange[2] failed 0x%x!\n"))
         return 0;
     envelope_copy_out(envelope, buffer, length, direction);
     return 1;
@@ -98,8 +96,7 @@ int asm_legacy_passthrough(HANDLE handle, void* buffer, uint32_t length, int dir
     put_u8(envelope, SPT_CDB + 0, ASM_OPCODE_ID_SMART);
     put_u8(envelope, SPT_CDB + 1, command->cdw0 & 0xFF);
     put_u8(envelope, SPT_CDB + 3, command->cdw10 & 0xFF);
-    if (!envelope_send(handle, envelope, "IOCtl: ASM Id/Smart failed 0x%x!\n") ||
-        !envelope_status_good(envelope))
+    if (!envelope_send(handle, envelope, "IOCtl: ASM Id/Smart failed 0x%x!\n"))
         return 0;
     envelope_copy_out(envelope, buffer, length, direction);
     return 1;

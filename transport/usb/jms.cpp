@@ -40,14 +40,13 @@ int jms_passthrough(HANDLE handle, void* buffer, uint32_t length, int direction,
     uint8_t* block = envelope + ENVELOPE_DATA_OFFSET;
     memcpy(block, "NVME", 4);
     build_submission_entry(command, block + JMS_ENTRY_OFFSET);
-    if (!envelope_send(handle, envelope, "IOCtl: send failed 0x%x!\n") ||
-        !envelope_status_good(envelope))
+    if (!envelope_send(handle, envelope, "IOCtl: send failed 0x%x!\n"))
         return 0;
 
     envelope_begin(envelope, jms_header(data_in_code(direction), length, g_timeout));
     jms_cdb(envelope, static_cast<uint8_t>(JMS_PHASE_COMMAND + (direction & 0xFF)), length);
     envelope_copy_in(envelope, buffer, length, direction);
-    if (!envelope_send(handle, envelope, "IOCtl: phase2 failed 0x%x!\n")) {
+    if (!envelope_request(handle, envelope, "IOCtl: phase2 failed 0x%x!\n")) {
         // The bridge runs the command in this phase: without its answer the
         // command may have run, or may still be running.
         g_jms_no_answer = 1;

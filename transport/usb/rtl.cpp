@@ -41,8 +41,7 @@ int rtl_passthrough(HANDLE handle, void* buffer, uint32_t length, int direction,
                    rtl_header(SCSI_IOCTL_DATA_OUT, SUBMISSION_ENTRY_SIZE, 0, RTL_TIMEOUT));
     rtl_cdb(envelope, RTL_OPCODE_WRITE, RTL_PHASE_COMMAND, SUBMISSION_ENTRY_SIZE);
     build_submission_entry(command, envelope + ENVELOPE_DATA_OFFSET);
-    if (!envelope_send(handle, envelope, "IOCtl: rtl cmd send[1] failed 0x%x!\n") ||
-        !envelope_status_good(envelope))
+    if (!envelope_send(handle, envelope, "IOCtl: rtl cmd send[1] failed 0x%x!\n"))
         return 0;
 
     // The bridge runs the command in the data phase: a format's data phase
@@ -56,8 +55,7 @@ int rtl_passthrough(HANDLE handle, void* buffer, uint32_t length, int direction,
     put_u8(envelope, SPT_CDB + 6, static_cast<uint8_t>((direction & 0xFF) - 1));
     envelope_copy_in(envelope, buffer, length, direction);
     if (!envelope_send_with_direction(handle, envelope,
-                                      "IOCtl: rtl data exchange[2] %u failed 0x%x!\n", direction) ||
-        !envelope_status_good(envelope))
+                                      "IOCtl: rtl data exchange[2] %u failed 0x%x!\n", direction))
         return 0;
     envelope_copy_out(envelope, buffer, length, direction);
     return 1;

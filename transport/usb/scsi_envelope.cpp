@@ -25,19 +25,24 @@ static int request(HANDLE handle, uint8_t* envelope) {
     return device_control(handle, IOCTL_SCSI_PASS_THROUGH, envelope, size, envelope, size);
 }
 
-int envelope_send(HANDLE handle, uint8_t* envelope, const char* failure_format) {
+int envelope_request(HANDLE handle, uint8_t* envelope, const char* failure_format) {
     if (request(handle, envelope))
         return 1;
     printf(failure_format, last_error());
     return 0;
 }
 
+int envelope_send(HANDLE handle, uint8_t* envelope, const char* failure_format) {
+    return envelope_request(handle, envelope, failure_format) && envelope_status_good(envelope);
+}
+
 int envelope_send_with_direction(HANDLE handle, uint8_t* envelope, const char* failure_format,
                                  int direction) {
-    if (request(handle, envelope))
-        return 1;
-    printf(failure_format, static_cast<unsigned>(direction), last_error());
-    return 0;
+    if (!request(handle, envelope)) {
+        printf(failure_format, static_cast<unsigned>(direction), last_error());
+        return 0;
+    }
+    return envelope_status_good(envelope);
 }
 
 int envelope_status_good(const uint8_t* envelope) {

@@ -59,9 +59,14 @@ struct EnvelopeHeader {
 void envelope_begin(uint8_t* envelope, const EnvelopeHeader& header);
 
 // Sends the envelope with IOCTL_SCSI_PASS_THROUGH, 68 + DataTransferLength
-// bytes in and out. On failure prints `failure_format` with the last-error
-// code (and `direction` first when the format has two conversions) and
-// returns 0.
+// bytes in and out. When the request fails, prints `failure_format` with the
+// last-error code and returns 0; nothing is said of the SCSI status.
+int envelope_request(HANDLE handle, uint8_t* envelope, const char* failure_format);
+
+// The request, and then its SCSI status (envelope_status_good): 1 only when
+// the driver completed it and the device answered GOOD. A failed request
+// prints `failure_format` with the last-error code (and `direction` first
+// when the format has two conversions).
 int envelope_send(HANDLE handle, uint8_t* envelope, const char* failure_format);
 int envelope_send_with_direction(HANDLE handle, uint8_t* envelope, const char* failure_format,
                                  int direction);
