@@ -152,7 +152,9 @@ TEST(DriverPaths, InboxDriveIsShownThenRefused) {
     const RunResult run = run_dialogue(host_with(R"([{"number": 0, "path": "inbox"}])"), {"0YN"});
     const std::string body = "Drive   : 0(NVME)\nScsi    : 0\nDriver  : W10\n" + kIdentity +
                              kSerial + "Error - possible incompatible nvme driver\n";
-    EXPECT_EQ(run.out, BANNER + body);
+    // On the console only: the driver can sanitize the drive.
+    EXPECT_EQ(run.out,
+              BANNER + body + "Sanitize is possible through this driver: run with S (e.g. 0S)\n");
     EXPECT_EQ(run.log, LOG_HEAD + body);
 
     // The descriptor query, the address, the one identify property query:

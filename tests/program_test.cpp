@@ -88,7 +88,8 @@ TEST(Program, DefaultHostDrivesEndToEnd) {
     } cases[] = {
         {{"0"},
          "Drive   : 0(NVME)\nScsi    : 0\nDriver  : W10\nModel   : Simulated NVMe SSD 512GB",
-         "Error - possible incompatible nvme driver\n\nPress any key to exit\n",
+         "Error - possible incompatible nvme driver\nSanitize is possible through this driver: run "
+         "with S (e.g. 0S)\n\nPress any key to exit\n",
          "Error - possible incompatible nvme driver\n",
          7},
         {{"1Y", "1"},
