@@ -518,6 +518,25 @@ const std::string kFollowed =
     "60%\nSanitizing: 80%\nSanitized [3000 ms]!\n";
 const std::string kKeyWait = "\nPress any key to exit\n";
 
+struct SanitizeCase {
+    uint32_t build;
+    std::string path;
+    std::string fields; // of the drive, after its path
+    std::vector<std::string> args;
+    std::string input;
+    std::string out_tail;
+    std::string log_tail;
+    int status;
+    std::vector<Sent> sent; // empty: no sanitize at all
+};
+
+SanitizeCase row(uint32_t build, const std::string& path, const std::string& fields,
+                 const std::vector<std::string>& args, const std::string& input,
+                 const std::string& out_tail, const std::string& log_tail, int status,
+                 const std::vector<Sent>& sent) {
+    return {build, path, fields, args, input, out_tail, log_tail, status, sent};
+}
+
 } // namespace
 
 TEST(Program, SanitizeOnEveryPath) {
@@ -530,316 +549,122 @@ TEST(Program, SanitizeOnEveryPath) {
     const std::string refused = "Error: wrong sanitize action selected\n";
     const std::string stalled = ", \"controller\": {\"sanitize_stalls\": true}";
     const std::string unsure = "Sanitize unconfirmed [66000 ms]!\n";
-    struct Case {
-        uint32_t build;
-        std::string path;
-        std::string fields; // of the drive, after its path
-        std::vector<std::string> args;
-        std::string input;
-        std::string out_tail;
-        std::string log_tail;
-        int status;
-        std::vector<Sent> sent; // empty: no sanitize at all
-    } cases[] = {
+    const std::string failed =
+        "Sanitize failed: the drive reports a failed sanitize\nSanitize error [2000 ms]!\n";
+    const SanitizeCase cases[] = {
         // Each action on each path, by argument, quiet default or answer.
-        {19045,
-         "ofa",
-         "",
-         {"2SY"},
-         "",
-         kSanitized2s,
-         "2 - Crypto Erase\nSanitized [2000 ms]!\n",
-         0,
-         ofa_sent(0x0C)},
-        {19045,
-         "jmicron",
-         "",
-         {"2SY", "1"},
-         "",
-         "1 - Block Erase\nSanitizing: 10%\nSanitizing: 30%\nSanitizing: 50%\nSanitizing: 60%\n"
-         "Sanitizing: 80%\nSanitized [6000 ms]!\n",
-         "1 - Block Erase\nSanitized [6000 ms]!\n",
-         0,
-         jms_sent(0x0A)},
-        {19045,
-         "asmedia",
-         R"(, "controller": {"sanicap": 7, "sanitize_ms": {"overwrite": 3000}})",
-         {"2SY", "3"},
-         "",
-         "3 - Overwrite\nSanitizing: 30%\nSanitizing: 60%\nSanitized [3000 ms]!\n",
-         "Sanitized [3000 ms]!\n",
-         0,
-         asm_sent(0x1B)},
-        {19045,
-         "realtek",
-         "",
-         {"2s"},
-         "\nY\n",
-         "LBA Size: 512\n" + prompt + kSanitized2s.substr(0, 43) + confirm +
-             "Sanitizing: 50%\nSanitized [2000 ms]!\n" + kKeyWait,
-         kSanitized2s.substr(0, 43) + "Sanitized [2000 ms]!\n",
-         0,
-         rtl_sent(0x0C)},
-        {19045,
-         "inbox",
-         "",
-         {"2SY", " 1 "},
-         "",
-         "Sanitize: block erase, crypto erase\nSize    : 953869 MB\nLBA Size: 512\n"
-         "Selected sanitize action: 1 - Block Erase\nSanitized [6000 ms]!\n",
-         "1 - Block Erase\nSanitized [6000 ms]!\n",
-         0,
-         inbox_sent(1, 78)},
+        row(19045, "ofa", "", {"2SY"}, "", kSanitized2s, "2 - Crypto Erase\nSanitized [2000 ms]!\n",
+            0, ofa_sent(0x0C)),
+        row(19045, "jmicron", "", {"2SY", "1"}, "",
+            "1 - Block Erase\nSanitizing: 10%\nSanitizing: 30%\nSanitizing: 50%\nSanitizing: 60%\n"
+            "Sanitizing: 80%\nSanitized [6000 ms]!\n",
+            "1 - Block Erase\nSanitized [6000 ms]!\n", 0, jms_sent(0x0A)),
+        row(19045, "asmedia",
+            R"(, "controller": {"sanicap": 7, "sanitize_ms": {"overwrite": 3000}})", {"2SY", "3"},
+            "", "3 - Overwrite\nSanitizing: 30%\nSanitizing: 60%\nSanitized [3000 ms]!\n",
+            "Sanitized [3000 ms]!\n", 0, asm_sent(0x1B)),
+        row(19045, "realtek", "", {"2s"}, "\nY\n",
+            "LBA Size: 512\n" + prompt + kSanitized2s.substr(0, 43) + confirm +
+                "Sanitizing: 50%\nSanitized [2000 ms]!\n" + kKeyWait,
+            kSanitized2s.substr(0, 43) + "Sanitized [2000 ms]!\n", 0, rtl_sent(0x0C)),
+        row(19045, "inbox", "", {"2SY", " 1 "}, "",
+            "Sanitize: block erase, crypto erase\nSize    : 953869 MB\nLBA Size: 512\n"
+            "Selected sanitize action: 1 - Block Erase\nSanitized [6000 ms]!\n",
+            "1 - Block Erase\nSanitized [6000 ms]!\n", 0, inbox_sent(1, 78)),
         // Before build 19043 the request has no input and erases by crypto
         // erase only; before 14393 there is none.
-        {19042,
-         "inbox",
-         "",
-         {"2SY"},
-         "",
-         "Sanitize: crypto erase\nSize    : 953869 MB\nLBA Size: 512\n"
-         "Selected sanitize action: 2 - Crypto Erase\nSanitized [2000 ms]!\n",
-         "Sanitized [2000 ms]!\n",
-         0,
-         inbox_sent(0, 0)},
-        {14393,
-         "inbox",
-         "",
-         {"2SY"},
-         "",
-         "Sanitized [2000 ms]!\n",
-         "Sanitized [2000 ms]!\n",
-         0,
-         inbox_sent(0, 0)},
-        {14393,
-         "inbox",
-         "",
-         {"2SY", "1"},
-         "",
-         refused,
-         "Sanitize: crypto erase\nSize    : 953869 MB\nLBA Size: 512\n",
-         5,
-         {}},
-        {10586,
-         "inbox",
-         "",
-         {"2SY"},
-         "",
-         "Sanitize: not supported\n",
-         "Sanitize: not supported\n",
-         7,
-         {}},
+        row(19042, "inbox", "", {"2SY"}, "",
+            "Sanitize: crypto erase\nSize    : 953869 MB\nLBA Size: 512\n"
+            "Selected sanitize action: 2 - Crypto Erase\nSanitized [2000 ms]!\n",
+            "Sanitized [2000 ms]!\n", 0, inbox_sent(0, 0)),
+        row(14393, "inbox", "", {"2SY"}, "", "Sanitized [2000 ms]!\n", "Sanitized [2000 ms]!\n", 0,
+            inbox_sent(0, 0)),
+        row(14393, "inbox", "", {"2SY", "1"}, "", refused,
+            "Sanitize: crypto erase\nSize    : 953869 MB\nLBA Size: 512\n", 5, {}),
+        row(10586, "inbox", "", {"2SY"}, "", "Sanitize: not supported\n",
+            "Sanitize: not supported\n", 7, {}),
         // Without S the inbox driver ends the run, with a hint where it can
         // sanitize.
-        {19045,
-         "inbox",
-         "",
-         {"2"},
-         "",
-         "incompatible nvme driver\n" + hint + kKeyWait,
-         "incompatible nvme driver\n",
-         7,
-         {}},
-        {14393,
-         "inbox",
-         "",
-         {"2Y"},
-         "",
-         "incompatible nvme driver\n" + hint,
-         "incompatible nvme driver\n",
-         7,
-         {}},
-        {10586,
-         "inbox",
-         "",
-         {"2Y"},
-         "",
-         "incompatible nvme driver\n",
-         "incompatible nvme driver\n",
-         7,
-         {}},
-        {19045,
-         "inbox",
-         R"(, "controller": {"sanicap": 0})",
-         {"2Y"},
-         "",
-         "incompatible nvme driver\n",
-         "",
-         7,
-         {}},
+        row(19045, "inbox", "", {"2"}, "", "incompatible nvme driver\n" + hint + kKeyWait,
+            "incompatible nvme driver\n", 7, {}),
+        row(14393, "inbox", "", {"2Y"}, "", "incompatible nvme driver\n" + hint,
+            "incompatible nvme driver\n", 7, {}),
+        row(10586, "inbox", "", {"2Y"}, "", "incompatible nvme driver\n",
+            "incompatible nvme driver\n", 7, {}),
+        row(19045, "inbox", R"(, "controller": {"sanicap": 0})", {"2Y"}, "",
+            "incompatible nvme driver\n", "", 7, {}),
         // The driver refuses the request as an invalid function: the SCSI
         // SANITIZE command takes over, from build 18362 on.
-        {19045,
-         "inbox",
-         R"(, "fail": [{"nth": 6, "error": 1}])",
-         {"2SY", "1"},
-         "",
-         "Block Erase\nIOCtl: REINITIALIZE_MEDIA failed 0x1!\nSanitized [6000 ms]!\n",
-         "Block Erase\nSanitized [6000 ms]!\n",
-         0,
-         {scsi_sanitize(2, 78)}},
-        {17763,
-         "inbox",
-         R"(, "fail": [{"nth": 6, "error": 1}])",
-         {"2SY"},
-         "",
-         "0x1!\nIOCtl: SCSI status 0x02, sense 5/20/00!\nSanitize error [0 ms]!\n",
-         "Crypto Erase\nSanitize error [0 ms]!\n",
-         1,
-         {scsi_sanitize(3, 66)}},
+        row(19045, "inbox", R"(, "fail": [{"nth": 6, "error": 1}])", {"2SY", "1"}, "",
+            "Block Erase\nIOCtl: REINITIALIZE_MEDIA failed 0x1!\nSanitized [6000 ms]!\n",
+            "Block Erase\nSanitized [6000 ms]!\n", 0, {scsi_sanitize(2, 78)}),
+        row(17763, "inbox", R"(, "fail": [{"nth": 6, "error": 1}])", {"2SY"}, "",
+            "0x1!\nIOCtl: SCSI status 0x02, sense 5/20/00!\nSanitize error [0 ms]!\n",
+            "Crypto Erase\nSanitize error [0 ms]!\n", 1, {scsi_sanitize(3, 66)}),
         // Actions the drive or the path does not offer, and answers that are
         // not a number.
-        {19045,
-         "jmicron",
-         R"(, "controller": {"sanicap": 0})",
-         {"2SY", "1"},
-         "",
-         "Sanitize: not supported\n",
-         "Sanitize: not supported\n",
-         7,
-         {}},
-        {19045, "ofa", "", {"2SY", "3"}, "", refused, "LBA Size: 512\n", 5, {}},
-        {19045, "inbox", "", {"2SY", "3"}, "", refused, "", 5, {}},
-        {19045,
-         "asmedia",
-         "",
-         {"2S"},
-         "2x\n",
-         prompt + refused + kKeyWait,
-         "LBA Size: 512\n",
-         5,
-         {}},
-        {19045, "realtek", "", {"2S", "-2"}, "", refused + kKeyWait, "", 5, {}},
-        {19045,
-         "ofa",
-         "",
-         {"2S"},
-         "1\nn\n",
-         confirm + "Not sure - Exit!\n" + kKeyWait,
-         "1 - Block Erase\n",
-         4,
-         {}},
+        row(19045, "jmicron", R"(, "controller": {"sanicap": 0})", {"2SY", "1"}, "",
+            "Sanitize: not supported\n", "Sanitize: not supported\n", 7, {}),
+        row(19045, "ofa", "", {"2SY", "3"}, "", refused, "LBA Size: 512\n", 5, {}),
+        row(19045, "inbox", "", {"2SY", "3"}, "", refused, "", 5, {}),
+        row(19045, "asmedia", "", {"2S"}, "2x\n", prompt + refused + kKeyWait, "LBA Size: 512\n", 5,
+            {}),
+        row(19045, "realtek", "", {"2S", "-2"}, "", refused + kKeyWait, "", 5, {}),
+        row(19045, "ofa", "", {"2S"}, "1\nn\n", confirm + "Not sure - Exit!\n" + kKeyWait,
+            "1 - Block Erase\n", 4, {}),
         // The drive fails the sanitize.
-        {19045,
-         "asmedia",
-         R"(, "controller": {"sanitize_fails": true})",
-         {"2SY"},
-         "",
-         "Sanitizing: 50%\nSanitize failed: the drive reports a failed sanitize\nSanitize error "
-         "[2000 ms]!\n",
-         "Crypto Erase\nSanitize failed: the drive reports a failed sanitize\nSanitize error [2000 "
-         "ms]!\n",
-         1,
-         asm_sent(0x0C)},
-        {19045,
-         "inbox",
-         R"(, "controller": {"sanitize_fails": true})",
-         {"2SY"},
-         "",
-         "Crypto Erase\nSanitize failed: the drive reports a failed sanitize\nSanitize error [2000 "
-         "ms]!\n",
-         "Sanitize error [2000 ms]!\n",
-         1,
-         inbox_sent(2, 66)},
+        row(19045, "asmedia", R"(, "controller": {"sanitize_fails": true})", {"2SY"}, "",
+            "Sanitizing: 50%\n" + failed, "Crypto Erase\n" + failed, 1, asm_sent(0x0C)),
+        row(19045, "inbox", R"(, "controller": {"sanitize_fails": true})", {"2SY"}, "",
+            "Crypto Erase\n" + failed, failed, 1, inbox_sent(2, 66)),
         // The drive rejects the command: a sanitize runs that the first log
         // read, which failed, did not show.
-        {19045,
-         "ofa",
-         R"(, "fail": [{"nth": 5, "error": 31}])" + kRunning,
-         {"2SY"},
-         "",
-         "Crypto Erase\nNVME status: SC: 0x1D, SCT: 0\nSanitize error [0 ms]!\n",
-         "Crypto Erase\nSanitize error [0 ms]!\n",
-         1,
-         {}},
-        {19045,
-         "jmicron",
-         R"(, "fail": [{"nth": 4, "error": 31}])" + kRunning,
-         {"2SY"},
-         "",
-         "Crypto Erase\nIOCtl: SCSI status 0x02, sense 4/44/00!\nSanitize error [0 ms]!\n",
-         "Sanitize error [0 ms]!\n",
-         1,
-         {}},
-        {19045,
-         "realtek",
-         R"(, "bridge": {"check_condition": false}, "fail": [{"nth": 6, "error": 31}])" + kRunning,
-         {"2SY"},
-         "",
-         "Crypto Erase\nNVME status: SC: 0x1D, SCT: 0\nSanitize error [0 ms]!\n",
-         "Sanitize error [0 ms]!\n",
-         1,
-         {}},
-        {19045,
-         "inbox",
-         R"(, "fail": [{"nth": 4, "error": 31}])" + kRunning,
-         {"2SY"},
-         "",
-         "Crypto Erase\nIOCtl: REINITIALIZE_MEDIA failed 0x45d!\nSanitize error [0 ms]!\n",
-         "Sanitize error [0 ms]!\n",
-         1,
-         {}},
+        row(19045, "ofa", R"(, "fail": [{"nth": 5, "error": 31}])" + kRunning, {"2SY"}, "",
+            "Crypto Erase\nNVME status: SC: 0x1D, SCT: 0\nSanitize error [0 ms]!\n",
+            "Crypto Erase\nSanitize error [0 ms]!\n", 1, {}),
+        row(19045, "jmicron", R"(, "fail": [{"nth": 4, "error": 31}])" + kRunning, {"2SY"}, "",
+            "Crypto Erase\nIOCtl: SCSI status 0x02, sense 4/44/00!\nSanitize error [0 ms]!\n",
+            "Sanitize error [0 ms]!\n", 1, {}),
+        row(19045, "realtek",
+            R"(, "bridge": {"check_condition": false}, "fail": [{"nth": 6, "error": 31}])" +
+                kRunning,
+            {"2SY"}, "", "Crypto Erase\nNVME status: SC: 0x1D, SCT: 0\nSanitize error [0 ms]!\n",
+            "Sanitize error [0 ms]!\n", 1, {}),
+        row(19045, "inbox", R"(, "fail": [{"nth": 4, "error": 31}])" + kRunning, {"2SY"}, "",
+            "Crypto Erase\nIOCtl: REINITIALIZE_MEDIA failed 0x45d!\nSanitize error [0 ms]!\n",
+            "Sanitize error [0 ms]!\n", 1, {}),
         // The log cannot be read: before the request, it only hides the
         // estimate; after it, nothing confirms the sanitize.
-        {19045,
-         "ofa",
-         R"(, "fail": [{"nth": 5, "error": 31}])",
-         {"2SY"},
-         "",
-         "IOCtl: NVME_OF failed 0x1f!\nSanitize: block erase, crypto erase\nSize    : 953869 "
-         "MB\nLBA Size: 512\n" +
-             kSanitized2s,
-         "Sanitized [2000 ms]!\n",
-         0,
-         ofa_sent(0x0C)},
-        {19045,
-         "ofa",
-         fails_from(8, 80),
-         {"2SY"},
-         "",
-         "IOCtl: NVME_OF failed 0x1f!\n" + unsure,
-         "Crypto Erase\n" + unsure,
-         3,
-         ofa_sent(0x0C)},
+        row(19045, "ofa", R"(, "fail": [{"nth": 5, "error": 31}])", {"2SY"}, "",
+            "IOCtl: NVME_OF failed 0x1f!\nSanitize: block erase, crypto erase\nSize    : 953869 "
+            "MB\nLBA Size: 512\n" +
+                kSanitized2s,
+            "Sanitized [2000 ms]!\n", 0, ofa_sent(0x0C)),
+        row(19045, "ofa", fails_from(8, 80), {"2SY"}, "", "IOCtl: NVME_OF failed 0x1f!\n" + unsure,
+            "Crypto Erase\n" + unsure, 3, ofa_sent(0x0C)),
         // A sanitize found in progress is followed: no question, no
         // confirmation, no request.
-        {19045,
-         "jmicron",
-         kRunning,
-         {"2S"},
-         "",
-         "LBA Size: 512\n" + kFollowed + kKeyWait,
-         "LBA Size: 512\nSelected sanitize action: 1 - Block Erase\nSanitized [3000 ms]!\n",
-         0,
-         {}},
-        {19045, "inbox", kRunning, {"2SY", "2"}, "", kFollowed, "Sanitized [3000 ms]!\n", 0, {}},
+        row(19045, "jmicron", kRunning, {"2S"}, "", "LBA Size: 512\n" + kFollowed + kKeyWait,
+            "LBA Size: 512\nSelected sanitize action: 1 - Block Erase\nSanitized [3000 ms]!\n", 0,
+            {}),
+        row(19045, "inbox", kRunning, {"2SY", "2"}, "", kFollowed, "Sanitized [3000 ms]!\n", 0, {}),
         // A sanitize that never ends: followed up to three times its
         // estimate and a minute; through the inbox driver the request waits
         // that long.
-        {19045,
-         "realtek",
-         stalled,
-         {"2SY"},
-         "",
-         "Sanitizing: 50%\nSanitize still running: keep the drive powered, run again with S to "
-         "follow it\n" +
-             unsure,
-         "Crypto Erase\nSanitize still running: keep the drive powered, run again with S to follow "
-         "it\n" +
-             unsure,
-         3,
-         rtl_sent(0x0C)},
-        {19045,
-         "inbox",
-         stalled,
-         {"2SY"},
-         "",
-         "IOCtl: REINITIALIZE_MEDIA failed 0x79!\nSanitize error [66000 ms]!\n",
-         "Sanitize error [66000 ms]!\n",
-         1,
-         inbox_sent(2, 66)},
+        row(19045, "realtek", stalled, {"2SY"}, "",
+            "Sanitizing: 50%\nSanitize still running: keep the drive powered, run again with S to "
+            "follow it\n" +
+                unsure,
+            "Crypto Erase\nSanitize still running: keep the drive powered, run again with S to "
+            "follow "
+            "it\n" +
+                unsure,
+            3, rtl_sent(0x0C)),
+        row(19045, "inbox", stalled, {"2SY"}, "",
+            "IOCtl: REINITIALIZE_MEDIA failed 0x79!\nSanitize error [66000 ms]!\n",
+            "Sanitize error [66000 ms]!\n", 1, inbox_sent(2, 66)),
     };
-    for (const Case& c : cases) {
+    for (const SanitizeCase& c : cases) {
         const std::string host = "{\"os\": {\"build\": " + std::to_string(c.build) +
                                  "}, \"drives\": [{\"number\": 2, \"path\": \"" + c.path + "\"" +
                                  c.fields + "}]}";
