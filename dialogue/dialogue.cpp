@@ -143,8 +143,10 @@ static int run_drive(int drive, const Arguments& args, AnswerStream* answers, Ru
                static_cast<unsigned>(drive));
         return EXIT_REFUSED;
     }
-    if (args.sanitize)
-        return sanitize_drive(run, command_handle, identify, args.format, answers);
+    if (args.sanitize) {
+        SanitizeResult sanitized;
+        return sanitize_drive(run, command_handle, identify, args.format, answers, &sanitized);
+    }
 
     uint8_t ns[IDENTIFY_SIZE];
     memset(ns, 0, sizeof ns);

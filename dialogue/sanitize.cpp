@@ -157,28 +157,30 @@ static int follow(HANDLE handle, uint32_t start, uint64_t limit_ms, SanitizeLog*
     }
 }
 
-static int report_outcome(FILE* log, int have, const SanitizeLog& last, int action,
-                          uint32_t elapsed) {
+static int report_outcome(FILE* log, const SanitizeResult& r) {
+    const SanitizeLog& last = r.last;
     const int done =
         last.status == SANITIZE_COMPLETED || last.status == SANITIZE_COMPLETED_DEALLOCATED;
-    if (have && done && sanitize_action_of(last.cdw10) == action) {
-        report(log, "Sanitized [%u ms]!\n", elapsed);
+    if (r.log_read && done && sanitize_action_of(last.cdw10) == r.action) {
+        report(log, "Sanitized [%u ms]!\n", r.elapsed_ms);
         return EXIT_ERASED;
     }
-    if (have && last.status == SANITIZE_FAILED) {
+    if (r.log_read && last.status == SANITIZE_FAILED) {
         report(log, "Sanitize failed: the drive reports a failed sanitize\n");
-        report(log, "Sanitize error [%u ms]!\n", elapsed);
+        report(log, "Sanitize error [%u ms]!\n", r.elapsed_ms);
         return EXIT_ERASE_ERROR;
     }
-    if (have && last.status == SANITIZE_IN_PROGRESS)
+    if (r.log_read && last.status == SANITIZE_IN_PROGRESS)
         report(log, "Sanitize still running: keep the drive powered, run again with S to follow "
                     "it\n");
-    report(log, "Sanitize unconfirmed [%u ms]!\n", elapsed);
+    report(log, "Sanitize unconfirmed [%u ms]!\n", r.elapsed_ms);
     return EXIT_POSSIBLY_ERASED;
 }
 
 int sanitize_drive(RunResources& run, HANDLE command_handle, const uint8_t* identify,
-                   const char* action_text, AnswerStream* answers) {
+                   const char* action_text, AnswerStream* answers, SanitizeResult* result) {
+    SanitizeResult& r = *result;
+    memset(&r, 0, sizeof r);
     // A log that cannot be read now leaves only the estimate unknown.
     const uint32_t first_read = tick_ms();
     uint8_t page[SANITIZE_LOG_SIZE];
@@ -189,13 +191,13 @@ int sanitize_drive(RunResources& run, HANDLE command_handle, const uint8_t* iden
     if (have_found)
         decode_sanitize_log(page, &found);
 
-    const uint32_t actions = path_sanitize_actions(identify, os_build());
-    report_actions(run.log, actions);
-    if (!actions)
+    r.actions = path_sanitize_actions(identify, os_build());
+    report_actions(run.log, r.actions);
+    if (!r.actions)
         return EXIT_NOT_SUPPORTED;
     // A sanitize the drive still runs (the tool was stopped or the drive
     // unplugged during it) is followed, not started again.
-    const int running = have_found && found.status == SANITIZE_IN_PROGRESS;
+    r.followed = have_found && found.status == SANITIZE_IN_PROGRESS;
 
     uint8_t ns[IDENTIFY_SIZE];
     memset(ns, 0, sizeof ns);
@@ -206,16 +208,16 @@ int sanitize_drive(RunResources& run, HANDLE command_handle, const uint8_t* iden
     report(run.log, "Size    : %1.0f MB\n", static_cast<double>(megabytes));
     report(run.log, "LBA Size: %u\n", size);
 
-    const int action =
-        running ? sanitize_action_of(found.cdw10) : choose_action(actions, action_text, answers);
-    if (!action && !running)
+    r.action = r.followed ? sanitize_action_of(found.cdw10)
+                          : choose_action(r.actions, action_text, answers);
+    if (!r.action && !r.followed)
         return EXIT_BAD_INPUT;
-    report(run.log, "Selected sanitize action: %u - %s\n", static_cast<unsigned>(action),
-           action_name(action));
-    const uint64_t limit_s = polling_limit_s(have_found, found, action);
+    report(run.log, "Selected sanitize action: %u - %s\n", static_cast<unsigned>(r.action),
+           action_name(r.action));
+    const uint64_t limit_s = polling_limit_s(have_found, found, r.action);
 
     uint32_t start = first_read;
-    if (!running) {
+    if (!r.followed) {
         if (!g_quiet) {
             char answer[ANSWER_SIZE];
             prompt("\nAll data on disk will be lost, You sure?\nPress 'Y' and 'Enter' for "
@@ -230,19 +232,20 @@ int sanitize_drive(RunResources& run, HANDLE command_handle, const uint8_t* iden
         // The record of what is about to be done must survive a crash during it.
         flush_log(run);
         start = tick_ms();
-        const int accepted =
-            nvme_sanitize(command_handle, action, static_cast<uint32_t>(limit_s), os_build());
+        r.sent = 1;
+        r.accepted =
+            nvme_sanitize(command_handle, r.action, static_cast<uint32_t>(limit_s), os_build());
         g_timeout = 5; // the log is read with the identify timeout
-        if (!accepted) {
-            report(run.log, "Sanitize error [%u ms]!\n", tick_ms() - start);
+        if (!r.accepted) {
+            r.elapsed_ms = tick_ms() - start;
+            report(run.log, "Sanitize error [%u ms]!\n", r.elapsed_ms);
             flush_log(run);
             return EXIT_ERASE_ERROR;
         }
     }
-    SanitizeLog last;
-    memset(&last, 0, sizeof last);
-    const int have = follow(command_handle, start, limit_s * 1000, &last);
-    const int status = report_outcome(run.log, have, last, action, tick_ms() - start);
+    r.log_read = follow(command_handle, start, limit_s * 1000, &r.last);
+    r.elapsed_ms = tick_ms() - start;
+    const int status = report_outcome(run.log, r);
     flush_log(run);
     return status;
 }

@@ -7,6 +7,7 @@
 
 #include "dialogue/console.h"
 #include "dialogue/run.h"
+#include "nvme/sanitize.h"
 
 // The option letter S (or s) of a drive string.
 int has_sanitize_letter(const char* text);
@@ -15,8 +16,21 @@ int has_sanitize_letter(const char* text);
 // nvme driver" line: a hint when that driver can sanitize the drive.
 void sanitize_hint(int drive, const uint8_t* identify);
 
+// What sanitize mode did, for the run's record: zero where a step did not
+// run.
+struct SanitizeResult {
+    uint32_t actions;    // the actions the path offers, as SANICAP bits
+    int action;          // chosen, or named by the sanitize that was followed
+    int followed;        // a sanitize found in progress was followed; none sent
+    int sent;            // the request that starts one was sent
+    int accepted;        // and accepted
+    int log_read;        // a log read after the request (or the first read) succeeded
+    SanitizeLog last;    // the last such read
+    uint32_t elapsed_ms; // from the request, or the first log read, to the end
+};
+
 // The steps after the identity lines in sanitize mode, up to the report.
-// `action_text` is the second argument, null when absent. Returns the run's
-// exit status.
+// `action_text` is the second argument, null when absent. Fills `result` and
+// returns the run's exit status.
 int sanitize_drive(RunResources& run, HANDLE command_handle, const uint8_t* identify,
-                   const char* action_text, AnswerStream* answers);
+                   const char* action_text, AnswerStream* answers, SanitizeResult* result);
