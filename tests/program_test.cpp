@@ -549,6 +549,7 @@ TEST(Program, SanitizeOnEveryPath) {
     const std::string refused = "Error: wrong sanitize action selected\n";
     const std::string stalled = ", \"controller\": {\"sanitize_stalls\": true}";
     const std::string unsure = "Sanitize unconfirmed [66000 ms]!\n";
+    const std::string all = R"(, "controller": {"sanicap": 7, "sanitize_ms": {"overwrite": 3000}})";
     const std::string failed =
         "Sanitize failed: the drive reports a failed sanitize\nSanitize error [2000 ms]!\n";
     const SanitizeCase cases[] = {
@@ -571,6 +572,22 @@ TEST(Program, SanitizeOnEveryPath) {
             "Sanitize: block erase, crypto erase\nSize    : 953869 MB\nLBA Size: 512\n"
             "Selected sanitize action: 1 - Block Erase\nSanitized [6000 ms]!\n",
             "1 - Block Erase\nSanitized [6000 ms]!\n", 0, inbox_sent(1, 78)),
+        row(19045, "ofa", "", {"2SY", "1"}, "", "Sanitized [6000 ms]!\n", "Sanitized [6000 ms]!\n",
+            0, ofa_sent(0x0A)),
+        row(19045, "ofa", all, {"2SY", "3"}, "", "Sanitized [3000 ms]!\n",
+            "Overwrite\nSanitized [3000 ms]!\n", 0, ofa_sent(0x1B)),
+        row(19045, "jmicron", all, {"2SY", "2"}, "", kSanitized2s, "Sanitized [2000 ms]!\n", 0,
+            jms_sent(0x0C)),
+        row(19045, "jmicron", all, {"2SY", "3"}, "", "Sanitized [3000 ms]!\n",
+            "Sanitized [3000 ms]!\n", 0, jms_sent(0x1B)),
+        row(19045, "asmedia", all, {"2SY"}, "", kSanitized2s, "Sanitized [2000 ms]!\n", 0,
+            asm_sent(0x0C)),
+        row(19045, "asmedia", all, {"2SY", "1"}, "", "Sanitized [6000 ms]!\n",
+            "Sanitized [6000 ms]!\n", 0, asm_sent(0x0A)),
+        row(19045, "realtek", all, {"2SY", "1"}, "", "Sanitized [6000 ms]!\n",
+            "Sanitized [6000 ms]!\n", 0, rtl_sent(0x0A)),
+        row(19045, "realtek", all, {"2SY", "3"}, "", "Sanitized [3000 ms]!\n",
+            "Sanitized [3000 ms]!\n", 0, rtl_sent(0x1B)),
         // Before build 19043 the request has no input and erases by crypto
         // erase only; before 14393 there is none.
         row(19042, "inbox", "", {"2SY"}, "",
@@ -633,6 +650,9 @@ TEST(Program, SanitizeOnEveryPath) {
         row(19045, "inbox", R"(, "fail": [{"nth": 4, "error": 31}])" + kRunning, {"2SY"}, "",
             "Crypto Erase\nIOCtl: REINITIALIZE_MEDIA failed 0x45d!\nSanitize error [0 ms]!\n",
             "Sanitize error [0 ms]!\n", 1, {}),
+        row(19045, "asmedia", R"(, "fail": [{"nth": 6, "error": 31}])" + kRunning, {"2SY"}, "",
+            "Crypto Erase\nIOCtl: SCSI status 0x02, sense 0/00/00!\nSanitize error [0 ms]!\n",
+            "Sanitize error [0 ms]!\n", 1, {}),
         // The log cannot be read: before the request, it only hides the
         // estimate; after it, nothing confirms the sanitize.
         row(19045, "ofa", R"(, "fail": [{"nth": 5, "error": 31}])", {"2SY"}, "",
@@ -640,6 +660,10 @@ TEST(Program, SanitizeOnEveryPath) {
             "MB\nLBA Size: 512\n" +
                 kSanitized2s,
             "Sanitized [2000 ms]!\n", 0, ofa_sent(0x0C)),
+        row(19045, "inbox", R"(, "fail": [{"nth": 4, "error": 31}])", {"2SY"}, "",
+            "IOCtl: LOG failed 0x1f!\nSanitize: block erase, crypto erase\nSize    : 953869 MB\n"
+            "LBA Size: 512\nSelected sanitize action: 2 - Crypto Erase\nSanitized [2000 ms]!\n",
+            "Sanitized [2000 ms]!\n", 0, inbox_sent(2, 43200)),
         row(19045, "ofa", fails_from(8, 80), {"2SY"}, "", "IOCtl: NVME_OF failed 0x1f!\n" + unsure,
             "Crypto Erase\n" + unsure, 3, ofa_sent(0x0C)),
         // The process ends during the sanitize: the log block written before
