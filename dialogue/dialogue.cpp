@@ -8,6 +8,8 @@
 #include "dialogue/console.h"
 #include "dialogue/host_facts.h"
 #include "dialogue/report.h"
+#include "dialogue/run.h"
+#include "dialogue/sanitize.h"
 #include "nvme/identify.h"
 #include "transport/transport.h"
 #include "platform/wire.h"
@@ -16,19 +18,12 @@ uint32_t g_quiet = 0;
 uint32_t g_log_serial = 0;
 uint8_t g_is_usb = 0;
 
-// What the run has opened, released by the closing step.
-struct RunResources {
-    FILE* log;
-    int log_failure_told; // "Write Log File Error" is printed once a run
-    HANDLE disk;
-    HANDLE port;
-};
-
 // Command-line arguments as far as they are given.
 struct Arguments {
     const char* drive;
     const char* format;
     const char* ses;
+    int sanitize; // the letter S: sanitize mode, the second argument its action
 };
 
 // The dialogue's own handles: no sharing, from a path formatted with a number
@@ -52,9 +47,7 @@ static void tell_log_failure(RunResources& run) {
     run.log_failure_told = 1;
 }
 
-// Hands what the log holds to the file, so that the record survives the
-// process; a write that failed is told and the run goes on.
-static void flush_log(RunResources& run) {
+void flush_log(RunResources& run) {
     if (run.log && (fflush(run.log) != 0 || ferror(run.log)))
         tell_log_failure(run);
 }
@@ -135,8 +128,10 @@ static int run_drive(int drive, const Arguments& args, AnswerStream* answers, Ru
     if (g_log_serial)
         log_only(run.log, "S/N     : %s\n", serial);
 
-    if (g_transport == TRANSPORT_NONE || g_transport == TRANSPORT_INBOX) {
+    if (g_transport == TRANSPORT_NONE || (g_transport == TRANSPORT_INBOX && !args.sanitize)) {
         report(run.log, "Error - possible incompatible nvme driver\n");
+        if (g_transport == TRANSPORT_INBOX)
+            sanitize_hint(drive, identify);
         return EXIT_NOT_SUPPORTED;
     }
     // The OFA driver reaches namespace 1 of the controller behind the port,
@@ -147,6 +142,10 @@ static int run_drive(int drive, const Arguments& args, AnswerStream* answers, Ru
         report(run.log, "Error: drive %u is not namespace 1 of its controller\n",
                static_cast<unsigned>(drive));
         return EXIT_REFUSED;
+    }
+    if (args.sanitize) {
+        SanitizeResult sanitized;
+        return sanitize_drive(run, command_handle, identify, args.format, answers, &sanitized);
     }
 
     uint8_t ns[IDENTIFY_SIZE];
@@ -255,6 +254,7 @@ int dialogue_main(int argc, char** argv) {
     args.drive = argc > 1 ? argv[1] : nullptr;
     args.format = argc > 2 ? argv[2] : nullptr;
     args.ses = argc > 3 ? argv[3] : nullptr;
+    args.sanitize = 0;
 
     AnswerStream answers;
     begin_answers(&answers);
@@ -281,6 +281,8 @@ int dialogue_main(int argc, char** argv) {
         g_quiet = 1;
     if (has_serial_letter(drive_text))
         g_log_serial = 1;
+    if (has_sanitize_letter(drive_text))
+        args.sanitize = 1;
 
     char log_name[128];
     memset(log_name, 0, sizeof log_name);

@@ -24,6 +24,7 @@ struct State {
     uint32_t last_error;
     int last_cns; // CNS of the last Identify a command phase carried
     int keys;
+    uint32_t slept_ms;
 };
 
 State g_state;
@@ -222,7 +223,11 @@ void close_device(HANDLE handle) {
 }
 
 uint32_t tick_ms() {
-    return 1000000u + g_state.requests * 10u;
+    return 1000000u + g_state.requests * 10u + g_state.slept_ms;
+}
+
+void sleep_ms(uint32_t ms) {
+    g_state.slept_ms += ms;
 }
 
 int os_version(OSVERSIONINFOEXA* record) {

@@ -53,6 +53,10 @@ uint32_t windows_directory(char* buffer, uint32_t size);
 // Milliseconds since boot, 32-bit, wrapping.
 uint32_t tick_ms();
 
+// Waits `ms` milliseconds (Sleep); the simulated host only moves its clock
+// on by them.
+void sleep_ms(uint32_t ms);
+
 // GetVersionExA on a record whose dwOSVersionInfoSize is already set.
 int os_version(OSVERSIONINFOEXA* record);
 

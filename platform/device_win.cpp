@@ -37,6 +37,10 @@ uint32_t tick_ms() {
     return GetTickCount();
 }
 
+void sleep_ms(uint32_t ms) {
+    Sleep(ms);
+}
+
 // GetVersionExA is deprecated since Windows 8.1 but is exactly what the tool
 // reports: the version the manifest's supportedOS entries allow it to see.
 #if defined(_MSC_VER)

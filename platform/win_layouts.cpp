@@ -67,6 +67,19 @@ PROTOCOL_LAYOUT(ProtocolDataOffset, INBOX_DATA_OFFSET_FIELD);
 PROTOCOL_LAYOUT(ProtocolDataLength, INBOX_DATA_LENGTH_FIELD);
 static_assert(NVMeDataTypeIdentify == 1 && NVME_IDENTIFY_CNS_CONTROLLER == 1, "identify request");
 
+// The reply's descriptor: Version and Size are both its size when the data
+// that follow it are valid.
+static_assert(sizeof(STORAGE_PROTOCOL_DATA_DESCRIPTOR) == INBOX_DESCRIPTOR_SIZE,
+              "STORAGE_PROTOCOL_DATA_DESCRIPTOR size");
+LAYOUT(STORAGE_PROTOCOL_DATA_DESCRIPTOR, Version, INBOX_DESCRIPTOR_VERSION);
+LAYOUT(STORAGE_PROTOCOL_DATA_DESCRIPTOR, Size, INBOX_DESCRIPTOR_SIZE_FIELD);
+LAYOUT(STORAGE_PROTOCOL_DATA_DESCRIPTOR, ProtocolSpecificData, INBOX_SPECIFIC_DATA);
+static_assert(INBOX_LOG_QUERY_SIZE == sizeof(STORAGE_PROTOCOL_DATA_DESCRIPTOR) + 512,
+              "the log query holds the descriptor and the 512-byte log");
+// STORAGE_REINITIALIZE_MEDIA has no SDK definition in MinGW-w64: its 16
+// bytes are written by offset (Version, Size, TimeoutInSeconds, options).
+static_assert(REINIT_SIZE == 4 * sizeof(ULONG), "STORAGE_REINITIALIZE_MEDIA is four ULONGs");
+
 LAYOUT(STORAGE_DEVICE_DESCRIPTOR, VendorIdOffset, DESCRIPTOR_VENDOR_ID_OFFSET);
 LAYOUT(STORAGE_DEVICE_DESCRIPTOR, ProductIdOffset, DESCRIPTOR_PRODUCT_ID_OFFSET);
 LAYOUT(STORAGE_DEVICE_DESCRIPTOR, BusType, DESCRIPTOR_BUS_TYPE);
@@ -99,6 +112,7 @@ static_assert(IOCTL_SCSI_MINIPORT == 0x0004D008, "IOCTL_SCSI_MINIPORT");
 static_assert(IOCTL_SCSI_PASS_THROUGH == 0x0004D004, "IOCTL_SCSI_PASS_THROUGH");
 static_assert(IOCTL_VOLUME_GET_VOLUME_DISK_EXTENTS == 0x00560000,
               "IOCTL_VOLUME_GET_VOLUME_DISK_EXTENTS");
+static_assert(IOCTL_STORAGE_REINITIALIZE_MEDIA == 0x002D9640, "IOCTL_STORAGE_REINITIALIZE_MEDIA");
 
 // Enumerators and flags.
 static_assert(StorageDeviceProperty == 0, "StorageDeviceProperty");
@@ -107,6 +121,8 @@ static_assert(StorageAdapterProtocolSpecificProperty == 49,
               "StorageAdapterProtocolSpecificProperty");
 static_assert(ProtocolTypeNvme == 3, "ProtocolTypeNvme");
 static_assert(NVMeDataTypeIdentify == 1, "NVMeDataTypeIdentify");
+static_assert(NVMeDataTypeLogPage == 2, "NVMeDataTypeLogPage");
+static_assert(StorageDeviceProtocolSpecificProperty == 50, "StorageDeviceProtocolSpecificProperty");
 static_assert(BusTypeUsb == 7, "BusTypeUsb");
 static_assert(BusTypeNvme == 17, "BusTypeNvme");
 static_assert(SCSI_IOCTL_DATA_OUT == 0, "SCSI_IOCTL_DATA_OUT");

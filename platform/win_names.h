@@ -22,6 +22,7 @@ typedef uint32_t DWORD;
 #define IOCTL_SCSI_MINIPORT 0x0004D008u
 #define IOCTL_SCSI_PASS_THROUGH 0x0004D004u
 #define IOCTL_VOLUME_GET_VOLUME_DISK_EXTENTS 0x00560000u
+#define IOCTL_STORAGE_REINITIALIZE_MEDIA 0x002D9640u
 
 #define SCSI_IOCTL_DATA_OUT 0
 #define SCSI_IOCTL_DATA_IN 1
@@ -29,11 +30,15 @@ typedef uint32_t DWORD;
 
 // STORAGE_PROPERTY_ID, STORAGE_QUERY_TYPE, STORAGE_BUS_TYPE and the NVMe
 // protocol enumerators, as far as the tool uses them.
-enum { StorageDeviceProperty = 0, StorageAdapterProtocolSpecificProperty = 49 };
+enum {
+    StorageDeviceProperty = 0,
+    StorageAdapterProtocolSpecificProperty = 49,
+    StorageDeviceProtocolSpecificProperty = 50
+};
 enum { PropertyStandardQuery = 0 };
 enum { BusTypeUsb = 7, BusTypeNvme = 17 };
 enum { ProtocolTypeNvme = 3 };
-enum { NVMeDataTypeIdentify = 1 };
+enum { NVMeDataTypeIdentify = 1, NVMeDataTypeLogPage = 2 };
 
 // OSVERSIONINFOEXA: 156 bytes; its first 148 are OSVERSIONINFOA.
 struct OSVERSIONINFOEXA {

@@ -3,6 +3,7 @@
 #include "sim/controller.h"
 
 #include "platform/wire.h"
+#include "sim/sanitize.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -13,6 +14,8 @@ namespace {
 constexpr uint32_t CQE_PHASE = 1u << 16;
 // Exit status of a process the simulated host ends during Format NVM.
 constexpr int ABORT_IN_FORMAT_STATUS = 70;
+// ... and at the first Sanitize Status log read after a sanitize began.
+constexpr int ABORT_IN_SANITIZE_STATUS = 70;
 
 // ASCII field padded with spaces, no terminator (the loader bounds the length).
 void put_text(uint8_t* p, uint32_t off, uint32_t width, const std::string& text) {
@@ -32,24 +35,25 @@ std::vector<uint8_t> identify_controller(const Controller& c) {
     put_u8(p, 73, 0x56); // IEEE OUI
     put_u8(p, 74, 0x4C);
     put_u8(p, 75, 0x54);
-    put_u8(p, 77, 5);            // MDTS: 128 KiB with 4 KiB pages
-    put_le16(p, 78, 1);          // CNTLID
-    put_le32(p, 80, 0x00010400); // VER 1.4
-    put_le16(p, 256, 0x0002);    // OACS: Format NVM supported
-    put_u8(p, 258, 3);           // ACL
-    put_u8(p, 259, 3);           // AERL
-    put_u8(p, 260, 0x02);        // FRMW: one slot
-    put_u8(p, 261, 0x02);        // LPA
-    put_u8(p, 262, 63);          // ELPE
-    put_le16(p, 266, 0x0157);    // WCTEMP 343 K
-    put_le16(p, 268, 0x0160);    // CCTEMP 352 K
-    put_u8(p, 512, 0x66);        // SQES
-    put_u8(p, 513, 0x44);        // CQES
-    put_le32(p, 516, 1);         // NN
-    put_le16(p, 520, 0x0006);    // ONCS: write zeroes, dataset management
-    put_u8(p, 524, 0x04);        // FNA: cryptographic erase supported
-    put_u8(p, 525, 0x01);        // VWC
-    put_le16(p, 2048, 2500);     // power state 0: 25.00 W
+    put_u8(p, 77, 5);                   // MDTS: 128 KiB with 4 KiB pages
+    put_le16(p, 78, 1);                 // CNTLID
+    put_le32(p, 80, 0x00010400);        // VER 1.4
+    put_le16(p, 256, 0x0002);           // OACS: Format NVM supported
+    put_u8(p, 258, 3);                  // ACL
+    put_u8(p, 259, 3);                  // AERL
+    put_u8(p, 260, 0x02);               // FRMW: one slot
+    put_u8(p, 261, 0x02);               // LPA
+    put_u8(p, 262, 63);                 // ELPE
+    put_le16(p, 266, 0x0157);           // WCTEMP 343 K
+    put_le16(p, 268, 0x0160);           // CCTEMP 352 K
+    put_le32(p, 328, c.config.sanicap); // SANICAP
+    put_u8(p, 512, 0x66);               // SQES
+    put_u8(p, 513, 0x44);               // CQES
+    put_le32(p, 516, 1);                // NN
+    put_le16(p, 520, 0x0006);           // ONCS: write zeroes, dataset management
+    put_u8(p, 524, 0x04);               // FNA: cryptographic erase supported
+    put_u8(p, 525, 0x01);               // VWC
+    put_le16(p, 2048, 2500);            // power state 0: 25.00 W
     return d;
 }
 
@@ -97,6 +101,14 @@ uint16_t format(Controller& c, uint32_t nsid, uint32_t cdw10, uint32_t* device_m
     return NVME_SC_SUCCESS;
 }
 
+// Posts the completion entry of a command.
+void post_completion(Controller& c, const uint8_t* entry, uint16_t status) {
+    c.executed = true;
+    std::memset(c.completion, 0, sizeof c.completion);
+    put_le32(c.completion, 12,
+             (get_le32(entry, 0) >> 16) | CQE_PHASE | static_cast<uint32_t>(status) << 17);
+}
+
 } // namespace
 
 Controller controller_make(const ControllerConfig& config) {
@@ -104,6 +116,7 @@ Controller controller_make(const ControllerConfig& config) {
     c.config = config;
     c.flbas = config.flbas;
     c.nsze = config.nsze;
+    sanitize_found(c);
     return c;
 }
 
@@ -119,8 +132,17 @@ NvmeTransfer controller_transfer(const uint8_t* entry, uint32_t* length) {
         *length = NVME_IDENTIFY_SIZE;
         return NVME_XFER_FROM_DEVICE;
     case NVME_ADMIN_FORMAT_NVM:
+    case NVME_ADMIN_SANITIZE:
         *length = 0;
         return NVME_XFER_NONE;
+    case NVME_ADMIN_GET_LOG_PAGE: {
+        // NUMDL (CDW10 bits 31:16) and NUMDU (CDW11 bits 15:0): dwords from 0.
+        const uint64_t dwords = ((get_le32(entry, 40) >> 16) |
+                                 (static_cast<uint64_t>(get_le32(entry, 44) & 0xFFFF) << 16)) +
+                                1;
+        *length = static_cast<uint32_t>(std::min<uint64_t>(dwords * 4, UINT32_MAX));
+        return NVME_XFER_FROM_DEVICE;
+    }
     default:
         *length = 0;
         return NVME_XFER_ANY;
@@ -148,7 +170,15 @@ NvmeCompletion controller_execute(Controller& c, const uint8_t* entry) {
     NvmeCompletion done{NVME_SC_SUCCESS, 0, {}};
     uint32_t nsid = get_le32(entry, 4);
     uint32_t cdw10 = get_le32(entry, 40);
-    switch (entry[0]) {
+    const uint8_t opcode = entry[0];
+    const bool allowed_in_sanitize =
+        opcode == NVME_ADMIN_IDENTIFY || opcode == NVME_ADMIN_GET_LOG_PAGE;
+    if (controller_sanitizing(c) && !allowed_in_sanitize) {
+        done.status = NVME_SC_SANITIZE_IN_PROGRESS;
+        post_completion(c, entry, done.status);
+        return done;
+    }
+    switch (opcode) {
     case NVME_ADMIN_IDENTIFY: {
         uint32_t cns = cdw10 & 0xFF;
         if (cns == 1 && nsid == 0)
@@ -168,13 +198,27 @@ NvmeCompletion controller_execute(Controller& c, const uint8_t* entry) {
             std::_Exit(ABORT_IN_FORMAT_STATUS);
         done.status = format(c, nsid, cdw10, &done.device_ms);
         break;
+    case NVME_ADMIN_SANITIZE:
+        done.status = sanitize_start(c, cdw10);
+        break;
+    case NVME_ADMIN_GET_LOG_PAGE: {
+        if ((cdw10 & 0xFF) != NVME_LOG_SANITIZE_STATUS) {
+            done.status = NVME_SC_INVALID_LOG_PAGE;
+            break;
+        }
+        // A crash or a power loss while the drive sanitizes.
+        if (c.config.abort_in_sanitize && c.sanitize_begun_here)
+            std::_Exit(ABORT_IN_SANITIZE_STATUS);
+        uint32_t length = 0;
+        controller_transfer(entry, &length);
+        done.data = sanitize_log(c);
+        done.data.resize(length, 0);
+        break;
+    }
     default:
         done.status = NVME_SC_INVALID_OPCODE;
         break;
     }
-    c.executed = true;
-    std::memset(c.completion, 0, sizeof c.completion);
-    put_le32(c.completion, 12,
-             (get_le32(entry, 0) >> 16) | CQE_PHASE | static_cast<uint32_t>(done.status) << 17);
+    post_completion(c, entry, done.status);
     return done;
 }

@@ -33,6 +33,15 @@ struct Controller {
     // 31..17. `executed` is false until the first command.
     bool executed = false;
     uint8_t completion[NVME_COMPLETION_SIZE] = {};
+    // Sanitize (sim/sanitize.h): the log's SSTAT and SCDW10, and the
+    // operation that runs from `sanitize_start_ms` on the simulated clock
+    // (before 0 for one found in progress) for `sanitize_total_ms`.
+    uint16_t sstat = 0;
+    uint32_t scdw10 = 0;
+    bool sanitizing = false;
+    bool sanitize_begun_here = false; // by a command of this run
+    int64_t sanitize_start_ms = 0;
+    uint32_t sanitize_total_ms = 0;
 };
 
 // How the data of a command moves: what a bridge or driver checks its data

@@ -133,6 +133,58 @@ bool read_os(const json& object, OsConfig* os, std::string* problem) {
            r.bool_field("ex_fails", &os->ex_fails) && r.bool_field("fails", &os->fails);
 }
 
+bool read_sanitize_times(Reader& r, SanitizeTimes* times) {
+    const json* object = nullptr;
+    if (!r.object_field("sanitize_ms", &object))
+        return false;
+    if (!object)
+        return true;
+    Reader t{*object, r.where + ": sanitize_ms", r.problem};
+    return t.uint_field("block", UINT32_MAX, &times->block) &&
+           t.uint_field("crypto", UINT32_MAX, &times->crypto) &&
+           t.uint_field("overwrite", UINT32_MAX, &times->overwrite);
+}
+
+// "never", "completed", "failed", or {"action": ..., "remaining_ms": n}: a
+// sanitize in progress, its SCDW10 as the tool sends it (AUSE, one pass of
+// overwrite).
+bool read_sanitize_state(Reader& r, SanitizeState* state) {
+    const json* value = r.find("sanitize_state");
+    if (!value)
+        return true;
+    const std::string wrong = "\"sanitize_state\" must be \"never\", \"completed\", \"failed\" "
+                              "or an object with \"action\" and \"remaining_ms\", not ";
+    if (value->is_string()) {
+        const std::string text = value->get<std::string>();
+        const uint8_t statuses[] = {0, 1, 3};
+        const char* const names[] = {"never", "completed", "failed"};
+        for (int i = 0; i < 3; ++i) {
+            if (text == names[i]) {
+                state->status = statuses[i];
+                return true;
+            }
+        }
+        return r.fail(wrong + shown(*value));
+    }
+    if (!value->is_object() || !value->contains("action") || !(*value)["action"].is_string())
+        return r.fail(wrong + shown(*value));
+    const std::string action = (*value)["action"].get<std::string>();
+    const uint32_t AUSE = 1u << 3;
+    if (action == "block")
+        state->cdw10 = 2 | AUSE;
+    else if (action == "crypto")
+        state->cdw10 = 4 | AUSE;
+    else if (action == "overwrite")
+        state->cdw10 = 3 | AUSE | (1u << 4);
+    else
+        return r.fail("\"sanitize_state\": \"action\" must be \"block\", \"crypto\" or "
+                      "\"overwrite\", not " +
+                      shown((*value)["action"]));
+    Reader s{*value, r.where + ": sanitize_state", r.problem};
+    state->status = 2;
+    return s.uint_field("remaining_ms", UINT32_MAX, &state->remaining_ms);
+}
+
 bool read_controller(const json& object, const std::string& where, ControllerConfig* c,
                      std::string* problem) {
     Reader r{object, where + ": controller", problem};
@@ -143,7 +195,13 @@ bool read_controller(const json& object, const std::string& where, ControllerCon
         !r.uint_field("format_ms", UINT32_MAX, &c->format_ms) ||
         !r.uint_field("format_status", 0x7FF, &c->format_status) ||
         !r.uint_field("flbas", 15, &c->flbas) ||
-        !r.bool_field("abort_in_format", &c->abort_in_format))
+        !r.bool_field("abort_in_format", &c->abort_in_format) ||
+        !r.uint_field("sanicap", UINT32_MAX, &c->sanicap) ||
+        !r.bool_field("sanitize_estimates", &c->sanitize_estimates) ||
+        !r.bool_field("sanitize_fails", &c->sanitize_fails) ||
+        !r.bool_field("sanitize_stalls", &c->sanitize_stalls) ||
+        !r.bool_field("abort_in_sanitize", &c->abort_in_sanitize) ||
+        !read_sanitize_times(r, &c->sanitize_ms) || !read_sanitize_state(r, &c->sanitize_state))
         return false;
     if (const json* lbads = r.find("lbads")) {
         if (!lbads->is_array() || lbads->empty() || lbads->size() > 16)

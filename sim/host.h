@@ -20,6 +20,22 @@ struct OsConfig {
 // initializer list: GCC 12 warns falsely on the inlined list.)
 std::vector<uint8_t> default_lbads();
 
+// How long each sanitize action runs on the simulated clock.
+struct SanitizeTimes {
+    uint32_t block = 6000;
+    uint32_t crypto = 2000;
+    uint32_t overwrite = 60000;
+};
+
+// The Sanitize Status log as the drive is found: SSTAT status 0 never, 1
+// completed, 3 failed, or 2, a sanitize in progress with `remaining_ms` left
+// whose SCDW10 is `cdw10` (as the tool would have sent it).
+struct SanitizeState {
+    uint8_t status = 0;
+    uint32_t cdw10 = 0;
+    uint32_t remaining_ms = 0;
+};
+
 struct ControllerConfig {
     std::string model = "Simulated NVMe";
     std::string serial = "SIM00000001";
@@ -31,6 +47,13 @@ struct ControllerConfig {
     uint32_t format_ms = 1500;
     uint16_t format_status = 0;   // (SCT << 8) | SC forced on Format NVM
     bool abort_in_format = false; // the process ends while Format NVM runs
+    uint32_t sanicap = 3;         // crypto erase and block erase
+    SanitizeTimes sanitize_ms;
+    bool sanitize_estimates = true; // the log reports the times above, in seconds
+    bool sanitize_fails = false;    // every sanitize ends with status 3
+    bool sanitize_stalls = false;   // a sanitize stops at half its time, never ending
+    bool abort_in_sanitize = false; // the process ends at the first log read after one began
+    SanitizeState sanitize_state;
 };
 
 struct FaultConfig {

@@ -1,7 +1,9 @@
 // The operating system's own NVMe driver: it answers the protocol-specific
 // property query (IOCTL_STORAGE_QUERY_PROPERTY, property 49) on the disk
 // handle by sending Identify itself, and returns the data behind a
-// STORAGE_PROTOCOL_DATA_DESCRIPTOR. It carries no raw commands: the SCSI
+// STORAGE_PROTOCOL_DATA_DESCRIPTOR. Its sanitize requests, the namespace
+// query (property 50) and the log query are in sim/inbox_sanitize.cpp. It
+// carries no raw commands: the SCSI
 // port refuses the miniport request (error 1) and vendor SCSI commands get
 // CHECK CONDITION, so there is no way to format through it.
 //
@@ -11,6 +13,7 @@
 // exactly the descriptor and the data (4144 bytes: a longer buffer declares
 // more data than the query asks for). Any other property-49 query fails with
 // error 87; other properties go to the common handling.
+#include "sim/inbox.h"
 #include "sim/model.h"
 
 #include "platform/device.h"
@@ -42,6 +45,9 @@ constexpr uint32_t CNS_CONTROLLER = 1;
 class InboxModel : public Model {
   public:
     bool control(Drive& drive, bool port, const Request& request, Reply* reply) override;
+    bool scsi(Drive& drive, const ScsiCommand& command, ScsiResult* result) override {
+        return inbox_scsi_sanitize(drive, command, result);
+    }
 };
 
 // The Identify the query asks for as a submission entry; false when it is
@@ -68,10 +74,28 @@ bool identify_entry(const Request& r, uint8_t* entry) {
 }
 
 bool InboxModel::control(Drive& drive, bool port, const Request& request, Reply* reply) {
-    if (port || request.code != IOCTL_STORAGE_QUERY_PROPERTY || !request.in ||
-        request.in_size < 8 ||
-        get_le32(request.in, QUERY_PROPERTY_ID) != StorageAdapterProtocolSpecificProperty)
+    if (port)
         return false;
+    if (request.code == IOCTL_STORAGE_REINITIALIZE_MEDIA_CODE) {
+        *reply = inbox_reinitialize_media(drive, request);
+        return true;
+    }
+    if (request.code == IOCTL_SCSI_PASS_THROUGH)
+        return inbox_sanitize_refused(drive, request, reply);
+    if (request.code != IOCTL_STORAGE_QUERY_PROPERTY || !request.in || request.in_size < 8)
+        return false;
+    const uint32_t property = get_le32(request.in, QUERY_PROPERTY_ID);
+    if (property == StorageDeviceProtocolSpecificProperty) {
+        *reply = inbox_namespace_query(drive, request);
+        return true;
+    }
+    if (property != StorageAdapterProtocolSpecificProperty)
+        return false;
+    if (request.in_size >= DATA_TYPE + 4 &&
+        get_le32(request.in, DATA_TYPE) == NVMeDataTypeLogPage) {
+        *reply = inbox_log_query(drive, request);
+        return true;
+    }
     uint8_t entry[NVME_ENTRY_SIZE];
     if (!identify_entry(request, entry)) {
         *reply = reply_error(ERROR_INVALID_PARAMETER_CODE);

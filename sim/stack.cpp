@@ -451,6 +451,19 @@ uint32_t tick_ms() {
     return static_cast<uint32_t>(s.host.tick_start + s.device_ms);
 }
 
+void sleep_ms(uint32_t ms) {
+    sim_ensure_ready();
+    stack().device_ms += ms;
+}
+
+uint64_t sim_clock_ms() {
+    return stack().device_ms;
+}
+
+uint32_t sim_os_build() {
+    return stack().host.os.build;
+}
+
 int os_version(OSVERSIONINFOEXA* record) {
     sim_ensure_ready();
     Stack& s = stack();

@@ -1,6 +1,8 @@
 // Internals shared by the stack's files.
 #pragma once
 
+#include <cstdint>
+
 // Loads the host and opens the trace on the first device operation after a
 // reset; an unusable host or trace file ends the process with status 2 and
 // one line on standard error.
@@ -16,3 +18,11 @@ ConsoleModel* console_model();
 
 // Forgets the console model set for tests.
 void console_sim_reset();
+
+// Milliseconds of simulated time since the host was loaded: device time and
+// the program's sleeps. Background work of a controller runs on it.
+uint64_t sim_clock_ms();
+
+// The build number the OS-version call reports, which the drivers' answers
+// depend on.
+uint32_t sim_os_build();

@@ -11,6 +11,7 @@
 #include "dialogue/host_facts.h"
 #include "nvme/admin_command.h"
 #include "nvme/identify.h"
+#include "nvme/sanitize.h"
 #include "platform/wire.h"
 
 TEST(FormatCommand, Cdw10CarriesFormatInLowBitsAndSesFromBitNine) {
@@ -26,6 +27,54 @@ TEST(FormatCommand, Cdw10CarriesFormatInLowBitsAndSesFromBitNine) {
     EXPECT_EQ(format.nsid, 1u);
     EXPECT_EQ(format.cdw10, 0x201u);
     EXPECT_EQ(format.cdw11 | format.cdw12 | format.cdw13 | format.cdw14 | format.cdw15, 0u);
+}
+
+TEST(SanitizeCommands, ActionAuseAndOnePassOfOverwriteLogWithRaeFor512Bytes) {
+    const struct {
+        int action;
+        uint32_t cdw10;
+    } rows[] = {{SANITIZE_BLOCK_ERASE, 0x0A},
+                {SANITIZE_CRYPTO_ERASE, 0x0C},
+                {SANITIZE_OVERWRITE, 0x1B},
+                {0, 0},
+                {4, 0}};
+    for (const auto& row : rows) {
+        const AdminCommand command = sanitize_command(row.action);
+        EXPECT_EQ(command.cdw0, 0x84u);
+        EXPECT_EQ(command.nsid | command.cdw11 | command.cdw12 | command.cdw15, 0u);
+        EXPECT_EQ(command.cdw10, row.cdw10) << row.action;
+        EXPECT_EQ(sanitize_action_of(row.cdw10), row.cdw10 ? row.action : 0) << row.action;
+    }
+    const AdminCommand log = sanitize_log_command();
+    EXPECT_EQ(log.cdw0, 0x02u);
+    EXPECT_EQ(log.nsid, 0xFFFFFFFFu);
+    EXPECT_EQ(log.cdw10, 0x007F8081u);
+    EXPECT_EQ(log.cdw11 | log.cdw12 | log.cdw13 | log.cdw14 | log.cdw15, 0u);
+}
+
+TEST(SanitizeData, CapabilitiesAndStatusLogFields) {
+    uint8_t identify[IDENTIFY_SIZE] = {};
+    put_le32(identify, 328, 0xE0000005); // crypto, overwrite and bits the tool ignores
+    EXPECT_EQ(sanitize_capabilities(identify), 0x5u);
+    EXPECT_EQ(sanitize_action_bit(SANITIZE_CRYPTO_ERASE), 1u);
+    EXPECT_EQ(sanitize_action_bit(SANITIZE_BLOCK_ERASE), 2u);
+    EXPECT_EQ(sanitize_action_bit(SANITIZE_OVERWRITE), 4u);
+
+    uint8_t page[SANITIZE_LOG_SIZE] = {};
+    put_le16(page, 0, 0xCCCD); // 80.0003 %
+    put_le16(page, 2, 0x01FA); // passes and GDE around status 2
+    put_le32(page, 4, 0x0000000C);
+    put_le32(page, 8, 0xFFFFFFFF);
+    put_le32(page, 12, 7);
+    put_le32(page, 16, 0);
+    SanitizeLog decoded;
+    decode_sanitize_log(page, &decoded);
+    EXPECT_EQ(decoded.status, 2u);
+    EXPECT_EQ(decoded.cdw10, 0x0Cu);
+    EXPECT_EQ(sanitize_percent(decoded), 80u);
+    EXPECT_EQ(sanitize_estimate(decoded, SANITIZE_OVERWRITE), 0u);
+    EXPECT_EQ(sanitize_estimate(decoded, SANITIZE_BLOCK_ERASE), 7u);
+    EXPECT_EQ(sanitize_estimate(decoded, SANITIZE_CRYPTO_ERASE), 0u);
 }
 
 TEST(IdentifyCommands, ControllerHasNsidZeroNamespaceHasNsidOne) {

@@ -152,7 +152,9 @@ TEST(DriverPaths, InboxDriveIsShownThenRefused) {
     const RunResult run = run_dialogue(host_with(R"([{"number": 0, "path": "inbox"}])"), {"0YN"});
     const std::string body = "Drive   : 0(NVME)\nScsi    : 0\nDriver  : W10\n" + kIdentity +
                              kSerial + "Error - possible incompatible nvme driver\n";
-    EXPECT_EQ(run.out, BANNER + body);
+    // On the console only: the driver can sanitize the drive.
+    EXPECT_EQ(run.out,
+              BANNER + body + "Sanitize is possible through this driver: run with S (e.g. 0S)\n");
     EXPECT_EQ(run.log, LOG_HEAD + body);
 
     // The descriptor query, the address, the one identify property query:
@@ -186,6 +188,50 @@ TEST(DriverPaths, InboxAnswerCountsWhenItsIdentifyDataAreNotAllZero) {
                 expected[at - 48] = 0x80;
         }
         EXPECT_EQ(identify, expected) << set.size();
+    }
+    sim_reset();
+}
+
+namespace {
+
+// The inbox driver with one byte of every protocol data descriptor it
+// returns changed.
+class DescriptorInbox : public Model {
+  public:
+    DescriptorInbox(uint32_t at, uint8_t value) : at_(at), value_(value) {}
+    bool control(Drive& drive, bool port, const Request& request, Reply* reply) override {
+        const bool mine = inner_->control(drive, port, request, reply);
+        if (mine && reply->ok && reply->out.size() > at_)
+            reply->out[at_] = value_;
+        return mine;
+    }
+
+  private:
+    std::unique_ptr<Model> inner_ = make_inbox_model();
+    uint32_t at_;
+    uint8_t value_;
+};
+
+} // namespace
+
+TEST(DriverPaths, InboxLogCountsOnlyBehindADescriptorOfVersionAndSize48) {
+    const struct {
+        uint32_t at;
+        uint8_t value;
+        int read;
+        uint8_t sstat; // the log's byte 2 as the caller receives it
+    } cases[] = {{0, 48, 1, 0}, {0, 40, 0, 0xA5}, {4, 49, 0, 0xA5}, {48 + 2, 7, 1, 7}};
+    for (const auto& c : cases) {
+        use_host(drive_host(0, "inbox"));
+        ASSERT_TRUE(sim_replace_model(0, std::make_unique<DescriptorInbox>(c.at, c.value)));
+        HANDLE disk = open_device("\\\\.\\PhysicalDrive0", 0, FILE_ATTRIBUTE_NORMAL);
+        std::vector<uint8_t> log(512, 0xA5);
+        testing::internal::CaptureStdout();
+        EXPECT_EQ(inbox_sanitize_log(disk, log.data()), c.read) << c.at;
+        EXPECT_EQ(testing::internal::GetCapturedStdout(),
+                  c.read ? "" : "IOCtl: LOG returned no log data!\n");
+        EXPECT_EQ(log[2], c.sstat) << c.at;
+        close_device(disk);
     }
     sim_reset();
 }

@@ -516,7 +516,12 @@ TEST_P(FaultSweep, OsVersionCallsFailing) {
     e.log[1] = "OS: 0.0 build 0 ";
     e.out_has = {"Veltrane (FormatUnit) v0.7a by Brastel\nOS: 0.0 build 0 \n"};
     check("fails", fails, e);
-    EXPECT_EQ(after_line(fails.out, 2), after_line(c.run.out, 2));
+    // Only the inbox driver's sanitize hint needs the build number.
+    std::string clean_out = after_line(c.run.out, 2);
+    const size_t hint = clean_out.find("Sanitize is possible");
+    if (hint != std::string::npos)
+        clean_out.erase(hint, clean_out.find('\n', hint) + 1 - hint);
+    EXPECT_EQ(after_line(fails.out, 2), clean_out);
 }
 
 INSTANTIATE_TEST_SUITE_P(DefaultHost, FaultSweep, testing::ValuesIn(default_host_cases()),

@@ -71,6 +71,15 @@ TEST_F(SimHost, InvalidHostsAreRefusedWithTheirReason) {
          "drive 2: controller: \"serial\" holds a character that is NUL"},
         {"abort_in_format not bool", drive_json(R"(, "controller": {"abort_in_format": 1})"),
          "drive 2: controller: \"abort_in_format\" must be true or false"},
+        {"sanitize_state unknown", drive_json(R"(, "controller": {"sanitize_state": "done"})"),
+         "drive 2: controller: \"sanitize_state\" must be \"never\", \"completed\", \"failed\""},
+        {"sanitize_state action",
+         drive_json(R"(, "controller": {"sanitize_state": {"action": "x"}})"),
+         "drive 2: controller: \"sanitize_state\": \"action\" must be \"block\""},
+        {"sanitize_ms as number", drive_json(R"(, "controller": {"sanitize_ms": 5})"),
+         "drive 2: controller: \"sanitize_ms\" must be an object, not 5"},
+        {"sanitize_ms block text", drive_json(R"(, "controller": {"sanitize_ms": {"block": "1"}})"),
+         "drive 2: controller: sanitize_ms: \"block\" must be an integer"},
         {"system not bool", drive_json(R"(, "system": "yes")"),
          "drive 2: \"system\" must be true or false"},
         {"lun too big", drive_json(R"(, "lun": 256)"),
@@ -156,6 +165,12 @@ TEST_F(SimHost, OptionalFieldsTakeTheirDefaults) {
     EXPECT_EQ(bridge.controller.nlbaf, -1);
     EXPECT_EQ(bridge.controller.format_ms, 1500u);
     EXPECT_EQ(bridge.controller.format_status, 0u);
+    EXPECT_EQ(bridge.controller.sanicap, 3u);
+    EXPECT_EQ(bridge.controller.sanitize_ms.block + bridge.controller.sanitize_ms.crypto +
+                  bridge.controller.sanitize_ms.overwrite,
+              68000u);
+    EXPECT_TRUE(bridge.controller.sanitize_estimates);
+    EXPECT_EQ(bridge.controller.sanitize_state.status, 0u);
     EXPECT_TRUE(bridge.bridge.check_condition);
     EXPECT_TRUE(bridge.bridge.completion);
     EXPECT_EQ(host.drives[1].bus, 17u);

@@ -24,13 +24,13 @@ int nvme_passthrough(HANDLE handle, void* buffer, uint32_t length, int direction
 }
 
 int nvme_identify_namespace(HANDLE handle, void* buffer) {
+    if (g_transport == TRANSPORT_INBOX)
+        return inbox_identify_namespace(handle, static_cast<uint8_t*>(buffer));
     const AdminCommand command = identify_namespace_command();
     return nvme_passthrough(handle, buffer, IDENTIFY_SIZE, DIR_FROM_DEVICE, &command);
 }
 
-// The active bridge's record of the last completion; 0 for the OFA driver,
-// which returned the completion with the request itself.
-static int bridge_completion(HANDLE handle, uint8_t* entry) {
+int bridge_completion(HANDLE handle, uint8_t* entry) {
     switch (g_transport & 0xFF) {
     case TRANSPORT_JMS:
         return jms_completion(handle, entry);

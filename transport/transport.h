@@ -40,6 +40,23 @@ int nvme_identify_namespace(HANDLE handle, void* buffer);
 // success.
 int nvme_format(HANDLE handle, int lbaf, int ses);
 
+// Sanitize of the whole controller along the chosen path, the action by its
+// operator's number (nvme/sanitize.h). The OFA driver and the bridges carry
+// the command with g_timeout; a bridge's record of the completion must show
+// success. Through the inbox driver the erase request itself waits until
+// the sanitize ends, at most `limit_s` seconds, in the form `os_build`
+// allows. 1 when the request was accepted.
+int nvme_sanitize(HANDLE handle, int action, uint32_t limit_s, uint32_t os_build);
+// The 512-byte Sanitize Status log along the chosen path; 1 when it came.
+int nvme_sanitize_log(HANDLE handle, uint8_t* log);
+// The actions a sanitize through the chosen path can take, as SANICAP bits,
+// from the controller's own and what the path carries.
+uint32_t path_sanitize_actions(const uint8_t* identify, uint32_t os_build);
+
+// The active bridge's record of the last completion; 0 for the OFA driver,
+// which returned the completion with the request itself.
+int bridge_completion(HANDLE handle, uint8_t* entry);
+
 // The transports.
 int ofa_passthrough(HANDLE handle, void* buffer, uint32_t length, int direction,
                     const AdminCommand* command);
@@ -67,6 +84,15 @@ int rtl_completion(HANDLE handle, uint8_t* entry);
 // Identify Controller through the inbox driver's property query; 1 when the
 // driver answered with data that are not all zero.
 int inbox_identify_controller(HANDLE handle, uint8_t* identify);
+
+// The inbox driver's namespace data, Sanitize Status log (property
+// queries) and sanitize (IOCTL_STORAGE_REINITIALIZE_MEDIA, then the SCSI
+// SANITIZE command when that request is an invalid function); the actions it
+// can run on a build (SANICAP bits).
+int inbox_identify_namespace(HANDLE handle, uint8_t* ns);
+int inbox_sanitize_log(HANDLE handle, uint8_t* log);
+int inbox_sanitize(HANDLE handle, int action, uint32_t timeout_s, uint32_t os_build);
+uint32_t inbox_sanitize_actions(uint32_t os_build);
 
 // Probes: Identify Controller through one transport into `identify` (4096
 // bytes); 1 when the transport succeeded and the data are not all zero.

@@ -12,6 +12,7 @@
 #include "dialogue/dialogue.h"
 #include "dialogue/host_facts.h"
 #include "fuzz/fake_device.h"
+#include "nvme/sanitize.h"
 #include "transport/transport.h"
 
 extern "C" {
@@ -159,6 +160,10 @@ void transport_round(const char* name, TransportCall call) {
             call(disk, buffer, IDENTIFY_SIZE, DIR_FROM_DEVICE, &identify);
             call(disk, buffer, IDENTIFY_SIZE, DIR_FROM_DEVICE, &ns);
             call(disk, nullptr, 0, DIR_NONE, &format);
+            const AdminCommand sanitize = sanitize_command(SANITIZE_CRYPTO_ERASE);
+            const AdminCommand log = sanitize_log_command();
+            call(disk, nullptr, 0, DIR_NONE, &sanitize);
+            call(disk, buffer, SANITIZE_LOG_SIZE, DIR_FROM_DEVICE, &log);
             call(disk, buffer, MAX_TRANSFER + 1, DIR_FROM_DEVICE, &identify); // too long
         });
         close_device(disk);
@@ -216,6 +221,10 @@ int main() {
                 if (found) {
                     nvme_identify_namespace(command, ns);
                     nvme_format(command, 1, 2);
+                    // The inbox driver's erase request is refused (error 1):
+                    // the SCSI SANITIZE command follows.
+                    nvme_sanitize(command, SANITIZE_BLOCK_ERASE, 78, 19045);
+                    nvme_sanitize_log(command, ns);
                 }
             });
             if (fail == -1)

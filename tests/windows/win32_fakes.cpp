@@ -383,6 +383,11 @@ void key_wait() {
     idle_ms(50);
     const Expected sleep[] = {{"Sleep", 1, {50}}};
     expect_calls("idle_ms", sleep, 1);
+
+    start(0);
+    sleep_ms(1000);
+    const Expected poll[] = {{"Sleep", 1, {1000}}};
+    expect_calls("sleep_ms", poll, 1);
 }
 
 } // namespace

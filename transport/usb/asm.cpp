@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "nvme/completion.h"
+#include "nvme/sanitize.h"
 #include "platform/wire.h"
 #include "transport/transport.h"
 #include "transport/usb/scsi_envelope.h"
@@ -50,10 +51,9 @@ int asm_passthrough(HANDLE handle, void* buffer, uint32_t length, int direction,
     if (!envelope_send(handle, envelope, "IOCtl: asm cmd send[1] failed 0x%x!\n"))
         return 0;
 
-    // The bridge runs the command in the data phase: a format's data phase
-    // waits as long as the format itself may take.
-    const uint32_t timeout =
-        (command->cdw0 & 0xFF) == NVME_OPC_FORMAT_NVM ? g_timeout : ASM_DATA_TIMEOUT;
+    // The bridge runs the command in the data phase: an erase's data phase
+    // waits as long as the erase itself may take.
+    const uint32_t timeout = command_waits_long(command) ? g_timeout : ASM_DATA_TIMEOUT;
     const uint8_t opcode = (direction & 0xFF) == DIR_TO_DEVICE ? ASM_OPCODE_WRITE : ASM_OPCODE_READ;
     envelope_begin(envelope, asm_header(data_in_code_unspecified(direction), length, timeout));
     asm_cdb(envelope, opcode, ASM_PHASE_DATA, cdb_direction, length);

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "nvme/completion.h"
+#include "nvme/sanitize.h"
 #include "platform/wire.h"
 #include "transport/transport.h"
 #include "transport/usb/scsi_envelope.h"
@@ -44,10 +45,9 @@ int rtl_passthrough(HANDLE handle, void* buffer, uint32_t length, int direction,
     if (!envelope_send(handle, envelope, "IOCtl: rtl cmd send[1] failed 0x%x!\n"))
         return 0;
 
-    // The bridge runs the command in the data phase: a format's data phase
-    // waits as long as the format itself may take.
-    const uint32_t timeout =
-        (command->cdw0 & 0xFF) == NVME_OPC_FORMAT_NVM ? g_timeout : RTL_TIMEOUT;
+    // The bridge runs the command in the data phase: an erase's data phase
+    // waits as long as the erase itself may take.
+    const uint32_t timeout = command_waits_long(command) ? g_timeout : RTL_TIMEOUT;
     envelope_begin(envelope, rtl_header(data_in_code_unspecified(direction), length,
                                         ENVELOPE_SENSE_SIZE, timeout));
     rtl_cdb(envelope, (direction & 0xFF) == DIR_FROM_DEVICE ? RTL_OPCODE_READ : RTL_OPCODE_WRITE,

@@ -1,0 +1,18 @@
+// What a run of the dialogue has opened, shared by its modes.
+#pragma once
+
+#include <cstdio>
+
+#include "platform/device.h"
+
+// What the run has opened, released by the closing step.
+struct RunResources {
+    FILE* log;
+    int log_failure_told; // "Write Log File Error" is printed once a run
+    HANDLE disk;
+    HANDLE port;
+};
+
+// Hands what the log holds to the file, so that the record survives the
+// process; a write that failed is told and the run goes on.
+void flush_log(RunResources& run);

@@ -1,0 +1,251 @@
+// Sanitize mode: the actions the path can run, the namespace lines, the
+// action and the confirmation, the request, then the Sanitize Status log read
+// once a second until the operation ends or the polling limit passes.
+#include "dialogue/sanitize.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "dialogue/dialogue.h"
+#include "dialogue/host_facts.h"
+#include "dialogue/report.h"
+#include "nvme/identify.h"
+#include "nvme/sanitize.h"
+#include "transport/transport.h"
+
+constexpr uint32_t POLL_MS = 1000;
+// Without an estimate from the log the operation is followed this long.
+constexpr uint64_t NO_ESTIMATE_LIMIT_S = 12 * 3600;
+constexpr uint64_t LIMIT_MARGIN_S = 60;
+constexpr uint32_t LIMIT_ESTIMATES = 3;
+
+static const int ACTIONS[] = {SANITIZE_BLOCK_ERASE, SANITIZE_CRYPTO_ERASE, SANITIZE_OVERWRITE};
+
+int has_sanitize_letter(const char* text) {
+    return strchr(text, 'S') != nullptr || strchr(text, 's') != nullptr;
+}
+
+static const char* action_name(int action) {
+    switch (action) {
+    case SANITIZE_BLOCK_ERASE:
+        return "Block Erase";
+    case SANITIZE_CRYPTO_ERASE:
+        return "Crypto Erase";
+    case SANITIZE_OVERWRITE:
+        return "Overwrite";
+    default:
+        return "Unknown";
+    }
+}
+
+static uint32_t os_build() {
+    return g_os_version.dwBuildNumber;
+}
+
+void sanitize_hint(int drive, const uint8_t* identify) {
+    if (path_sanitize_actions(identify, os_build()) != 0)
+        printf("Sanitize is possible through this driver: run with S (e.g. %uS)\n",
+               static_cast<unsigned>(drive));
+}
+
+// "Sanitize: block erase, crypto erase" or "Sanitize: not supported".
+static void report_actions(FILE* log, uint32_t actions) {
+    static const char* const names[] = {"block erase", "crypto erase", "overwrite"};
+    char line[64] = "Sanitize: ";
+    const char* separator = "";
+    for (int i = 0; i < 3; ++i) {
+        if (actions & sanitize_action_bit(ACTIONS[i])) {
+            strcat(line, separator);
+            strcat(line, names[i]);
+            separator = ", ";
+        }
+    }
+    if (!actions)
+        strcat(line, "not supported");
+    report(log, "%s\n", line);
+}
+
+// An action number as the operator gives it: optional white space, digits,
+// optional white space and nothing else; -1 for any other text.
+static int32_t read_action(const char* text) {
+    while (*text == ' ' || *text == '\t')
+        ++text;
+    int32_t value = 0;
+    int digits = 0;
+    for (; *text >= '0' && *text <= '9'; ++text, ++digits)
+        if (value < 1000)
+            value = value * 10 + (*text - '0');
+    while (*text == ' ' || *text == '\t')
+        ++text;
+    return digits && *text == 0 ? value : -1;
+}
+
+static int default_action(uint32_t actions) {
+    if (actions & sanitize_action_bit(SANITIZE_CRYPTO_ERASE))
+        return SANITIZE_CRYPTO_ERASE;
+    if (actions & sanitize_action_bit(SANITIZE_BLOCK_ERASE))
+        return SANITIZE_BLOCK_ERASE;
+    return SANITIZE_OVERWRITE;
+}
+
+// The action from the argument, the quiet default or the operator; 0 after
+// "Error: wrong sanitize action selected".
+static int choose_action(uint32_t actions, const char* action_text, AnswerStream* answers) {
+    const int fallback = default_action(actions);
+    int32_t action;
+    if (action_text) {
+        action = read_action(action_text);
+    } else if (g_quiet) {
+        action = fallback;
+    } else {
+        char answer[ANSWER_SIZE];
+        char question[96];
+        snprintf(question, sizeof question,
+                 "Please select sanitize action (1 block erase, 2 crypto erase, 3 overwrite - "
+                 "default %u):",
+                 static_cast<unsigned>(fallback));
+        prompt(question);
+        read_answer(answers, answer);
+        action = answer[0] == 0 ? fallback : read_action(answer);
+    }
+    if (action < SANITIZE_BLOCK_ERASE || action > SANITIZE_OVERWRITE ||
+        !(actions & sanitize_action_bit(action))) {
+        printf("Error: wrong sanitize action selected\n");
+        return 0;
+    }
+    return action;
+}
+
+// How long a sanitize of `action` is followed: three times the log's
+// estimate and a minute, or 12 hours without one.
+static uint64_t polling_limit_s(int have_log, const SanitizeLog& log, int action) {
+    const uint32_t estimate = have_log ? sanitize_estimate(log, action) : 0;
+    if (estimate == 0)
+        return NO_ESTIMATE_LIMIT_S;
+    return LIMIT_ESTIMATES * static_cast<uint64_t>(estimate) + LIMIT_MARGIN_S;
+}
+
+// Reads the log once a second from `start` until it no longer reports a
+// sanitize in progress or `limit_ms` have passed; a read that fails waits for
+// the next. 1 with the last log read in `last`, 0 when no read succeeded.
+static int follow(HANDLE handle, uint32_t start, uint64_t limit_ms, SanitizeLog* last) {
+    int have = 0;
+    uint32_t shown = 0; // the last progress step printed
+    uint32_t before = start;
+    uint64_t elapsed = 0;
+    for (;;) {
+        uint8_t page[SANITIZE_LOG_SIZE];
+        memset(page, 0, sizeof page);
+        if (nvme_sanitize_log(handle, page)) {
+            decode_sanitize_log(page, last);
+            have = 1;
+            if (last->status != SANITIZE_IN_PROGRESS)
+                return have;
+            const uint32_t step = sanitize_percent(*last) / 10 * 10;
+            if (step > shown) {
+                printf("Sanitizing: %u%%\n", step);
+                shown = step;
+            }
+        }
+        // Counted in steps, so that no wrap of the tick counter shortens it.
+        const uint32_t now = tick_ms();
+        elapsed += now - before;
+        before = now;
+        if (elapsed >= limit_ms)
+            return have;
+        sleep_ms(POLL_MS);
+    }
+}
+
+static int report_outcome(FILE* log, const SanitizeResult& r) {
+    const SanitizeLog& last = r.last;
+    const int done =
+        last.status == SANITIZE_COMPLETED || last.status == SANITIZE_COMPLETED_DEALLOCATED;
+    if (r.log_read && done && sanitize_action_of(last.cdw10) == r.action) {
+        report(log, "Sanitized [%u ms]!\n", r.elapsed_ms);
+        return EXIT_ERASED;
+    }
+    if (r.log_read && last.status == SANITIZE_FAILED) {
+        report(log, "Sanitize failed: the drive reports a failed sanitize\n");
+        report(log, "Sanitize error [%u ms]!\n", r.elapsed_ms);
+        return EXIT_ERASE_ERROR;
+    }
+    if (r.log_read && last.status == SANITIZE_IN_PROGRESS)
+        report(log, "Sanitize still running: keep the drive powered, run again with S to follow "
+                    "it\n");
+    report(log, "Sanitize unconfirmed [%u ms]!\n", r.elapsed_ms);
+    return EXIT_POSSIBLY_ERASED;
+}
+
+int sanitize_drive(RunResources& run, HANDLE command_handle, const uint8_t* identify,
+                   const char* action_text, AnswerStream* answers, SanitizeResult* result) {
+    SanitizeResult& r = *result;
+    memset(&r, 0, sizeof r);
+    // A log that cannot be read now leaves only the estimate unknown.
+    const uint32_t first_read = tick_ms();
+    uint8_t page[SANITIZE_LOG_SIZE];
+    memset(page, 0, sizeof page);
+    SanitizeLog found;
+    memset(&found, 0, sizeof found);
+    const int have_found = nvme_sanitize_log(command_handle, page);
+    if (have_found)
+        decode_sanitize_log(page, &found);
+
+    r.actions = path_sanitize_actions(identify, os_build());
+    report_actions(run.log, r.actions);
+    if (!r.actions)
+        return EXIT_NOT_SUPPORTED;
+    // A sanitize the drive still runs (the tool was stopped or the drive
+    // unplugged during it) is followed, not started again.
+    r.followed = have_found && found.status == SANITIZE_IN_PROGRESS;
+
+    uint8_t ns[IDENTIFY_SIZE];
+    memset(ns, 0, sizeof ns);
+    if (!nvme_identify_namespace(command_handle, ns))
+        return EXIT_NOT_REACHED;
+    const uint32_t size = lba_data_size(ns, current_format_index(ns));
+    const uint64_t megabytes = (namespace_size(ns) * size) >> 20;
+    report(run.log, "Size    : %1.0f MB\n", static_cast<double>(megabytes));
+    report(run.log, "LBA Size: %u\n", size);
+
+    r.action = r.followed ? sanitize_action_of(found.cdw10)
+                          : choose_action(r.actions, action_text, answers);
+    if (!r.action && !r.followed)
+        return EXIT_BAD_INPUT;
+    report(run.log, "Selected sanitize action: %u - %s\n", static_cast<unsigned>(r.action),
+           action_name(r.action));
+    const uint64_t limit_s = polling_limit_s(have_found, found, r.action);
+
+    uint32_t start = first_read;
+    if (!r.followed) {
+        if (!g_quiet) {
+            char answer[ANSWER_SIZE];
+            prompt("\nAll data on disk will be lost, You sure?\nPress 'Y' and 'Enter' for "
+                   "continue, 'N' for cancel ");
+            read_answer(answers, answer);
+            if (answer[0] != 'Y' && answer[0] != 'y') {
+                printf("Not sure - Exit!\n");
+                return EXIT_NOT_CONFIRMED;
+            }
+        }
+        g_timeout = 300;
+        // The record of what is about to be done must survive a crash during it.
+        flush_log(run);
+        start = tick_ms();
+        r.sent = 1;
+        r.accepted =
+            nvme_sanitize(command_handle, r.action, static_cast<uint32_t>(limit_s), os_build());
+        g_timeout = 5; // the log is read with the identify timeout
+        if (!r.accepted) {
+            r.elapsed_ms = tick_ms() - start;
+            report(run.log, "Sanitize error [%u ms]!\n", r.elapsed_ms);
+            flush_log(run);
+            return EXIT_ERASE_ERROR;
+        }
+    }
+    r.log_read = follow(command_handle, start, limit_s * 1000, &r.last);
+    r.elapsed_ms = tick_ms() - start;
+    const int status = report_outcome(run.log, r);
+    flush_log(run);
+    return status;
+}

@@ -1,0 +1,36 @@
+// Sanitize mode of the dialogue: chosen with the letter S in the drive
+// string, it erases the whole controller with the NVMe Sanitize command and
+// follows the operation in the Sanitize Status log.
+#pragma once
+
+#include <cstdint>
+
+#include "dialogue/console.h"
+#include "dialogue/run.h"
+#include "nvme/sanitize.h"
+
+// The option letter S (or s) of a drive string.
+int has_sanitize_letter(const char* text);
+
+// On the console, after the inbox driver's "Error - possible incompatible
+// nvme driver" line: a hint when that driver can sanitize the drive.
+void sanitize_hint(int drive, const uint8_t* identify);
+
+// What sanitize mode did, for the run's record: zero where a step did not
+// run.
+struct SanitizeResult {
+    uint32_t actions;    // the actions the path offers, as SANICAP bits
+    int action;          // chosen, or named by the sanitize that was followed
+    int followed;        // a sanitize found in progress was followed; none sent
+    int sent;            // the request that starts one was sent
+    int accepted;        // and accepted
+    int log_read;        // a log read after the request (or the first read) succeeded
+    SanitizeLog last;    // the last such read
+    uint32_t elapsed_ms; // from the request, or the first log read, to the end
+};
+
+// The steps after the identity lines in sanitize mode, up to the report.
+// `action_text` is the second argument, null when absent. Fills `result` and
+// returns the run's exit status.
+int sanitize_drive(RunResources& run, HANDLE command_handle, const uint8_t* identify,
+                   const char* action_text, AnswerStream* answers, SanitizeResult* result);

@@ -1,0 +1,30 @@
+// Sanitize and its status log along the chosen path.
+#include "nvme/completion.h"
+#include "nvme/sanitize.h"
+#include "transport/transport.h"
+
+int nvme_sanitize(HANDLE handle, int action, uint32_t limit_s, uint32_t os_build) {
+    if (g_transport == TRANSPORT_INBOX)
+        return inbox_sanitize(handle, action, limit_s, os_build);
+    const AdminCommand command = sanitize_command(action);
+    if (!nvme_passthrough(handle, nullptr, 0, DIR_NONE, &command))
+        return 0;
+    uint8_t entry[COMPLETION_ENTRY_SIZE];
+    if (!bridge_completion(handle, entry))
+        return 1;
+    return print_completion_status(entry) == 0;
+}
+
+int nvme_sanitize_log(HANDLE handle, uint8_t* log) {
+    if (g_transport == TRANSPORT_INBOX)
+        return inbox_sanitize_log(handle, log);
+    const AdminCommand command = sanitize_log_command();
+    return nvme_passthrough(handle, log, SANITIZE_LOG_SIZE, DIR_FROM_DEVICE, &command);
+}
+
+uint32_t path_sanitize_actions(const uint8_t* identify, uint32_t os_build) {
+    const uint32_t controller = sanitize_capabilities(identify);
+    if (g_transport == TRANSPORT_INBOX)
+        return controller & inbox_sanitize_actions(os_build);
+    return controller;
+}
