@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "sim/host.h"
+#include "sim/media.h"
 
 constexpr uint32_t NVME_ENTRY_SIZE = 64;
 constexpr uint32_t NVME_COMPLETION_SIZE = 16;
@@ -33,6 +34,7 @@ struct Controller {
     // 31..17. `executed` is false until the first command.
     bool executed = false;
     uint8_t completion[NVME_COMPLETION_SIZE] = {};
+    Media media; // what the namespace holds
 };
 
 // How the data of a command moves: what a bridge or driver checks its data

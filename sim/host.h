@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "sim/media.h"
+
 struct OsConfig {
     uint32_t major = 10;
     uint32_t minor = 0;
@@ -31,6 +33,10 @@ struct ControllerConfig {
     uint32_t format_ms = 1500;
     uint16_t format_status = 0;   // (SCT << 8) | SC forced on Format NVM
     bool abort_in_format = false; // the process ends while Format NVM runs
+    uint8_t dlfeat = 1;           // Identify Namespace byte 33
+    double media_share = 1.0;     // share of units holding data at first ("data" 1, "blank" 0)
+    EraseEffect erase_effect = ERASE_DEALLOCATE;
+    bool sector_replug = false; // Windows keeps the old sector size until a re-plug
 };
 
 struct FaultConfig {
@@ -62,8 +68,16 @@ struct DriveConfig {
     uint8_t target_id = 0;
     uint8_t lun = 0;
     std::vector<FaultConfig> fail;
+    std::vector<FaultConfig> read_fail; // counted over the drive's reads
     BridgeConfig bridge;
     ControllerConfig controller;
+};
+
+// A volume of the host file's `volumes`: one extent on each of its disks.
+struct VolumeConfig {
+    char letter = 0; // drive letter, upper case; 0 for none
+    std::vector<uint32_t> disks;
+    bool in_use = false; // its lock fails with last error 5
 };
 
 struct HostConfig {
@@ -71,6 +85,7 @@ struct HostConfig {
     uint32_t tick_start = 1000000;
     std::string windows_dir = "C:\\Windows";
     std::vector<DriveConfig> drives;
+    std::vector<VolumeConfig> volumes;
 };
 
 // Parses and checks a host file's text. On failure returns false and sets
