@@ -405,3 +405,127 @@ TEST(Program, LogBlockSurvivesARunEndedWhileFormatting) {
         EXPECT_EQ(run.log.find(run.text(LOG_HEAD + "Drive   : 2(")), 0u) << path << run.log;
     }
 }
+
+namespace {
+
+// Drives whose media, erase or reads differ, behind OFA and JMicron; disk 2
+// has two volumes and disk 3 one, disk 4 a volume in use.
+const char* const kMediaHost = R"({
+  "volumes": [{"letter": "E", "disks": [2]}, {"letter": null, "disks": [2]},
+              {"letter": "F", "disks": [3]}, {"letter": "G", "disks": [4], "in_use": true}],
+  "drives": [
+    {"number": 1, "path": "ofa"},
+    {"number": 2, "path": "jmicron"},
+    {"number": 3, "path": "ofa", "controller": {"erase_effect": "none"}},
+    {"number": 4, "path": "jmicron"},
+    {"number": 5, "path": "ofa", "controller": {"erase_effect": "partial"}},
+    {"number": 6, "path": "jmicron", "controller": {"media": "blank"}},
+    {"number": 7, "path": "ofa", "controller": {"sector_refresh": "replug"}},
+    {"number": 8, "path": "jmicron", "read_fail": [{"nth": 2002, "error": 23}]},
+    {"number": 9, "path": "ofa", "read_fail": [{"nth": 2003, "error": 1117}]},
+    {"number": 10, "path": "jmicron", "controller": {"erase_effect": "random", "nsze": 4000}},
+    {"number": 11, "path": "ofa", "controller": {"media": 0.5, "dlfeat": 2}},
+    {"number": 12, "path": "jmicron", "fail": [{"nth": 7, "error": 1167}],
+     "read_fail": [{"nth": 2003, "error": 23}]}
+  ]})";
+
+} // namespace
+
+TEST(Program, VolumesGoOfflineAndTheReadBackJudgesTheErase) {
+    const std::string ses1 = "Selected SES action: 1 - User Data Erase\n";
+    const std::string erased = "Erased [1500 ms]!\n";
+    struct Case {
+        std::vector<std::string> args;
+        std::string tail; // of standard output, from the SES line
+        int status;
+        size_t reads;
+    } cases[] = {
+        {{"1Y"}, ses1 + erased + VERIFIED, 0, 4004},
+        {{"2Y", "1", "2"},
+         "Selected SES action: 2 - Cryptographic Erase\nVolume  : E:\\ dismounted\n"
+         "Volume  : \\\\?\\Volume{00000000-0000-0000-0000-000000000002}\\ dismounted\n" +
+             erased + VERIFIED,
+         0,
+         4004},
+        {{"3Y"}, ses1 + "Volume  : F:\\ dismounted\n" + erased + SURVIVED, 9, 4004},
+        {{"4Y"}, ses1 + "Error: volume G:\\ is in use, close what uses it\n", 8, 0},
+        {{"5Y"},
+         ses1 + erased + "Verify  : 2002 samples, 2002 held data, 501 unchanged\n" +
+             "Verify error: data survived the erase!\n",
+         9,
+         4004},
+        {{"6Y"},
+         ses1 + erased + "Verify  : 2002 samples, 0 held data, 0 unchanged\n" +
+             "Verify  : nothing to compare, the samples were blank before the erase\n",
+         0,
+         4004},
+        {{"7Y", "1"}, ses1 + erased + STALE_512, 10, 2002},
+        {{"8Y"},
+         ses1 + "Verify  : read error 23 at offset 1000204881920\n" + erased +
+             "Verify  : skipped, the samples could not be read before the erase\n",
+         10,
+         2002},
+        {{"9Y"}, ses1 + erased + "Verify  : read error 1117 at offset 0\n", 10, 2003},
+        // Fewer units than samples: every one of them.
+        {{"10Y", "1"},
+         ses1 + erased + "Verify  : 500 samples, 500 held data, 0 unchanged\nVerified!\n",
+         0,
+         1000},
+        {{"11Y"},
+         ses1 + erased + "Verify  : 2002 samples, 985 held data, 0 unchanged\nVerified!\n",
+         0,
+         4004},
+        {{"12Y"},
+         ses1 + "IOCtl: phase2 failed 0x48f!\nPossible Erased [0 ms], re-plug drive!\n" +
+             "Verify  : read error 23 at offset 0\n",
+         3,
+         2003},
+    };
+    for (const Case& k : cases) {
+        const RunResult run = run_program(kMediaHost, k.args);
+        const std::string& what = k.args[0];
+        EXPECT_EQ(run.status, k.status) << what;
+        EXPECT_EQ(run.err, "") << what;
+        EXPECT_TRUE(ends_with(run.out, run.text(k.tail))) << what << "\n" << run.out;
+        std::string logged = k.tail; // the transport's message is the console's alone
+        const size_t message = logged.find("IOCtl:");
+        if (message != std::string::npos)
+            logged.erase(message, logged.find('\n', message) + 1 - message);
+        EXPECT_TRUE(ends_with(run.log, run.text(logged))) << what << "\n" << run.log;
+        EXPECT_TRUE(handles_balanced(run.trace)) << what;
+        EXPECT_EQ(format_sent(run.trace), k.status != 8) << what;
+
+        // Reads of whole 4 KiB units through the disk handle; the first
+        // half before the format, the rest after it.
+        const std::vector<nlohmann::json> reads = trace_ops(run.trace, "read");
+        EXPECT_EQ(reads.size(), k.reads) << what;
+        const std::string disk = "\\\\.\\PhysicalDrive" + std::to_string(std::stoi(what));
+        for (const nlohmann::json& read : reads) {
+            EXPECT_EQ(read.at("path"), disk) << what;
+            EXPECT_EQ(read.at("size"), 4096) << what;
+            EXPECT_EQ(read.at("offset").get<uint64_t>() % 4096, 0u) << what;
+        }
+        // Only the chosen disk's volumes are locked; they stay so until the
+        // disk handle has closed.
+        size_t locks = 0, disk_closed = 0, last_volume_closed = 0;
+        for (size_t i = 0; i < run.trace.size(); ++i) {
+            const nlohmann::json& line = run.trace[i];
+            const std::string path = line.value("path", "");
+            if (line.at("op") == "ioctl" && line.at("code") == 0x00090018)
+                ++locks;
+            if (line.at("op") == "close" && path == disk)
+                disk_closed = i;
+            if (line.at("op") == "close" && path.rfind("\\\\?\\", 0) == 0)
+                last_volume_closed = i;
+        }
+        const size_t volumes = count_substr(k.tail, "dismounted");
+        EXPECT_EQ(locks, volumes + (k.status == 8)) << what;
+        if (volumes) {
+            EXPECT_GT(last_volume_closed, disk_closed) << what;
+        }
+        // Every volume was handed out, the system volume's first.
+        const std::vector<nlohmann::json> found = trace_ops(run.trace, "find_volume");
+        ASSERT_EQ(found.size(), 5u) << what;
+        EXPECT_EQ(found[0].at("name"), "\\\\?\\Volume{00000000-0000-0000-0000-000000000000}\\");
+    }
+}
