@@ -294,7 +294,9 @@ TEST_F(SimDevice, TraceFileReceivesTheSameLines) {
     std::remove(name);
     ASSERT_EQ(lines.size(), 3u);
     EXPECT_EQ(lines[0], "earlier line");
-    EXPECT_EQ(std::vector<std::string>(lines.begin() + 1, lines.end()), sim_trace());
+    EXPECT_EQ(lines[1].rfind("{\"op\":\"open\",\"path\":\"\\\\\\\\.\\\\PhysicalDrive0\"", 0), 0u);
+    EXPECT_EQ(lines[2], "{\"op\":\"close\",\"handle\":1,\"path\":\"\\\\\\\\.\\\\PhysicalDrive0\"}");
+    EXPECT_TRUE(sim_trace().empty()); // the file alone holds them
 }
 
 TEST_F(SimDevice, OsVersionRecords) {
