@@ -4,6 +4,8 @@
 #include <cstddef>
 
 #include "dialogue/host_facts.h"
+#include "dialogue/verify.h"
+#include "dialogue/volumes.h"
 #include "platform/device.h"
 #include "transport/driver/inbox.h"
 #include "transport/driver/ofa.h"
@@ -83,6 +85,14 @@ LAYOUT(VOLUME_DISK_EXTENTS, Extents, VOLUME_EXTENTS_FIRST);
 static_assert(sizeof(DISK_EXTENT) == DISK_EXTENT_SIZE, "DISK_EXTENT size");
 LAYOUT(DISK_EXTENT, DiskNumber, DISK_EXTENT_DISK_NUMBER);
 static_assert(WINDOWS_DIRECTORY_SIZE == MAX_PATH, "MAX_PATH");
+static_assert(VOLUME_NAME_SIZE == MAX_PATH, "MAX_PATH");
+
+// The disk's geometry as Windows sees it, after a size refresh.
+static_assert(sizeof(DISK_GEOMETRY) == DISK_GEOMETRY_SIZE, "DISK_GEOMETRY size");
+LAYOUT(DISK_GEOMETRY, BytesPerSector, DISK_GEOMETRY_BYTES_PER_SECTOR);
+LAYOUT(DISK_GEOMETRY_EX, Geometry, 0);
+LAYOUT(DISK_GEOMETRY_EX, DiskSize, DISK_GEOMETRY_EX_DISK_SIZE);
+static_assert(sizeof(DISK_GEOMETRY_EX) <= GEOMETRY_BUFFER_SIZE, "DISK_GEOMETRY_EX fits");
 
 // Version records, tried largest first.
 static_assert(sizeof(OSVERSIONINFOEXA) == OS_VERSION_EX_SIZE, "OSVERSIONINFOEXA size");

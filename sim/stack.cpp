@@ -293,6 +293,11 @@ int sim_open_handles() {
     return static_cast<int>(stack().handles.size() + stack().searches.size());
 }
 
+bool sim_volume_mounted_on(uint32_t number) {
+    const Stack& s = stack();
+    return volume_mounted_on(s.host, s.volumes, number);
+}
+
 int sim_bad_closes() {
     return stack().bad_closes;
 }

@@ -1,6 +1,8 @@
 // Internals shared by the stack's files.
 #pragma once
 
+#include <cstdint>
+
 // Loads the host and opens the trace on the first device operation after a
 // reset; an unusable host or trace file ends the process with status 2 and
 // one line on standard error.
@@ -16,3 +18,7 @@ ConsoleModel* console_model();
 
 // Forgets the console model set for tests.
 void console_sim_reset();
+
+// Whether a volume with an extent on drive `number` is mounted and not
+// locked: Windows' own erase requests refuse such a disk.
+bool sim_volume_mounted_on(uint32_t number);
