@@ -164,9 +164,9 @@ Reply volume_request(const HostConfig& host, const std::vector<Drive>& drives,
         state.locked_by = handle;
         break;
     case FSCTL_DISMOUNT_VOLUME:
+        // Only the lock's holder: the tool never forces a volume off.
         if (state.locked_by != handle)
             return reply_error(ERROR_ACCESS_DENIED_CODE);
-        state.dismounted = true;
         break;
     default:
         return reply_error(ERROR_INVALID_FUNCTION_CODE);

@@ -14,10 +14,10 @@
 constexpr uint32_t ERROR_MORE_DATA_CODE = 234;
 constexpr uint32_t ERROR_ACCESS_DENIED_CODE = 5;
 
-// What a volume is doing now.
+// What a volume is doing now. A dismounted volume stays so only while it is
+// locked: Windows mounts it again on its next use after that.
 struct VolumeState {
     uintptr_t locked_by = 0; // the handle holding its lock, 0 when none
-    bool dismounted = false; // until the lock ends: then it mounts again
 };
 
 // Whether `path` is shaped like a volume: "\\.\X:" with X a letter, or a
