@@ -10,6 +10,8 @@
 #include "dialogue/report.h"
 #include "dialogue/run.h"
 #include "dialogue/sanitize.h"
+#include "dialogue/verify.h"
+#include "dialogue/volumes.h"
 #include "nvme/identify.h"
 #include "transport/transport.h"
 #include "platform/wire.h"
@@ -145,7 +147,7 @@ static int run_drive(int drive, const Arguments& args, AnswerStream* answers, Ru
     }
     if (args.sanitize) {
         SanitizeResult sanitized;
-        return sanitize_drive(run, command_handle, identify, args.format, answers, &sanitized);
+        return sanitize_drive(run, drive, command_handle, identify, args.format, answers, &sanitized);
     }
 
     uint8_t ns[IDENTIFY_SIZE];
@@ -221,6 +223,11 @@ static int run_drive(int drive, const Arguments& args, AnswerStream* answers, Ru
         }
     }
 
+    if (!take_volumes_offline(drive, run.log, &run.volumes))
+        return EXIT_REFUSED;
+    verify_sample(run.verify, run.disk, namespace_size(ns) * current_size,
+                  verify_unit(current_size, new_size), run.log);
+
     g_timeout = 300;
     // The record of what is about to be done must survive a crash during it.
     flush_log(run);
@@ -238,6 +245,8 @@ static int run_drive(int drive, const Arguments& args, AnswerStream* answers, Ru
         report(run.log, "Erase error [%u ms]!\n", elapsed);
         status = EXIT_ERASE_ERROR;
     }
+    if (status != EXIT_ERASE_ERROR)
+        status = verify_after_erase(run.verify, run.disk, new_size, run.log, erased);
     flush_log(run);
     return status;
 }
@@ -292,6 +301,11 @@ int dialogue_main(int argc, char** argv) {
     run.log_failure_told = 0;
     run.disk = INVALID_HANDLE_VALUE;
     run.port = INVALID_HANDLE_VALUE;
+    run.volumes.count = 0;
+    // Too large for the stack; one run at a time uses it.
+    static VerifySamples verify;
+    memset(&verify.result, 0, sizeof verify.result);
+    run.verify = &verify;
     if (!run.log) {
         printf("Create Log File Error\n");
     } else {
@@ -322,6 +336,7 @@ int dialogue_main(int argc, char** argv) {
         close_device(run.disk);
     if (run.port != INVALID_HANDLE_VALUE)
         close_device(run.port);
+    release_volumes(&run.volumes);
     if (!g_quiet)
         wait_for_key();
     fflush(stdout);

@@ -20,7 +20,9 @@ enum ExitStatus {
     EXIT_BAD_INPUT = 5,     // drive number, LBA format or SES action
     EXIT_NOT_REACHED = 6,   // opens, SCSI address, Identify, Identify Namespace
     EXIT_NOT_SUPPORTED = 7, // the inbox driver, old ASMedia firmware
-    EXIT_REFUSED = 8,       // the system disk, a namespace other than 1
+    EXIT_REFUSED = 8,       // the system disk, a namespace other than 1, a volume in use
+    EXIT_DATA_SURVIVED = 9, // the read-back found old data after the erase
+    EXIT_NOT_VERIFIED = 10, // erased, but the read-back could not run
 };
 
 // The whole run; `main` hands over to it. Returns its ExitStatus.

@@ -3,6 +3,8 @@
 
 #include <cstdio>
 
+#include "dialogue/verify.h"
+#include "dialogue/volumes.h"
 #include "platform/device.h"
 
 // What the run has opened, released by the closing step.
@@ -11,6 +13,8 @@ struct RunResources {
     int log_failure_told; // "Write Log File Error" is printed once a run
     HANDLE disk;
     HANDLE port;
+    QuietDisk volumes;     // offline until the end of the run
+    VerifySamples* verify; // the read-back's samples
 };
 
 // Hands what the log holds to the file, so that the record survives the

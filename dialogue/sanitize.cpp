@@ -177,7 +177,7 @@ static int report_outcome(FILE* log, const SanitizeResult& r) {
     return EXIT_POSSIBLY_ERASED;
 }
 
-int sanitize_drive(RunResources& run, HANDLE command_handle, const uint8_t* identify,
+int sanitize_drive(RunResources& run, int drive, HANDLE command_handle, const uint8_t* identify,
                    const char* action_text, AnswerStream* answers, SanitizeResult* result) {
     SanitizeResult& r = *result;
     memset(&r, 0, sizeof r);
@@ -228,6 +228,12 @@ int sanitize_drive(RunResources& run, HANDLE command_handle, const uint8_t* iden
                 return EXIT_NOT_CONFIRMED;
             }
         }
+    }
+    if (!take_volumes_offline(drive, run.log, &run.volumes))
+        return EXIT_REFUSED;
+    if (!r.followed) {
+        verify_sample(run.verify, run.disk, namespace_size(ns) * size, verify_unit(size, size),
+                      run.log);
         g_timeout = 300;
         // The record of what is about to be done must survive a crash during it.
         flush_log(run);
@@ -245,7 +251,16 @@ int sanitize_drive(RunResources& run, HANDLE command_handle, const uint8_t* iden
     }
     r.log_read = follow(command_handle, start, limit_s * 1000, &r.last);
     r.elapsed_ms = tick_ms() - start;
-    const int status = report_outcome(run.log, r);
+    int status = report_outcome(run.log, r);
+    // The check decides after a confirmed or an unconfirmed sanitize, never
+    // after an error; a sanitize followed from an earlier run was never
+    // sampled.
+    if (status != EXIT_ERASE_ERROR) {
+        const int confirmed = status == EXIT_ERASED;
+        status = r.followed ? verify_impossible(run.verify, run.log,
+                                                "the sanitize began before this run", confirmed)
+                            : verify_after_erase(run.verify, run.disk, size, run.log, confirmed);
+    }
     flush_log(run);
     return status;
 }

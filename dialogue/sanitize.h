@@ -32,5 +32,5 @@ struct SanitizeResult {
 // The steps after the identity lines in sanitize mode, up to the report.
 // `action_text` is the second argument, null when absent. Fills `result` and
 // returns the run's exit status.
-int sanitize_drive(RunResources& run, HANDLE command_handle, const uint8_t* identify,
+int sanitize_drive(RunResources& run, int drive, HANDLE command_handle, const uint8_t* identify,
                    const char* action_text, AnswerStream* answers, SanitizeResult* result);

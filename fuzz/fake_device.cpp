@@ -25,6 +25,8 @@ struct State {
     int last_cns; // CNS of the last Identify a command phase carried
     int keys;
     uint32_t slept_ms;
+    uint32_t next_volume; // volumes handed out by the open search
+    int searching;        // a volume search is open
 };
 
 State g_state;
@@ -90,7 +92,8 @@ void miniport(const uint8_t* in, uint32_t in_size, void* out, uint32_t out_size)
 bool path_answers(const char* path) {
     static const char PREFIX[] = "\\\\.\\PhysicalDrive";
     if (strncmp(path, PREFIX, sizeof PREFIX - 1) != 0)
-        return strncmp(path, "\\\\.\\SCSI", 8) == 0 || strncmp(path, "\\\\.\\C:", 7) == 0;
+        return strncmp(path, "\\\\.\\SCSI", 8) == 0 || strncmp(path, "\\\\.\\C:", 7) == 0 ||
+               strncmp(path, "\\\\?\\Volume{", 11) == 0;
     uint32_t n = 0;
     const char* p = path + sizeof PREFIX - 1;
     if (*p < '0' || *p > '9')
@@ -121,7 +124,7 @@ int fake_open_handles() {
     int n = 0;
     for (int i = 0; i < MAX_HANDLES; ++i)
         n += g_state.open[i] != 0;
-    return n;
+    return n + g_state.searching;
 }
 
 int fake_bad_closes() {
@@ -190,10 +193,67 @@ int device_control(HANDLE handle, uint32_t code, void* in, uint32_t in_size, voi
         put_le32(static_cast<uint8_t*>(out), 0, 1);
         put_le32(static_cast<uint8_t*>(out), 8, static_cast<uint32_t>(r.system_disk));
         return 1;
+    case FSCTL_LOCK_VOLUME:
+    case FSCTL_DISMOUNT_VOLUME:
+    case IOCTL_DISK_UPDATE_DRIVE_SIZE:
+    case IOCTL_DISK_UPDATE_PROPERTIES:
+        return 1;
+    case IOCTL_DISK_GET_DRIVE_GEOMETRY_EX:
+        if (out && out_size >= 24)
+            put_le32(static_cast<uint8_t*>(out), 20, r.sector_size ? r.sector_size : 512);
+        return 1;
     default:
         g_state.last_error = 1;
         return 0;
     }
+}
+
+// Volume names "\\?\Volume{N}\", N from 0.
+static int hand_out_volume(char* name, uint32_t size) {
+    if (g_state.next_volume >= g_state.replies.volumes || !name || size < 16) {
+        g_state.last_error = 18;
+        return 0;
+    }
+    memcpy(name, "\\\\?\\Volume{0}\\", 15);
+    name[11] = static_cast<char>('0' + g_state.next_volume++ % 10);
+    return 1;
+}
+
+HANDLE find_first_volume(char* name, uint32_t size) {
+    g_state.next_volume = 0;
+    if (g_state.searching || !hand_out_volume(name, size))
+        return INVALID_HANDLE_VALUE;
+    g_state.searching = 1;
+    return reinterpret_cast<HANDLE>(static_cast<uintptr_t>(0x5EA));
+}
+
+int find_next_volume(HANDLE, char* name, uint32_t size) {
+    return hand_out_volume(name, size);
+}
+
+void find_volume_close(HANDLE) {
+    if (!g_state.searching)
+        ++g_state.bad_closes;
+    g_state.searching = 0;
+}
+
+// Every volume is mounted at E:.
+int volume_path_names(const char*, char* paths, uint32_t size) {
+    if (!paths || size < 5)
+        return 0;
+    memcpy(paths, "E:\\\0", 5);
+    return 1;
+}
+
+int read_disk(HANDLE handle, uint64_t offset, void* buffer, uint32_t size) {
+    if (slot_of(handle) < 0 || !g_state.replies.readable || !buffer) {
+        g_state.last_error = 23;
+        return 0;
+    }
+    uint8_t* p = static_cast<uint8_t*>(buffer);
+    for (uint32_t i = 0; i < size; ++i)
+        p[i] = static_cast<uint8_t>(i + (offset >> 12) + 1 + g_state.formats * 131u);
+    return 1;
 }
 
 // The system volume: any volume path opens like a port.

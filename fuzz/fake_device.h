@@ -21,12 +21,16 @@ struct FakeReplies {
     int os_fails;               // 0: answers, 1: the long record refused, 2: both
     int console;                // standard input is a console: the key wait runs
     int system_disk;            // the disk of the system volume; -1: the query fails
+    uint32_t volumes;           // volumes enumerated, each with one extent on system_disk
+    uint32_t sector_size;       // what the geometry query reports (0: 512)
+    int readable;               // reads return content that each format changes; 0: they fail
 };
 
 // Installs the replies (the bytes must outlive the run) and forgets every
 // handle and count.
 void fake_device_reset(const FakeReplies& replies);
 
+// Handles still open, volume searches included.
 int fake_open_handles();
 int fake_bad_closes();
 uint32_t fake_requests();

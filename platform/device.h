@@ -50,6 +50,26 @@ HANDLE open_volume(const char* path);
 // read or does not fit.
 uint32_t windows_directory(char* buffer, uint32_t size);
 
+// Volume enumeration: FindFirstVolumeA, FindNextVolumeA, FindVolumeClose.
+// Each hands out one volume name ("\\?\Volume{...}\", trailing backslash
+// kept) into `name` of `size` bytes. find_first_volume returns the search
+// handle, INVALID_HANDLE_VALUE on failure; find_next_volume 0 at the end (last
+// error 18) or on failure.
+HANDLE find_first_volume(char* name, uint32_t size);
+int find_next_volume(HANDLE search, char* name, uint32_t size);
+void find_volume_close(HANDLE search);
+
+// GetVolumePathNamesForVolumeNameA: the drive letters and folders where the
+// volume `name` (trailing backslash kept) is mounted, as zero-terminated
+// texts one after another, the list ended by an empty one. Nonzero on
+// success.
+int volume_path_names(const char* name, char* paths, uint32_t size);
+
+// SetFilePointerEx to `offset` from the start, then ReadFile of `size` bytes
+// into `buffer`. 1 when every byte was read; 0 otherwise, with the last error
+// of the failing call (ERROR_HANDLE_EOF, 38, for a short read).
+int read_disk(HANDLE disk, uint64_t offset, void* buffer, uint32_t size);
+
 // Milliseconds since boot, 32-bit, wrapping.
 uint32_t tick_ms();
 

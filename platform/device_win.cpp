@@ -33,6 +33,39 @@ uint32_t windows_directory(char* buffer, uint32_t size) {
     return length != 0 && length < size ? length : 0;
 }
 
+HANDLE find_first_volume(char* name, uint32_t size) {
+    return FindFirstVolumeA(name, size);
+}
+
+int find_next_volume(HANDLE search, char* name, uint32_t size) {
+    return FindNextVolumeA(search, name, size) ? 1 : 0;
+}
+
+void find_volume_close(HANDLE search) {
+    FindVolumeClose(search);
+}
+
+int volume_path_names(const char* name, char* paths, uint32_t size) {
+    DWORD length = 0;
+    return GetVolumePathNamesForVolumeNameA(name, paths, size, &length) ? 1 : 0;
+}
+
+int read_disk(HANDLE disk, uint64_t offset, void* buffer, uint32_t size) {
+    LARGE_INTEGER position;
+    position.QuadPart = static_cast<LONGLONG>(offset);
+    if (!SetFilePointerEx(disk, position, NULL, FILE_BEGIN))
+        return 0;
+    DWORD read = 0;
+    if (!ReadFile(disk, buffer, size, &read, NULL))
+        return 0;
+    if (read != size) {
+        // The end of the disk came first: ReadFile succeeded with fewer bytes.
+        SetLastError(ERROR_HANDLE_EOF);
+        return 0;
+    }
+    return 1;
+}
+
 uint32_t tick_ms() {
     return GetTickCount();
 }

@@ -4,6 +4,8 @@
 #include <cstddef>
 
 #include "dialogue/host_facts.h"
+#include "dialogue/verify.h"
+#include "dialogue/volumes.h"
 #include "platform/device.h"
 #include "transport/driver/inbox.h"
 #include "transport/driver/ofa.h"
@@ -96,6 +98,14 @@ LAYOUT(VOLUME_DISK_EXTENTS, Extents, VOLUME_EXTENTS_FIRST);
 static_assert(sizeof(DISK_EXTENT) == DISK_EXTENT_SIZE, "DISK_EXTENT size");
 LAYOUT(DISK_EXTENT, DiskNumber, DISK_EXTENT_DISK_NUMBER);
 static_assert(WINDOWS_DIRECTORY_SIZE == MAX_PATH, "MAX_PATH");
+static_assert(VOLUME_NAME_SIZE == MAX_PATH, "MAX_PATH");
+
+// The disk's geometry as Windows sees it, after a size refresh.
+static_assert(sizeof(DISK_GEOMETRY) == DISK_GEOMETRY_SIZE, "DISK_GEOMETRY size");
+LAYOUT(DISK_GEOMETRY, BytesPerSector, DISK_GEOMETRY_BYTES_PER_SECTOR);
+LAYOUT(DISK_GEOMETRY_EX, Geometry, 0);
+LAYOUT(DISK_GEOMETRY_EX, DiskSize, DISK_GEOMETRY_EX_DISK_SIZE);
+static_assert(sizeof(DISK_GEOMETRY_EX) <= GEOMETRY_BUFFER_SIZE, "DISK_GEOMETRY_EX fits");
 
 // Version records, tried largest first.
 static_assert(sizeof(OSVERSIONINFOEXA) == OS_VERSION_EX_SIZE, "OSVERSIONINFOEXA size");
@@ -113,6 +123,11 @@ static_assert(IOCTL_SCSI_PASS_THROUGH == 0x0004D004, "IOCTL_SCSI_PASS_THROUGH");
 static_assert(IOCTL_VOLUME_GET_VOLUME_DISK_EXTENTS == 0x00560000,
               "IOCTL_VOLUME_GET_VOLUME_DISK_EXTENTS");
 static_assert(IOCTL_STORAGE_REINITIALIZE_MEDIA == 0x002D9640, "IOCTL_STORAGE_REINITIALIZE_MEDIA");
+static_assert(FSCTL_LOCK_VOLUME == 0x00090018, "FSCTL_LOCK_VOLUME");
+static_assert(FSCTL_DISMOUNT_VOLUME == 0x00090020, "FSCTL_DISMOUNT_VOLUME");
+static_assert(IOCTL_DISK_UPDATE_DRIVE_SIZE == 0x0007C0C8, "IOCTL_DISK_UPDATE_DRIVE_SIZE");
+static_assert(IOCTL_DISK_UPDATE_PROPERTIES == 0x00070140, "IOCTL_DISK_UPDATE_PROPERTIES");
+static_assert(IOCTL_DISK_GET_DRIVE_GEOMETRY_EX == 0x000700A0, "IOCTL_DISK_GET_DRIVE_GEOMETRY_EX");
 
 // Enumerators and flags.
 static_assert(StorageDeviceProperty == 0, "StorageDeviceProperty");

@@ -65,6 +65,7 @@ std::vector<uint8_t> identify_namespace(const Controller& c) {
     put_le64(p, 16, c.nsze);
     put_u8(p, 25, controller_nlbaf(c));
     put_u8(p, 26, c.flbas);
+    put_u8(p, 33, c.config.dlfeat);
     for (size_t i = 0; i < c.config.lbads.size(); ++i) {
         uint8_t lbads = c.config.lbads[i];
         put_u8(p, static_cast<uint32_t>(130 + 4 * i), lbads);
@@ -98,6 +99,7 @@ uint16_t format(Controller& c, uint32_t nsid, uint32_t cdw10, uint32_t* device_m
     else
         c.nsze <<= (old_shift - new_shift);
     c.flbas = static_cast<uint8_t>(lbaf);
+    media_erase(c);
     return NVME_SC_SUCCESS;
 }
 

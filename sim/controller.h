@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "sim/host.h"
+#include "sim/media.h"
 
 constexpr uint32_t NVME_ENTRY_SIZE = 64;
 constexpr uint32_t NVME_COMPLETION_SIZE = 16;
@@ -42,6 +43,7 @@ struct Controller {
     bool sanitize_begun_here = false; // by a command of this run
     int64_t sanitize_start_ms = 0;
     uint32_t sanitize_total_ms = 0;
+    Media media; // what the namespace holds
 };
 
 // How the data of a command moves: what a bridge or driver checks its data

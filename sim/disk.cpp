@@ -2,6 +2,7 @@
 
 #include "platform/device.h"
 #include "platform/wire.h"
+#include "sim/media.h"
 #include "sim/scsi.h"
 
 #include <algorithm>
@@ -61,6 +62,38 @@ Reply scsi_address(const Drive& drive, const Request& request) {
     return reply;
 }
 
+// DISK_GEOMETRY as Windows makes one up for a disk: 255 heads, 63 sectors
+// a track, the sector size it sees; with the disk's byte size after it
+// (DISK_GEOMETRY_EX) when `ex`.
+Reply geometry(const Drive& drive, uint32_t out_size, bool ex) {
+    const uint32_t size = ex ? 32 : 24;
+    if (out_size < size)
+        return reply_error(ERROR_INSUFFICIENT_BUFFER_CODE);
+    const uint64_t bytes = media_capacity(drive.controller);
+    Reply reply;
+    reply.ok = true;
+    reply.out.assign(size, 0);
+    uint8_t* p = reply.out.data();
+    put_le64(p, 0, bytes / (255u * 63u * drive.windows_sector)); // Cylinders
+    put_le32(p, 8, 12);                                          // MediaType: FixedMedia
+    put_le32(p, 12, 255);                                        // TracksPerCylinder
+    put_le32(p, 16, 63);                                         // SectorsPerTrack
+    put_le32(p, 20, drive.windows_sector);                       // BytesPerSector
+    if (ex)
+        put_le64(p, 24, bytes); // DiskSize
+    return reply;
+}
+
+// Windows reads the drive's capacity again: it sees a changed sector size,
+// unless the drive must be re-plugged first.
+Reply update_drive_size(Drive& drive, const Request& request) {
+    if (!drive.controller.config.sector_replug) {
+        const Controller& c = drive.controller;
+        drive.windows_sector = 1u << c.config.lbads[c.flbas];
+    }
+    return geometry(drive, request.out_size, false);
+}
+
 } // namespace
 
 std::vector<uint8_t> device_descriptor(const DriveConfig& drive) {
@@ -93,6 +126,15 @@ Reply disk_request(Drive& drive, const Request& request) {
         return scsi_address(drive, request);
     case IOCTL_SCSI_PASS_THROUGH:
         return scsi_pass_through(drive, request);
+    case IOCTL_DISK_UPDATE_DRIVE_SIZE:
+        return update_drive_size(drive, request);
+    case IOCTL_DISK_UPDATE_PROPERTIES: {
+        Reply reply;
+        reply.ok = true;
+        return reply;
+    }
+    case IOCTL_DISK_GET_DRIVE_GEOMETRY_EX:
+        return geometry(drive, request.out_size, true);
     default:
         return reply_error(ERROR_INVALID_FUNCTION_CODE);
     }

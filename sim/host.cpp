@@ -5,6 +5,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include <cctype>
 #include <set>
 
 using nlohmann::json;
@@ -185,6 +186,44 @@ bool read_sanitize_state(Reader& r, SanitizeState* state) {
     return s.uint_field("remaining_ms", UINT32_MAX, &state->remaining_ms);
 }
 
+// One of `names`, by its position in the list.
+bool choice_field(Reader& r, const char* key, const std::vector<const char*>& names, int* out) {
+    const json* value = r.find(key);
+    if (!value)
+        return true;
+    for (size_t i = 0; i < names.size(); ++i) {
+        if (value->is_string() && value->get<std::string>() == names[i]) {
+            *out = static_cast<int>(i);
+            return true;
+        }
+    }
+    std::string list;
+    for (const char* name : names)
+        list += list.empty() ? std::string("\"") + name + "\"" : std::string(", \"") + name + "\"";
+    return r.fail("\"" + std::string(key) + "\" must be one of " + list + ", not " + shown(*value));
+}
+
+// `media`, `erase_effect` and `sector_refresh`.
+bool read_media(Reader& r, ControllerConfig* c) {
+    if (const json* media = r.find("media")) {
+        if (media->is_number() && media->get<double>() >= 0.0 && media->get<double>() <= 1.0)
+            c->media_share = media->get<double>();
+        else if (*media == "data" || *media == "blank")
+            c->media_share = *media == "data" ? 1.0 : 0.0;
+        else
+            return r.fail("\"media\" must be \"data\", \"blank\" or a number from 0 to 1, not " +
+                          shown(*media));
+    }
+    int effect = c->erase_effect;
+    int replug = c->sector_replug;
+    if (!choice_field(r, "erase_effect", {"deallocate", "random", "none", "partial"}, &effect) ||
+        !choice_field(r, "sector_refresh", {"update", "replug"}, &replug))
+        return false;
+    c->erase_effect = static_cast<EraseEffect>(effect);
+    c->sector_replug = replug == 1;
+    return true;
+}
+
 bool read_controller(const json& object, const std::string& where, ControllerConfig* c,
                      std::string* problem) {
     Reader r{object, where + ": controller", problem};
@@ -214,6 +253,8 @@ bool read_controller(const json& object, const std::string& where, ControllerCon
             c->lbads.push_back(static_cast<uint8_t>(entry.get<uint64_t>()));
         }
     }
+    if (!r.uint_field("dlfeat", 255, &c->dlfeat) || !read_media(r, c))
+        return false;
     if (const json* nlbaf = r.find("nlbaf")) {
         if (nlbaf->is_null())
             c->nlbaf = -1;
@@ -228,14 +269,17 @@ bool read_controller(const json& object, const std::string& where, ControllerCon
     return true;
 }
 
-bool read_fail(const json& list, Reader& r, std::vector<FaultConfig>* fail) {
+// A fault list, `fail` or `read_fail`.
+bool read_faults(const json& list, const std::string& key, Reader& r,
+                 std::vector<FaultConfig>* fail) {
     if (!list.is_array())
-        return r.fail("\"fail\" must be a list, not " + shown(list));
+        return r.fail("\"" + key + "\" must be a list, not " + shown(list));
     for (const json& entry : list) {
         if (!entry.is_object() || !entry.contains("nth") || !entry.contains("error"))
-            return r.fail("\"fail\" entries must be objects with \"nth\" and \"error\", not " +
+            return r.fail("\"" + key +
+                          "\" entries must be objects with \"nth\" and \"error\", not " +
                           shown(entry));
-        Reader e{entry, r.where + ": fail", r.problem};
+        Reader e{entry, r.where + ": " + key, r.problem};
         FaultConfig fault{0, 0};
         if (!e.uint_field("nth", UINT32_MAX, &fault.nth, 1) ||
             !e.uint_field("error", UINT32_MAX, &fault.error, 1))
@@ -296,11 +340,53 @@ bool read_drive(const json& object, size_t index, DriveConfig* d, std::string* p
         !r.object_field("controller", &controller))
         return false;
     if (const json* fail = r.find("fail"))
-        if (!read_fail(*fail, r, &d->fail))
+        if (!read_faults(*fail, "fail", r, &d->fail))
+            return false;
+    if (const json* fail = r.find("read_fail"))
+        if (!read_faults(*fail, "read_fail", r, &d->read_fail))
             return false;
     if (!read_bridge(r, bridge, &d->bridge))
         return false;
     return !controller || read_controller(*controller, r.where, &d->controller, problem);
+}
+
+// `volumes`: each an object with a drive letter or null, its disks and
+// whether it is in use. Letters are unique and not the system volume's.
+bool read_volumes(const json& list, Reader& r, HostConfig* host) {
+    if (!list.is_array())
+        return r.fail("\"volumes\" must be a list, not " + shown(list));
+    std::set<char> letters;
+    letters.insert(
+        static_cast<char>(std::toupper(static_cast<unsigned char>(host->windows_dir[0]))));
+    for (size_t i = 0; i < list.size(); ++i) {
+        const json& entry = list[i];
+        Reader v{entry, "volumes[" + std::to_string(i) + "]", r.problem};
+        if (!entry.is_object())
+            return v.fail("must be an object, not " + shown(entry));
+        VolumeConfig volume;
+        if (!v.bool_field("in_use", &volume.in_use))
+            return false;
+        if (const json* letter = v.find("letter")) {
+            const std::string text = letter->is_string() ? letter->get<std::string>() : "";
+            const char c = text.size() == 1 ? static_cast<char>(std::toupper(text[0])) : 0;
+            if (!letter->is_null() && (c < 'A' || c > 'Z'))
+                return v.fail("\"letter\" must be one letter or null, not " + shown(*letter));
+            if (c && !letters.insert(c).second)
+                return v.fail("letter " + text + " is used twice");
+            volume.letter = c;
+        }
+        const json* disks = v.find("disks");
+        if (!disks || !disks->is_array() || disks->empty())
+            return v.fail("\"disks\" must be a list of drive numbers");
+        for (const json& disk : *disks) {
+            if (!disk.is_number_unsigned() || disk.get<uint64_t>() > 255)
+                return v.fail("\"disks\" entries must be integers from 0 to 255, not " +
+                              shown(disk));
+            volume.disks.push_back(static_cast<uint32_t>(disk.get<uint64_t>()));
+        }
+        host->volumes.push_back(volume);
+    }
+    return true;
 }
 
 bool read_host(const json& root, HostConfig* host, std::string* problem) {
@@ -330,7 +416,8 @@ bool read_host(const json& root, HostConfig* host, std::string* problem) {
         }
         host->drives.push_back(drive);
     }
-    return true;
+    const json* volumes = r.find("volumes");
+    return !volumes || read_volumes(*volumes, r, host);
 }
 
 } // namespace

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "sim/media.h"
+
 struct OsConfig {
     uint32_t major = 10;
     uint32_t minor = 0;
@@ -54,6 +56,10 @@ struct ControllerConfig {
     bool sanitize_stalls = false;   // a sanitize stops at half its time, never ending
     bool abort_in_sanitize = false; // the process ends at the first log read after one began
     SanitizeState sanitize_state;
+    uint8_t dlfeat = 1;           // Identify Namespace byte 33
+    double media_share = 1.0;     // share of units holding data at first ("data" 1, "blank" 0)
+    EraseEffect erase_effect = ERASE_DEALLOCATE;
+    bool sector_replug = false; // Windows keeps the old sector size until a re-plug
 };
 
 struct FaultConfig {
@@ -85,8 +91,16 @@ struct DriveConfig {
     uint8_t target_id = 0;
     uint8_t lun = 0;
     std::vector<FaultConfig> fail;
+    std::vector<FaultConfig> read_fail; // counted over the drive's reads
     BridgeConfig bridge;
     ControllerConfig controller;
+};
+
+// A volume of the host file's `volumes`: one extent on each of its disks.
+struct VolumeConfig {
+    char letter = 0; // drive letter, upper case; 0 for none
+    std::vector<uint32_t> disks;
+    bool in_use = false; // its lock fails with last error 5
 };
 
 struct HostConfig {
@@ -94,6 +108,7 @@ struct HostConfig {
     uint32_t tick_start = 1000000;
     std::string windows_dir = "C:\\Windows";
     std::vector<DriveConfig> drives;
+    std::vector<VolumeConfig> volumes;
 };
 
 // Parses and checks a host file's text. On failure returns false and sets

@@ -55,10 +55,9 @@ constexpr uint32_t NO_INPUT_WAIT_S = 12 * 3600;
 constexpr uint8_t SCSI_SANITIZE = 0x48;
 constexpr uint8_t SENSE_KEY_NOT_READY = 0x02;
 
-// The volume model decides whether a volume on the disk is mounted and not
-// locked; until a disk has volumes, none is.
-bool volume_mounted_unlocked(const Drive&) {
-    return false;
+// Windows refuses to erase a disk with a volume mounted and not locked.
+bool volume_mounted_unlocked(const Drive& drive) {
+    return sim_volume_mounted_on(drive.config.number);
 }
 
 // The query with the standard type and the NVMe protocol, this data type,

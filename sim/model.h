@@ -42,7 +42,9 @@ struct Drive {
     DriveConfig config;
     Controller controller;
     std::unique_ptr<Model> model;
-    uint32_t requests = 0; // device-control requests so far, all handles
+    uint32_t requests = 0;         // device-control requests so far, all handles
+    uint32_t reads = 0;            // reads so far, all handles
+    uint32_t windows_sector = 512; // the sector size Windows sees
 };
 
 // A device-control request as the driver receives it: the input is a copy

@@ -5,6 +5,7 @@
 
 #include "platform/wire.h"
 #include "sim/controller.h"
+#include "sim/media.h"
 #include "sim/stack.h"
 
 #include <algorithm>
@@ -36,6 +37,8 @@ int64_t now_ms() {
 void sanitize_end(Controller& c) {
     c.sanitizing = false;
     c.sstat = c.config.sanitize_fails ? SSTAT_FAILED : SSTAT_COMPLETED;
+    if (!c.config.sanitize_fails)
+        media_erase(c);
 }
 
 uint32_t estimate_s(const Controller& c, uint32_t ms) {

@@ -24,8 +24,8 @@ const char* sim_default_host_json();
 // is loaded first.
 void sim_reset();
 
-// Trace lines made since the last reset, kept in memory as well as written to
-// VELTRANE_SIM_TRACE when that is set.
+// Trace lines made since the last reset, kept in memory when VELTRANE_SIM_TRACE
+// is not set (in-process tests); otherwise they go to that file alone.
 const std::vector<std::string>& sim_trace();
 
 // Number of handles currently open.

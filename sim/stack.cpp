@@ -19,6 +19,7 @@
 #include "platform/device.h"
 #include "platform/wire.h"
 #include "sim/disk.h"
+#include "sim/media.h"
 #include "sim/model.h"
 #include "sim/stack.h"
 #include "sim/volume.h"
@@ -41,11 +42,18 @@ constexpr uint32_t ERROR_NOACCESS_CODE = 998;
 
 struct OpenHandle {
     std::string path; // as given to the open
-    size_t drive;     // index into Stack::drives (not for a volume)
+    size_t drive;     // index into Stack::drives, or the volume's index
     bool port;        // the SCSI port rather than the disk
-    bool volume;      // the system volume rather than a drive
+    bool volume;      // a volume rather than a drive
     uint32_t share;
+    uint32_t access;
 };
+
+// Volume searches have handles of their own, apart from the files'.
+constexpr uintptr_t FIRST_SEARCH_HANDLE = 0x10000;
+constexpr uint32_t ERROR_NO_MORE_FILES_CODE = 18;
+constexpr uint32_t ERROR_FILENAME_EXCED_RANGE_CODE = 206;
+constexpr uint32_t ERROR_SECTOR_NOT_FOUND_CODE = 27;
 
 struct Stack {
     bool loaded = false;
@@ -53,6 +61,9 @@ struct Stack {
     std::vector<Drive> drives;
     std::map<uintptr_t, OpenHandle> handles;
     uintptr_t next_handle = 1;
+    std::vector<VolumeState> volumes;     // by volume index
+    std::map<uintptr_t, size_t> searches; // open volume searches: the next volume
+    uintptr_t next_search = FIRST_SEARCH_HANDLE;
     uint32_t last_error = 0;
     uint64_t device_ms = 0; // device time since the host was loaded
     bool trace_ready = false;
@@ -101,12 +112,15 @@ std::string hex(const uint8_t* p, uint32_t size) {
 
 void record(const std::string& line) {
     Stack& s = stack();
-    s.trace.push_back(line);
-    if (s.trace_file) {
-        std::fputs(line.c_str(), s.trace_file);
-        std::fputc('\n', s.trace_file);
-        std::fflush(s.trace_file);
+    // A run with a trace file keeps nothing in memory: a read-back traces
+    // thousands of reads.
+    if (!s.trace_file) {
+        s.trace.push_back(line);
+        return;
     }
+    std::fputs(line.c_str(), s.trace_file);
+    std::fputc('\n', s.trace_file);
+    std::fflush(s.trace_file);
 }
 
 long long handle_number(HANDLE handle) {
@@ -200,8 +214,10 @@ void install_host(HostConfig host) {
         drive.config = config;
         drive.controller = controller_make(config.controller);
         drive.model = make_model(config.path);
+        drive.windows_sector = 1u << config.controller.lbads[config.controller.flbas];
         s.drives.push_back(std::move(drive));
     }
+    s.volumes.assign(volume_count(host), VolumeState());
     s.host = std::move(host);
     s.loaded = true;
 }
@@ -274,7 +290,12 @@ const std::vector<std::string>& sim_trace() {
 }
 
 int sim_open_handles() {
-    return static_cast<int>(stack().handles.size());
+    return static_cast<int>(stack().handles.size() + stack().searches.size());
+}
+
+bool sim_volume_mounted_on(uint32_t number) {
+    const Stack& s = stack();
+    return volume_mounted_on(s.host, s.volumes, number);
 }
 
 int sim_bad_closes() {
@@ -305,18 +326,18 @@ bool sim_replace_model(int number, std::unique_ptr<Model> model) {
 namespace {
 
 // CreateFileA on a device path with OPEN_EXISTING: a drive, its SCSI port or
-// the system volume.
+// a volume.
 HANDLE open_path(const char* path, uint32_t access, uint32_t share, uint32_t flags) {
     sim_ensure_ready();
     Stack& s = stack();
     std::string name = path ? path : "";
     bool port = false;
-    char letter = 0;
-    const bool volume = parse_volume_path(name, &letter);
-    long drive = volume ? -1 : find_device(name, &port);
+    long index = -1;
+    const bool volume = parse_volume_path(s.host, name, &index);
+    long drive = volume ? index : find_device(name, &port);
     uint32_t error = 0;
     if (volume) {
-        if (!volume_exists(letter))
+        if (index < 0)
             error = ERROR_FILE_NOT_FOUND_CODE;
         else if ((share & 3) != 3)
             error = ERROR_SHARING_VIOLATION_CODE;
@@ -331,7 +352,7 @@ HANDLE open_path(const char* path, uint32_t access, uint32_t share, uint32_t fla
     long long number = -1;
     if (error == 0) {
         uintptr_t id = s.next_handle++;
-        s.handles[id] = OpenHandle{name, static_cast<size_t>(drive), port, volume, share};
+        s.handles[id] = OpenHandle{name, static_cast<size_t>(drive), port, volume, share, access};
         number = static_cast<long long>(id);
     }
     record("{\"op\":\"open\",\"path\":" + json_text(name) +
@@ -386,7 +407,8 @@ int device_control(HANDLE handle, uint32_t code, void* in, uint32_t in_size, voi
         // Not a drive: fault injection does not count it.
         path = it->second.path;
         reply = volume_request(
-            s.drives, Request{code, input.empty() ? nullptr : input.data(), in_size, out_size});
+            s.host, s.drives, s.volumes, it->second.drive, it->first, it->second.access,
+            Request{code, input.empty() ? nullptr : input.data(), in_size, out_size});
         if (reply.ok)
             std::memcpy(out, reply.out.data(), std::min<size_t>(reply.out.size(), out_size));
     } else {
@@ -442,7 +464,111 @@ void close_device(HANDLE handle) {
     }
     record("{\"op\":\"close\",\"handle\":" + std::to_string(handle_number(handle)) +
            ",\"path\":" + json_text(it->second.path) + "}");
+    if (it->second.volume)
+        volume_handle_closed(s.volumes, it->second.drive, it->first);
     s.handles.erase(it);
+}
+
+namespace {
+
+// Hands out the next volume name of a search into `name`.
+int hand_out_volume(uintptr_t search, char* name, uint32_t size) {
+    Stack& s = stack();
+    auto it = s.searches.find(search);
+    uint32_t error = 0;
+    std::string text;
+    if (it == s.searches.end()) {
+        error = ERROR_INVALID_HANDLE_CODE;
+    } else if (it->second >= volume_count(s.host)) {
+        error = ERROR_NO_MORE_FILES_CODE;
+    } else {
+        text = volume_name(it->second);
+        if (!name || text.size() >= size)
+            error = ERROR_FILENAME_EXCED_RANGE_CODE;
+    }
+    if (error != 0) {
+        s.last_error = error;
+        return 0;
+    }
+    ++it->second;
+    std::memcpy(name, text.c_str(), text.size() + 1);
+    record("{\"op\":\"find_volume\",\"name\":" + json_text(text) + "}");
+    return 1;
+}
+
+} // namespace
+
+HANDLE find_first_volume(char* name, uint32_t size) {
+    sim_ensure_ready();
+    Stack& s = stack();
+    const uintptr_t search = s.next_search++;
+    s.searches[search] = 0;
+    if (!hand_out_volume(search, name, size)) {
+        s.searches.erase(search);
+        return INVALID_HANDLE_VALUE;
+    }
+    return reinterpret_cast<HANDLE>(search);
+}
+
+int find_next_volume(HANDLE search, char* name, uint32_t size) {
+    sim_ensure_ready();
+    return hand_out_volume(reinterpret_cast<uintptr_t>(search), name, size);
+}
+
+void find_volume_close(HANDLE search) {
+    sim_ensure_ready();
+    Stack& s = stack();
+    if (s.searches.erase(reinterpret_cast<uintptr_t>(search)) == 0) {
+        ++s.bad_closes;
+        s.last_error = ERROR_INVALID_HANDLE_CODE;
+    }
+}
+
+int volume_path_names(const char* name, char* paths, uint32_t size) {
+    sim_ensure_ready();
+    Stack& s = stack();
+    std::vector<uint8_t> list;
+    uint32_t error = 0;
+    if (!volume_paths(s.host, name ? name : "", &list, &error)) {
+        s.last_error = error;
+        return 0;
+    }
+    if (!paths || list.size() > size) {
+        s.last_error = ERROR_MORE_DATA_CODE;
+        return 0;
+    }
+    std::memcpy(paths, list.data(), list.size());
+    return 1;
+}
+
+int read_disk(HANDLE disk, uint64_t offset, void* buffer, uint32_t size) {
+    sim_ensure_ready();
+    Stack& s = stack();
+    auto it = s.handles.find(reinterpret_cast<uintptr_t>(disk));
+    std::string path;
+    uint32_t error = 0;
+    if (it == s.handles.end()) {
+        error = ERROR_INVALID_HANDLE_CODE;
+    } else if (it->second.volume || it->second.port) {
+        path = it->second.path;
+        error = ERROR_INVALID_FUNCTION_CODE;
+    } else if (!buffer && size > 0) {
+        path = it->second.path;
+        error = ERROR_NOACCESS_CODE;
+    } else {
+        path = it->second.path;
+        Drive& drive = s.drives[it->second.drive];
+        error = drive_read(drive, ++drive.reads, offset, static_cast<uint8_t*>(buffer), size);
+    }
+    record("{\"op\":\"read\",\"handle\":" + std::to_string(handle_number(disk)) +
+           ",\"path\":" + json_text(path) + ",\"offset\":" + std::to_string(offset) +
+           ",\"size\":" + std::to_string(size) + ",\"ok\":" + (error == 0 ? "true" : "false") +
+           ",\"error\":" + std::to_string(error) + "}");
+    if (error != 0) {
+        s.last_error = error;
+        return 0;
+    }
+    return 1;
 }
 
 uint32_t tick_ms() {

@@ -26,3 +26,6 @@ uint64_t sim_clock_ms();
 // The build number the OS-version call reports, which the drivers' answers
 // depend on.
 uint32_t sim_os_build();
+// Whether a volume with an extent on drive `number` is mounted and not
+// locked: Windows' own erase requests refuse such a disk.
+bool sim_volume_mounted_on(uint32_t number);

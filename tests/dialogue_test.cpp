@@ -49,7 +49,8 @@ TEST(Dialogue, QuietJmicronEraseFrom512To4096) {
                              " 1  4096\n"
                              "Change LBA data size format (512->4096)\n"
                              "Selected SES action: 1 - User Data Erase\n"
-                             "Erased [1500 ms]!\n";
+                             "Erased [1500 ms]!\n" +
+                             VERIFIED;
     EXPECT_EQ(run.out, BANNER + body);
     std::string logged = LOG_HEAD + body;
     logged.erase(logged.find("S/N     : "), 10 + kSerial.size() + 1); // no N: no serial line
@@ -127,7 +128,8 @@ TEST(Dialogue, InteractiveAnswersAndTheConfirmation) {
                            "Selected SES action: 1 - User Data Erase\n"
                            "\nAll data on disk will be lost, You sure?\n"
                            "Press 'Y' and 'Enter' for continue, 'N' for cancel "
-                           "Erased [1500 ms]!\n\nPress any key to exit\n"),
+                           "Erased [1500 ms]!\n" +
+                           VERIFIED + "\nPress any key to exit\n"),
               std::string::npos)
         << run.out;
 }

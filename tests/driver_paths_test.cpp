@@ -89,7 +89,8 @@ TEST(DriverPaths, OfaDriveIdentifiedAndFormattedThroughItsPort) {
                              "LBA fmt list:\n##  LBAsize\n 0+  512\n 1  4096\n"
                              "Change LBA data size format (512->4096)\n"
                              "Selected SES action: 1 - User Data Erase\n"
-                             "Erased [1500 ms]!\n";
+                             "Erased [1500 ms]!\n" +
+                             VERIFIED;
     // The inbox query is tried first and fails on this drive (console only).
     EXPECT_EQ(run.out, BANNER +
                            "Drive   : 1(NVME)\nScsi    : 4\nIOCtl: ID failed 0x32!\n"

@@ -19,7 +19,11 @@
 //   re-plug drive!" for a JMicron data phase, which runs the format, and
 //   "Erase error [n ms]!" for every other request of the format). A failed
 //   completion query after the format changes nothing: the run's output is
-//   the clean run's. Two faults change the block
+//   the clean run's. After the outcome the read-back check runs (the clean
+//   run changes the LBA size to 4096 bytes): a JMicron data phase that never
+//   reached the drive finds Windows still at 512-byte sectors, a failed drive
+//   size refresh leaves it there, a failed geometry query skips the check.
+//   Two faults change the block
 //   earlier, because the run goes on with what the failure left: a failed
 //   bus query makes a USB drive's Drive line say NVME (the driver paths then
 //   find no controller), and a failed Identify Namespace ends the run before
@@ -42,8 +46,22 @@ constexpr uint32_t CODE_QUERY_PROPERTY = 0x002D1400;
 constexpr uint32_t CODE_GET_ADDRESS = 0x00041018;
 constexpr uint32_t CODE_MINIPORT = 0x0004D008;
 constexpr uint32_t CODE_PASS_THROUGH = 0x0004D004;
+constexpr uint32_t CODE_UPDATE_DRIVE_SIZE = 0x0007C0C8;
+constexpr uint32_t CODE_UPDATE_PROPERTIES = 0x00070140;
+constexpr uint32_t CODE_GEOMETRY = 0x000700A0;
 
-enum class Step { Listing, Bus, Address, Probe, Namespace, Format, Completion, Unknown };
+enum class Step {
+    Listing,
+    Bus,
+    Address,
+    Probe,
+    Namespace,
+    Format,
+    Completion,
+    SizeRefresh,
+    Geometry,
+    Unknown
+};
 enum class Probe { None, Jms, AsmLegacy, Asm, Rtl, Inbox, Ofa };
 
 // One device request of the clean run, as the sweep understands it.
@@ -54,6 +72,7 @@ struct Request {
     int direction = 0;   // for the Realtek data phase's message
     bool sends_format = false;
     bool runs_unanswered = false; // a JMicron data phase: its failure leaves the format possible
+    bool stale = false; // the drive size refresh: Windows keeps the old sector size without it
 };
 
 // Quiet with every answer given, or the whole dialogue with typed answers.
@@ -177,6 +196,14 @@ std::vector<Request> classify(const std::vector<json>& requests) {
             r.step = Step::Probe;
             r.probe = Probe::Inbox;
             r.message = "IOCtl: ID failed 0x%x!\n";
+        } else if (code == CODE_UPDATE_DRIVE_SIZE || code == CODE_UPDATE_PROPERTIES) {
+            r.step = Step::SizeRefresh;
+            r.message = code == CODE_UPDATE_DRIVE_SIZE ? "IOCtl: update drive size failed 0x%x!\n"
+                                                       : "IOCtl: update properties failed 0x%x!\n";
+            r.stale = code == CODE_UPDATE_DRIVE_SIZE;
+        } else if (code == CODE_GEOMETRY) {
+            r.step = Step::Geometry;
+            r.message = "IOCtl: drive geometry failed 0x%x!\n";
         } else if (code == CODE_GET_ADDRESS) {
             r.step = Step::Address;
             r.message = "IOCTL: Error scsi get address\n";
@@ -255,24 +282,33 @@ std::vector<Probe> deciding_probes(const std::vector<std::string>& clean_log) {
     return {};
 }
 
+const char* const STALE_SECTORS =
+    "Verify  : skipped, Windows still sees 512-byte sectors: re-plug the drive";
+
 const char* const OLD_ASMEDIA_LINE =
     "ASM2362 with old firmware is not supported, need to update firmware to 19xxxx";
 
-// The exit status a log block stands for, by its last line; a block that
-// ends before an outcome or a refusal is a drive that was not reached.
+// The exit status a log block stands for, by its outcome and the verdict of
+// the check after it; a block that ends before an outcome or a refusal is a
+// drive that was not reached.
 int status_of(const std::vector<std::string>& log, bool log_is_head) {
     const struct {
         const char* line;
         int status;
     } endings[] = {
-        {"Erased [", 0},          {"Erase error [", 1},
-        {"Possible Erased [", 3}, {"Error - possible incompatible nvme driver", 7},
+        {"Verified!", 0},      {"Verify error: data survived", 9},
+        {"Erase error [", 1},  {"Error - possible incompatible nvme driver", 7},
         {OLD_ASMEDIA_LINE, 7},
     };
-    if (!log_is_head && !log.empty())
-        for (const auto& ending : endings)
-            if (starts_with(log.back(), ending.line))
-                return ending.status;
+    if (log_is_head || log.empty())
+        return 6;
+    for (const auto& ending : endings)
+        if (starts_with(log.back(), ending.line))
+            return ending.status;
+    if (first_line(log, {"Possible Erased ["}) < log.size())
+        return 3;
+    if (first_line(log, {"Erased ["}) < log.size())
+        return starts_with(log.back(), "Verify  : nothing to compare") ? 0 : 10;
     return 6;
 }
 
@@ -347,13 +383,25 @@ Expectation expected_log(const CleanRun& clean, int drive, const Request& r) {
         e.log = head(clean.log, first_line(clean.log, {"Size    :"}));
         return e;
     case Step::Format:
-        e.log = head(clean.log, clean.log.size() - 1);
+        e.log = head(clean.log, first_line(clean.log, {"Erased ["}));
         e.log.push_back(r.runs_unanswered ? "Possible Erased [# ms], re-plug drive!"
                                           : "Erase error [# ms]!");
+        if (r.runs_unanswered) // the format never reached the drive
+            e.log.push_back(STALE_SECTORS);
         e.format_allowed = true;
         return e;
     case Step::Completion:
         return same_as_clean(clean);
+    case Step::SizeRefresh:
+    case Step::Geometry:
+        if (r.step == Step::SizeRefresh && !r.stale)
+            return same_as_clean(clean);
+        e.log = head(clean.log, first_line(clean.log, {"Erased ["}) + 1);
+        e.log.push_back(r.step == Step::Geometry
+                            ? "Verify  : skipped, Windows does not tell its sector size"
+                            : STALE_SECTORS);
+        e.format_allowed = true;
+        return e;
     case Step::Unknown:
         break;
     }

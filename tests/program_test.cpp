@@ -34,7 +34,8 @@ TEST(Program, JmicronEraseEndToEnd) {
     // The tick counter wraps during the format: the elapsed time does not.
     EXPECT_NE(run.out.find(run.text("Change LBA data size format (512->4096)\n"
                                     "Selected SES action: 2 - Cryptographic Erase\n"
-                                    "Erased [2500 ms]!\n")),
+                                    "Erased [2500 ms]!\n" +
+                                    VERIFIED)),
               std::string::npos)
         << run.out;
     EXPECT_EQ(run.log.find(run.text("v0.7a\nOS: 10.0 build 22631 SP9\nDrive   : 2(USB)\n")), 0u);
@@ -42,18 +43,25 @@ TEST(Program, JmicronEraseEndToEnd) {
     EXPECT_TRUE(handles_balanced(run.trace));
     // The system volume first, opened for queries only, whose extents query
     // fails (no drive holds it); then the drive's descriptor query, probe,
-    // namespace, format, the completion query: nothing else.
+    // namespace, format, the completion query and Windows' size refresh and
+    // geometry: nothing else.
     const nlohmann::json& volume = run.trace.at(0);
     EXPECT_EQ(volume.at("path"), SYSTEM_VOLUME);
     EXPECT_EQ(volume.at("access"), 0);
     EXPECT_EQ(volume.at("share"), 3);
     EXPECT_EQ(volume.at("flags"), 0);
     const std::vector<nlohmann::json> ioctls = trace_ops(run.trace, "ioctl");
-    ASSERT_EQ(ioctls.size(), 9u);
+    ASSERT_EQ(ioctls.size(), 13u);
     EXPECT_EQ(ioctls[0].at("code"), 0x00560000);
     EXPECT_EQ(ioctls[0].at("error"), 1);
-    for (size_t i = 1; i < ioctls.size(); ++i)
-        EXPECT_TRUE(ioctls[i].at("ok").get<bool>());
+    const std::vector<nlohmann::json> drive = trace_ops(drive_trace(run.trace), "ioctl");
+    ASSERT_EQ(drive.size(), 11u);
+    for (const nlohmann::json& line : drive)
+        EXPECT_TRUE(line.at("ok").get<bool>());
+    const uint32_t refresh[] = {0x0007C0C8, 0x00070140, 0x000700A0};
+    for (int i = 0; i < 3; ++i)
+        EXPECT_EQ(drive[8 + i].at("code"), refresh[i]);
+    EXPECT_EQ(trace_ops(run.trace, "read").size(), 4004u);
 }
 
 TEST(Program, DriveListAndBadNumber) {
@@ -95,12 +103,12 @@ TEST(Program, DefaultHostDrivesEndToEnd) {
         {{"1Y", "1"},
          "Drive   : 1(NVME)\nScsi    : 1\nIOCtl: ID failed 0x32!\n"
          "Driver  : OFA\nModel   : Simulated NVMe SSD 1TB",
-         "Erased [1500 ms]!\n",
+         "Erased [1500 ms]!\n" + VERIFIED,
          "",
          0},
-        {{"3Y", "1"}, "Drive   : 3(USB)\nBridge  : ASM\n", "Erased [1500 ms]!\n", "", 0},
+        {{"3Y", "1"}, "Drive   : 3(USB)\nBridge  : ASM\n", "Erased [1500 ms]!\n" + VERIFIED, "", 0},
         {{"4Y"}, "Drive   : 4(USB)\n" + old_firmware + "Identify error!\n", "", "", 7},
-        {{"5Y", "1"}, "Drive   : 5(USB)\nBridge  : RTL\n", "Erased [1500 ms]!\n", "", 0},
+        {{"5Y", "1"}, "Drive   : 5(USB)\nBridge  : RTL\n", "Erased [1500 ms]!\n" + VERIFIED, "", 0},
         {{"6"}, "Drive   : 6(USB)\nIdentify error!\n\nPress any key to exit\n", "", "", 6},
     };
     for (const Case& k : cases) {
@@ -143,7 +151,7 @@ TEST(Program, BridgeOutcomesEndToEnd) {
     struct Case {
         const char* drive;
         const char* line;
-        const char* outcome;
+        std::string outcome;
         std::vector<uint8_t> last; // the last request: the completion query, when sent
         int status;
     } cases[] = {
@@ -151,8 +159,9 @@ TEST(Program, BridgeOutcomesEndToEnd) {
          jms_envelope(0x81, SPT_OUT, 0, 300), 1},
         {"3Y", "NVME status: SC: 0x0A, SCT: 1\n", "Erase error [1500 ms]!\n",
          asm_completion_query(), 1},
-        {"5Y", "", "Erased [1500 ms]!\n", rtl_completion_query(), 0},
-        {"7Y", "", "Erased [5000 ms]!\n", rtl_completion_query(), 0},
+        // Told by nobody: Windows still sees the old sector size.
+        {"5Y", "", "Erased [1500 ms]!\n" + STALE_512, rtl_completion_query(), 10},
+        {"7Y", "", "Erased [5000 ms]!\n" + VERIFIED, rtl_completion_query(), 0},
     };
     for (const Case& k : cases) {
         const RunResult run = run_program(host, {k.drive, "1"});
@@ -326,10 +335,14 @@ TEST(Program, OutcomesOfAFormatHaveTheirStatus) {
         std::string outcome;
         int status;
     } cases[] = {
-        {{"2Y", "1"}, "", "Erased [1500 ms]!\n", 0},
+        {{"2Y", "1"}, "", "Erased [1500 ms]!\n" + VERIFIED, 0},
         {{"17Y"}, "", "NVME status: SC: 0x0A, SCT: 1\nErase error [1500 ms]!\n", 1},
-        // The JMicron data phase fails (its 7th request).
-        {{"18Y"}, "", "IOCtl: phase2 failed 0x48f!\nPossible Erased [0 ms], re-plug drive!\n", 3},
+        // The JMicron data phase fails (its 7th request) before it reaches
+        // the drive: the check finds every sample as it was.
+        {{"18Y"},
+         "",
+         "IOCtl: phase2 failed 0x48f!\nPossible Erased [0 ms], re-plug drive!\n" + SURVIVED,
+         9},
         // An answers file with a byte-order mark and CR LF line ends selects
         // the drive it names, and the format it names.
         {{},
@@ -518,6 +531,21 @@ const std::string kFollowed =
     "60%\nSanitizing: 80%\nSanitized [3000 ms]!\n";
 const std::string kKeyWait = "\nPress any key to exit\n";
 
+// Console or log text without the read-back's lines.
+std::string without_verify(const std::string& text) {
+    std::string kept;
+    size_t at = 0;
+    while (at < text.size()) {
+        size_t end = text.find('\n', at);
+        end = end == std::string::npos ? text.size() : end + 1;
+        const std::string line = text.substr(at, end - at);
+        if (line.rfind("Verif", 0) != 0)
+            kept += line;
+        at = end;
+    }
+    return kept;
+}
+
 struct SanitizeCase {
     uint32_t build;
     std::string path;
@@ -664,7 +692,10 @@ TEST(Program, SanitizeOnEveryPath) {
             "IOCtl: LOG failed 0x1f!\nSanitize: block erase, crypto erase\nSize    : 953869 MB\n"
             "LBA Size: 512\nSelected sanitize action: 2 - Crypto Erase\nSanitized [2000 ms]!\n",
             "Sanitized [2000 ms]!\n", 0, inbox_sent(2, 43200)),
-        row(19045, "ofa", fails_from(8, 80), {"2SY"}, "", "IOCtl: NVME_OF failed 0x1f!\n" + unsure,
+        row(19045, "ofa", fails_from(8, 80), {"2SY"}, "",
+            "IOCtl: NVME_OF failed 0x1f!\n" + unsure +
+                "IOCtl: update drive size failed 0x1f!\nIOCtl: update properties failed "
+                "0x1f!\nIOCtl: drive geometry failed 0x1f!\n",
             "Crypto Erase\n" + unsure, 3, ofa_sent(0x0C)),
         // The process ends during the sanitize: the log block written before
         // the request stays.
@@ -675,9 +706,10 @@ TEST(Program, SanitizeOnEveryPath) {
         // A sanitize found in progress is followed: no question, no
         // confirmation, no request.
         row(19045, "jmicron", kRunning, {"2S"}, "", "LBA Size: 512\n" + kFollowed + kKeyWait,
-            "LBA Size: 512\nSelected sanitize action: 1 - Block Erase\nSanitized [3000 ms]!\n", 0,
+            "LBA Size: 512\nSelected sanitize action: 1 - Block Erase\nSanitized [3000 ms]!\n", 10,
             {}),
-        row(19045, "inbox", kRunning, {"2SY", "2"}, "", kFollowed, "Sanitized [3000 ms]!\n", 0, {}),
+        row(19045, "inbox", kRunning, {"2SY", "2"}, "", kFollowed, "Sanitized [3000 ms]!\n", 10,
+            {}),
         // A sanitize that never ends: followed up to three times its
         // estimate and a minute; through the inbox driver the request waits
         // that long.
@@ -703,8 +735,18 @@ TEST(Program, SanitizeOnEveryPath) {
                                  (c.args.size() > 1 ? c.args[1] : c.input);
         EXPECT_EQ(run.status, c.status) << what;
         EXPECT_EQ(run.err, "") << what;
-        EXPECT_TRUE(ends_with(run.out, run.text(c.out_tail))) << what << "\n" << run.out;
-        EXPECT_TRUE(ends_with(run.log, run.text(c.log_tail))) << what << "\n" << run.log;
+        // The read-back's lines are checked by their verdict alone.
+        EXPECT_TRUE(ends_with(without_verify(run.out), run.text(c.out_tail))) << what << "\n"
+                                                                              << run.out;
+        EXPECT_TRUE(ends_with(without_verify(run.log), run.text(c.log_tail))) << what << "\n"
+                                                                              << run.log;
+        if (c.status == 0 || c.status == 10) {
+            const std::string verdict =
+                c.status == 0 ? "Verified!\n"
+                              : "Verify  : skipped, the sanitize began before this run\n";
+            EXPECT_NE(run.out.find(run.text(verdict)), std::string::npos) << what;
+            EXPECT_NE(run.log.find(run.text(verdict)), std::string::npos) << what;
+        }
         EXPECT_EQ(handles_balanced(run.trace), c.status != 70) << what; // 70: ended at once
         for (const Sent& sent : c.sent)
             EXPECT_TRUE(was_sent(run.trace, sent)) << what << " " << std::hex << sent.code;
@@ -712,5 +754,129 @@ TEST(Program, SanitizeOnEveryPath) {
             EXPECT_FALSE(sanitize_sent(run.trace)) << what;
         }
         EXPECT_FALSE(format_sent(run.trace)) << what;
+    }
+}
+
+namespace {
+
+// Drives whose media, erase or reads differ, behind OFA and JMicron; disk 2
+// has two volumes and disk 3 one, disk 4 a volume in use.
+const char* const kMediaHost = R"({
+  "volumes": [{"letter": "E", "disks": [2]}, {"letter": null, "disks": [2]},
+              {"letter": "F", "disks": [3]}, {"letter": "G", "disks": [4], "in_use": true}],
+  "drives": [
+    {"number": 1, "path": "ofa"},
+    {"number": 2, "path": "jmicron"},
+    {"number": 3, "path": "ofa", "controller": {"erase_effect": "none"}},
+    {"number": 4, "path": "jmicron"},
+    {"number": 5, "path": "ofa", "controller": {"erase_effect": "partial"}},
+    {"number": 6, "path": "jmicron", "controller": {"media": "blank"}},
+    {"number": 7, "path": "ofa", "controller": {"sector_refresh": "replug"}},
+    {"number": 8, "path": "jmicron", "read_fail": [{"nth": 2002, "error": 23}]},
+    {"number": 9, "path": "ofa", "read_fail": [{"nth": 2003, "error": 1117}]},
+    {"number": 10, "path": "jmicron", "controller": {"erase_effect": "random", "nsze": 4000}},
+    {"number": 11, "path": "ofa", "controller": {"media": 0.5, "dlfeat": 2}},
+    {"number": 12, "path": "jmicron", "fail": [{"nth": 7, "error": 1167}],
+     "read_fail": [{"nth": 2003, "error": 23}]}
+  ]})";
+
+} // namespace
+
+TEST(Program, VolumesGoOfflineAndTheReadBackJudgesTheErase) {
+    const std::string ses1 = "Selected SES action: 1 - User Data Erase\n";
+    const std::string erased = "Erased [1500 ms]!\n";
+    struct Case {
+        std::vector<std::string> args;
+        std::string tail; // of standard output, from the SES line
+        int status;
+        size_t reads;
+    } cases[] = {
+        {{"1Y"}, ses1 + erased + VERIFIED, 0, 4004},
+        {{"2Y", "1", "2"},
+         "Selected SES action: 2 - Cryptographic Erase\nVolume  : E:\\ dismounted\n"
+         "Volume  : \\\\?\\Volume{00000000-0000-0000-0000-000000000002}\\ dismounted\n" +
+             erased + VERIFIED,
+         0,
+         4004},
+        {{"3Y"}, ses1 + "Volume  : F:\\ dismounted\n" + erased + SURVIVED, 9, 4004},
+        {{"4Y"}, ses1 + "Error: volume G:\\ is in use, close what uses it\n", 8, 0},
+        {{"5Y"},
+         ses1 + erased + "Verify  : 2002 samples, 2002 held data, 501 unchanged\n" +
+             "Verify error: data survived the erase!\n",
+         9,
+         4004},
+        {{"6Y"},
+         ses1 + erased + "Verify  : 2002 samples, 0 held data, 0 unchanged\n" +
+             "Verify  : nothing to compare, the samples were blank before the erase\n",
+         0,
+         4004},
+        {{"7Y", "1"}, ses1 + erased + STALE_512, 10, 2002},
+        {{"8Y"},
+         ses1 + "Verify  : read error 23 at offset 1000204881920\n" + erased +
+             "Verify  : skipped, the samples could not be read before the erase\n",
+         10,
+         2002},
+        {{"9Y"}, ses1 + erased + "Verify  : read error 1117 at offset 0\n", 10, 2003},
+        // Fewer units than samples: every one of them.
+        {{"10Y", "1"},
+         ses1 + erased + "Verify  : 500 samples, 500 held data, 0 unchanged\nVerified!\n",
+         0,
+         1000},
+        {{"11Y"},
+         ses1 + erased + "Verify  : 2002 samples, 985 held data, 0 unchanged\nVerified!\n",
+         0,
+         4004},
+        {{"12Y"},
+         ses1 + "IOCtl: phase2 failed 0x48f!\nPossible Erased [0 ms], re-plug drive!\n" +
+             "Verify  : read error 23 at offset 0\n",
+         3,
+         2003},
+    };
+    for (const Case& k : cases) {
+        const RunResult run = run_program(kMediaHost, k.args);
+        const std::string& what = k.args[0];
+        EXPECT_EQ(run.status, k.status) << what;
+        EXPECT_EQ(run.err, "") << what;
+        EXPECT_TRUE(ends_with(run.out, run.text(k.tail))) << what << "\n" << run.out;
+        std::string logged = k.tail; // the transport's message is the console's alone
+        const size_t message = logged.find("IOCtl:");
+        if (message != std::string::npos)
+            logged.erase(message, logged.find('\n', message) + 1 - message);
+        EXPECT_TRUE(ends_with(run.log, run.text(logged))) << what << "\n" << run.log;
+        EXPECT_TRUE(handles_balanced(run.trace)) << what;
+        EXPECT_EQ(format_sent(run.trace), k.status != 8) << what;
+
+        // Reads of whole 4 KiB units through the disk handle; the first
+        // half before the format, the rest after it.
+        const std::vector<nlohmann::json> reads = trace_ops(run.trace, "read");
+        EXPECT_EQ(reads.size(), k.reads) << what;
+        const std::string disk = "\\\\.\\PhysicalDrive" + std::to_string(std::stoi(what));
+        for (const nlohmann::json& read : reads) {
+            EXPECT_EQ(read.at("path"), disk) << what;
+            EXPECT_EQ(read.at("size"), 4096) << what;
+            EXPECT_EQ(read.at("offset").get<uint64_t>() % 4096, 0u) << what;
+        }
+        // Only the chosen disk's volumes are locked; they stay so until the
+        // disk handle has closed.
+        size_t locks = 0, disk_closed = 0, last_volume_closed = 0;
+        for (size_t i = 0; i < run.trace.size(); ++i) {
+            const nlohmann::json& line = run.trace[i];
+            const std::string path = line.value("path", "");
+            if (line.at("op") == "ioctl" && line.at("code") == 0x00090018)
+                ++locks;
+            if (line.at("op") == "close" && path == disk)
+                disk_closed = i;
+            if (line.at("op") == "close" && path.rfind("\\\\?\\", 0) == 0)
+                last_volume_closed = i;
+        }
+        const size_t volumes = count_substr(k.tail, "dismounted");
+        EXPECT_EQ(locks, volumes + (k.status == 8)) << what;
+        if (volumes) {
+            EXPECT_GT(last_volume_closed, disk_closed) << what;
+        }
+        // Every volume was handed out, the system volume's first.
+        const std::vector<nlohmann::json> found = trace_ops(run.trace, "find_volume");
+        ASSERT_EQ(found.size(), 5u) << what;
+        EXPECT_EQ(found[0].at("name"), "\\\\?\\Volume{00000000-0000-0000-0000-000000000000}\\");
     }
 }

@@ -3,6 +3,7 @@
 // OS-version answer, the clock and the console model.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -293,7 +294,9 @@ TEST_F(SimDevice, TraceFileReceivesTheSameLines) {
     std::remove(name);
     ASSERT_EQ(lines.size(), 3u);
     EXPECT_EQ(lines[0], "earlier line");
-    EXPECT_EQ(std::vector<std::string>(lines.begin() + 1, lines.end()), sim_trace());
+    EXPECT_EQ(lines[1].rfind("{\"op\":\"open\",\"path\":\"\\\\\\\\.\\\\PhysicalDrive0\"", 0), 0u);
+    EXPECT_EQ(lines[2], "{\"op\":\"close\",\"handle\":1,\"path\":\"\\\\\\\\.\\\\PhysicalDrive0\"}");
+    EXPECT_TRUE(sim_trace().empty()); // the file alone holds them
 }
 
 TEST_F(SimDevice, OsVersionRecords) {
@@ -381,6 +384,89 @@ TEST_F(SimDevice, SystemVolumeNamesTheDrivesThatHoldIt) {
     EXPECT_EQ(last_error(), 1u);
     close_device(volume);
     EXPECT_EQ(sim_open_handles(), 0);
+}
+
+TEST_F(SimDevice, VolumesAreFoundLockedAndDismounted) {
+    ASSERT_TRUE(
+        sim_load_host_text(R"({"windows_dir": "d:\\W", "drives": [{"number": 2, "path": "none"}],
+        "volumes": [{"letter": "e", "disks": [2, 7]}, {"letter": null, "disks": [2], "in_use": true}]})",
+                           "t", nullptr));
+    char name[50];
+    HANDLE search = find_first_volume(name, sizeof name);
+    ASSERT_NE(search, INVALID_HANDLE_VALUE);
+    EXPECT_STREQ(name, "\\\\?\\Volume{00000000-0000-0000-0000-000000000000}\\");
+    char paths[8];
+    ASSERT_TRUE(volume_path_names(name, paths, sizeof paths));
+    EXPECT_EQ(std::string(paths, 5), std::string("D:\\\0\0", 5));
+    ASSERT_TRUE(find_next_volume(search, name, sizeof name));
+    EXPECT_FALSE(volume_path_names(name, paths, 4)); // "E:\" and two NULs do not fit
+    EXPECT_EQ(last_error(), 234u);
+    ASSERT_TRUE(find_next_volume(search, name, sizeof name));
+    ASSERT_TRUE(volume_path_names(name, paths, sizeof paths));
+    EXPECT_EQ(paths[0], 0); // no drive letter
+    EXPECT_FALSE(find_next_volume(search, name, sizeof name));
+    EXPECT_EQ(last_error(), 18u);
+    find_volume_close(search);
+    EXPECT_EQ(sim_trace().size(), 3u);
+    EXPECT_EQ(
+        sim_trace()[2],
+        R"({"op":"find_volume","name":"\\\\?\\Volume{00000000-0000-0000-0000-000000000002}\\"})");
+
+    // By name without the trailing backslash, or by letter; a second lock
+    // waits for the first handle to close; dismounting needs the lock.
+    EXPECT_EQ(open_device("\\\\?\\Volume{00000000-0000-0000-0000-000000000001}\\", 3, 0),
+              INVALID_HANDLE_VALUE);
+    HANDLE e = open_device("\\\\?\\Volume{00000000-0000-0000-0000-000000000001}", 3, 0);
+    HANDLE e2 = open_device("\\\\.\\E:", 3, 0);
+    HANDLE in_use = open_device("\\\\?\\Volume{00000000-0000-0000-0000-000000000002}", 3, 0);
+    uint8_t out[8 + 2 * 24];
+    ASSERT_TRUE(
+        device_control(e, IOCTL_VOLUME_GET_VOLUME_DISK_EXTENTS, nullptr, 0, out, sizeof out));
+    EXPECT_EQ(get_le32(out, 0), 2u);
+    EXPECT_EQ(get_le32(out, 32), 7u);
+    EXPECT_FALSE(device_control(e2, FSCTL_DISMOUNT_VOLUME, nullptr, 0, nullptr, 0));
+    EXPECT_TRUE(device_control(e, FSCTL_LOCK_VOLUME, nullptr, 0, nullptr, 0));
+    EXPECT_FALSE(device_control(e2, FSCTL_LOCK_VOLUME, nullptr, 0, nullptr, 0));
+    EXPECT_EQ(last_error(), 5u);
+    EXPECT_TRUE(device_control(e, FSCTL_DISMOUNT_VOLUME, nullptr, 0, nullptr, 0));
+    close_device(e);
+    EXPECT_TRUE(device_control(e2, FSCTL_LOCK_VOLUME, nullptr, 0, nullptr, 0));
+    EXPECT_FALSE(device_control(in_use, FSCTL_LOCK_VOLUME, nullptr, 0, nullptr, 0));
+    EXPECT_EQ(last_error(), 5u);
+    close_device(e2);
+    close_device(in_use);
+    EXPECT_EQ(sim_open_handles(), 0);
+}
+
+TEST_F(SimDevice, ReadsFollowTheSectorSizeWindowsSees) {
+    ASSERT_TRUE(sim_load_host_text(R"({"drives": [{"number": 1, "path": "ofa",
+        "read_fail": [{"nth": 2, "error": 23}], "controller": {"nsze": 64}}]})",
+                                   "t", nullptr));
+    HANDLE disk = open_device("\\\\.\\PhysicalDrive1", 0, 0x80);
+    std::vector<uint8_t> a(4096), b(4096);
+    EXPECT_TRUE(read_disk(disk, 512, a.data(), 512));
+    EXPECT_FALSE(read_disk(disk, 0, a.data(), 4096)); // the injected second read
+    EXPECT_EQ(last_error(), 23u);
+    EXPECT_FALSE(read_disk(disk, 256, a.data(), 512));
+    EXPECT_EQ(last_error(), 87u);
+    EXPECT_FALSE(read_disk(disk, 28672, a.data(), 8192)); // past the 32 KiB
+    EXPECT_EQ(last_error(), 38u);
+    // The same content in any cut; not blank.
+    ASSERT_TRUE(read_disk(disk, 4096, a.data(), 4096));
+    ASSERT_TRUE(read_disk(disk, 4608, b.data(), 512));
+    EXPECT_TRUE(std::equal(b.begin(), b.begin() + 512, a.begin() + 512));
+    EXPECT_NE(a[0], 0);
+    EXPECT_EQ(
+        sim_trace().back(),
+        R"({"op":"read","handle":1,"path":"\\\\.\\PhysicalDrive1","offset":4608,"size":512,"ok":true,"error":0})");
+
+    uint8_t geometry[32];
+    ASSERT_TRUE(device_control(disk, IOCTL_DISK_GET_DRIVE_GEOMETRY_EX, nullptr, 0, geometry, 32));
+    EXPECT_EQ(get_le32(geometry, 20), 512u);
+    EXPECT_EQ(get_le64(geometry, 24), 32768u);
+    EXPECT_FALSE(device_control(disk, IOCTL_DISK_UPDATE_DRIVE_SIZE, nullptr, 0, geometry, 23));
+    EXPECT_EQ(last_error(), 122u);
+    close_device(disk);
 }
 
 TEST_F(SimDevice, ClockStartsAtTickStartAndIgnoresIdleTime) {

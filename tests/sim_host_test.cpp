@@ -111,6 +111,21 @@ TEST_F(SimHost, InvalidHostsAreRefusedWithTheirReason) {
          "drive 2: bridge: \"completion\" must be true or false"},
         {"bridge behind a driver", R"({"drives": [{"number": 1, "path": "ofa", "bridge": {}}]})",
          "drive 1: \"bridge\" is only for the paths of USB bridges"},
+        {"media above 1", drive_json(R"(, "controller": {"media": 1.5})"),
+         "drive 2: controller: \"media\" must be \"data\", \"blank\" or a number from 0 to 1"},
+        {"unknown erase effect", drive_json(R"(, "controller": {"erase_effect": "wipe"})"),
+         "drive 2: controller: \"erase_effect\" must be one of \"deallocate\", \"random\", "
+         "\"none\", \"partial\", not \"wipe\""},
+        {"read_fail nth 0", drive_json(R"(, "read_fail": [{"nth": 0, "error": 5}])"),
+         "drive 2: read_fail: \"nth\" must be an integer from 1"},
+        {"volume letter twice", R"({"drives": [], "volumes": [{"letter": "E", "disks": [1]},
+                                    {"letter": "e", "disks": [2]}]})",
+         "volumes[1]: letter e is used twice"},
+        {"volume at the system letter",
+         R"({"drives": [], "volumes": [{"letter": "C", "disks": [1]}]})",
+         "volumes[0]: letter C is used twice"},
+        {"volume without disks", R"({"drives": [], "volumes": [{"letter": null}]})",
+         "volumes[0]: \"disks\" must be a list of drive numbers"},
     };
     for (const BadHost& c : cases) {
         std::string error;

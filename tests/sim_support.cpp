@@ -202,7 +202,8 @@ const char* const SYSTEM_VOLUME = "\\\\.\\C:";
 std::vector<nlohmann::json> drive_trace(const std::vector<nlohmann::json>& trace) {
     std::vector<nlohmann::json> lines;
     for (const nlohmann::json& line : trace)
-        if (line.at("path") != SYSTEM_VOLUME)
+        if (line.contains("path") && line.at("path") != SYSTEM_VOLUME &&
+            line.at("path").get<std::string>().rfind("\\\\?\\", 0) != 0)
             lines.push_back(line);
     return lines;
 }

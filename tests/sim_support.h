@@ -88,7 +88,7 @@ class SimTest : public ::testing::Test {
 
 // The system volume's path, which every run queries before the drive.
 extern const char* const SYSTEM_VOLUME;
-// The trace without the system volume's lines: the drive's operations.
+// The trace without the volumes' lines: the drive's operations.
 std::vector<nlohmann::json> drive_trace(const std::vector<nlohmann::json>& trace);
 
 // Trace filters: ioctls with a code; SCSI pass-through inputs and CDB byte 0.

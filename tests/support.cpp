@@ -131,6 +131,11 @@ std::string drive_host(int number, const std::string& path, const std::string& f
 
 const std::string BANNER = "Veltrane (FormatUnit) v0.7a by Brastel\nOS: 10.0 build 19045 \n";
 const std::string LOG_HEAD = "v0.7a\nOS: 10.0 build 19045 \n";
+const std::string VERIFIED = "Verify  : 2002 samples, 2002 held data, 0 unchanged\nVerified!\n";
+const std::string SURVIVED = "Verify  : 2002 samples, 2002 held data, 2002 unchanged\n"
+                             "Verify error: data survived the erase!\n";
+const std::string STALE_512 =
+    "Verify  : skipped, Windows still sees 512-byte sectors: re-plug the drive\n";
 
 bool ends_with(const std::string& text, const std::string& tail) {
     return text.size() >= tail.size() &&

@@ -29,6 +29,13 @@ std::string drive_host(int number, const std::string& path, const std::string& f
 extern const std::string BANNER;
 extern const std::string LOG_HEAD;
 
+// What the read-back check prints after an erase of a drive whose units all
+// held data (2002 samples): the data gone, the data all there, and Windows
+// still at 512-byte sectors after a format to 4096.
+extern const std::string VERIFIED;
+extern const std::string SURVIVED;
+extern const std::string STALE_512;
+
 bool ends_with(const std::string& text, const std::string& tail);
 
 // An `existing_log` that puts a directory where the log would be.

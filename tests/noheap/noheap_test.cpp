@@ -11,6 +11,8 @@
 
 #include "dialogue/dialogue.h"
 #include "dialogue/host_facts.h"
+#include "dialogue/verify.h"
+#include "dialogue/volumes.h"
 #include "fuzz/fake_device.h"
 #include "nvme/sanitize.h"
 #include "transport/transport.h"
@@ -292,6 +294,34 @@ int main() {
     });
     expect(g_bus_type == 7, "bus query answered");
     expect(system == 1, "system disk found");
+
+    // The quiet disk and the read-back: two volumes on the disk taken
+    // offline, the samples read before a format and compared after it.
+    {
+        FakeReplies r = replies(7, -1);
+        r.volumes = 2;
+        r.readable = 1;
+        r.sector_size = 4096;
+        fake_device_reset(r);
+        HANDLE disk = open_disk();
+        static VerifySamples verify;
+        QuietDisk quiet;
+        quiet.count = 0;
+        int offline = 0, status = -1;
+        g_transport = TRANSPORT_JMS;
+        no_allocation("volumes and read-back", [&] {
+            offline = take_volumes_offline(2, log, &quiet);
+            verify_sample(&verify, disk, 1ull << 40, 4096, log);
+            nvme_format(disk, 1, 1);
+            status = verify_after_erase(&verify, disk, 4096, log, 1);
+            release_volumes(&quiet);
+        });
+        expect(offline && quiet.count == 0, "volumes taken offline and released");
+        expect(status == EXIT_ERASED && verify.result.samples == VERIFY_MAX_SAMPLES &&
+                   verify.result.held_data == VERIFY_MAX_SAMPLES,
+               "the read-back verified the fake's erase");
+        close_device(disk);
+    }
 
     expect(fake_open_handles() == 0 && fake_bad_closes() == 0, "handles balanced");
     fclose(log);

@@ -29,6 +29,8 @@ struct Answers {
     uintptr_t result;
     DWORD error; // set as the last error when the call fails
     const char* text;
+    DWORD count;    // bytes ReadFile reports read
+    int seek_fails; // SetFilePointerEx fails with `error`
 };
 Answers g_answer;
 
@@ -88,6 +90,52 @@ UINT WINAPI fake_GetSystemWindowsDirectoryA(LPSTR buffer, UINT size) {
     return length < size ? length : length + 1;
 }
 
+HANDLE WINAPI fake_FindFirstVolumeA(LPSTR name, DWORD size) {
+    record("FindFirstVolumeA", word(name), size);
+    return reinterpret_cast<HANDLE>(g_answer.result);
+}
+
+WINBOOL WINAPI fake_FindNextVolumeA(HANDLE search, LPSTR name, DWORD size) {
+    record("FindNextVolumeA", word(search), word(name), size);
+    return static_cast<WINBOOL>(g_answer.result);
+}
+
+WINBOOL WINAPI fake_FindVolumeClose(HANDLE search) {
+    record("FindVolumeClose", word(search));
+    return TRUE;
+}
+
+WINBOOL WINAPI fake_GetVolumePathNamesForVolumeNameA(LPCSTR name, LPCH paths, DWORD size,
+                                                     PDWORD length) {
+    record("GetVolumePathNamesForVolumeNameA", word(name), word(paths), size, word(length));
+    return static_cast<WINBOOL>(g_answer.result);
+}
+
+// The position as its two halves, low first.
+WINBOOL WINAPI fake_SetFilePointerEx(HANDLE handle, LARGE_INTEGER to, PLARGE_INTEGER now,
+                                     DWORD method) {
+    record("SetFilePointerEx", word(handle), to.LowPart, static_cast<uintptr_t>(to.HighPart),
+           word(now), method);
+    if (g_answer.seek_fails)
+        g_last_error = g_answer.error;
+    return !g_answer.seek_fails;
+}
+
+// Where ReadFile was told to put its count: recorded as this one address,
+// so that any place the layer passes compares equal, and a null one does not.
+DWORD g_read_count;
+
+WINBOOL WINAPI fake_ReadFile(HANDLE handle, LPVOID buffer, DWORD size, LPDWORD read,
+                             LPOVERLAPPED overlapped) {
+    record("ReadFile", word(handle), word(buffer), size, read ? word(&g_read_count) : 0,
+           word(overlapped));
+    if (read)
+        *read = g_answer.count;
+    if (!g_answer.result)
+        g_last_error = g_answer.error;
+    return static_cast<WINBOOL>(g_answer.result);
+}
+
 DWORD WINAPI fake_GetTickCount() {
     record("GetTickCount");
     return static_cast<DWORD>(g_answer.result);
@@ -131,8 +179,8 @@ int __cdecl fake_setmode(int fd, int mode) {
 
 // The import slots. The declared type is the SDK's own, so a fake whose
 // signature or calling convention differs from the real function does not
-// compile. SetLastError is taken as well, although the layer does not call
-// it: a call would show in the record.
+// compile. SetLastError is called only after a short read: anywhere else a
+// call shows in the record.
 #define SLOT(function, symbol, fake)                                                               \
     extern "C" decltype(&function) const slot_##function asm(symbol) = fake
 
@@ -143,6 +191,13 @@ SLOT(SetLastError, "__imp__SetLastError@4", fake_SetLastError);
 SLOT(CloseHandle, "__imp__CloseHandle@4", fake_CloseHandle);
 SLOT(GetSystemWindowsDirectoryA, "__imp__GetSystemWindowsDirectoryA@8",
      fake_GetSystemWindowsDirectoryA);
+SLOT(FindFirstVolumeA, "__imp__FindFirstVolumeA@8", fake_FindFirstVolumeA);
+SLOT(FindNextVolumeA, "__imp__FindNextVolumeA@12", fake_FindNextVolumeA);
+SLOT(FindVolumeClose, "__imp__FindVolumeClose@4", fake_FindVolumeClose);
+SLOT(GetVolumePathNamesForVolumeNameA, "__imp__GetVolumePathNamesForVolumeNameA@16",
+     fake_GetVolumePathNamesForVolumeNameA);
+SLOT(SetFilePointerEx, "__imp__SetFilePointerEx@20", fake_SetFilePointerEx);
+SLOT(ReadFile, "__imp__ReadFile@20", fake_ReadFile);
 SLOT(GetTickCount, "__imp__GetTickCount@0", fake_GetTickCount);
 SLOT(GetVersionExA, "__imp__GetVersionExA@4", fake_GetVersionExA);
 SLOT(GetStdHandle, "__imp__GetStdHandle@4", fake_GetStdHandle);
@@ -156,7 +211,7 @@ namespace {
 
 void start(uintptr_t result, DWORD error = 0, const char* text = "") {
     g_call_count = 0;
-    g_answer = Answers{result, error, text};
+    g_answer = Answers{result, error, text, 0, 0};
     g_last_error = 0x55; // stale: a layer that reads too early gets this
 }
 
@@ -336,6 +391,65 @@ void host_facts() {
     expect_calls("os_version hands over the caller's record", version_calls, 1);
 }
 
+void volumes() {
+    char name[50];
+    const HANDLE search = reinterpret_cast<HANDLE>(0x5EA);
+    start(word(search));
+    check(find_first_volume(name, sizeof name) == search, "find_first_volume");
+    start(FALSE, 18);
+    check(find_next_volume(search, name, sizeof name) == 0, "find_next_volume at the end");
+    start(0);
+    find_volume_close(search);
+    static const char volume[] = "\\\\?\\Volume{x}\\";
+    start(TRUE);
+    check(volume_path_names(volume, name, sizeof name) == 1, "volume_path_names");
+    check(g_call_count == 1 && g_calls[0].arg[3] != 0, "the path names' length has a place");
+    const Expected calls[] = {
+        {"GetVolumePathNamesForVolumeNameA", 3, {word(volume), word(name), sizeof name}}};
+    expect_calls("volume_path_names hands over the caller's buffer", calls, 1);
+    start(word(search));
+    find_first_volume(name, sizeof name);
+    find_next_volume(search, name, sizeof name);
+    find_volume_close(search);
+    const Expected search_calls[] = {
+        {"FindFirstVolumeA", 2, {word(name), sizeof name}},
+        {"FindNextVolumeA", 3, {word(search), word(name), sizeof name}},
+        {"FindVolumeClose", 1, {word(search)}}};
+    expect_calls("the volume search", search_calls, 3);
+}
+
+void reads() {
+    alignas(4096) static uint8_t buffer[8192];
+    const uint64_t offset = 0x123456789000ull;
+    const struct {
+        const char* what;
+        int seek_fails;
+        uintptr_t read; // ReadFile's answer
+        DWORD count;    // and the bytes it reports
+        int result;
+        DWORD error; // last_error afterwards
+    } rows[] = {{"read_disk that reads every byte", 0, TRUE, 8192, 1, 0},
+                {"read_disk whose ReadFile fails", 0, FALSE, 0, 0, 0x17},
+                {"read_disk that reads short", 0, TRUE, 4096, 0, ERROR_HANDLE_EOF},
+                {"read_disk whose seek fails", 1, FALSE, 0, 0, 0x57}};
+    for (const auto& row : rows) {
+        start(row.read, row.error);
+        g_answer.count = row.count;
+        g_answer.seek_fails = row.seek_fails;
+        check(read_disk(DEVICE, offset, buffer, sizeof buffer) == row.result, row.what);
+        // The position in its two halves, no new-position pointer, from the
+        // start; then a synchronous read into the caller's buffer.
+        const Expected calls[] = {
+            {"SetFilePointerEx", 5, {word(DEVICE), 0x56789000u, 0x1234u, 0, FILE_BEGIN}},
+            {"ReadFile", 5, {word(DEVICE), word(buffer), sizeof buffer, word(&g_read_count), 0}},
+            {"SetLastError", 1, {ERROR_HANDLE_EOF}}};
+        const int made = row.seek_fails ? 1 : row.count == sizeof buffer || !row.read ? 2 : 3;
+        expect_calls(row.what, calls, made);
+        if (!row.result)
+            check_eq(last_error(), row.error, row.what);
+    }
+}
+
 void standard_streams() {
     // Standard input (descriptor 0) in binary mode: nothing else is touched.
     start(0);
@@ -397,6 +511,8 @@ int main() {
     device_controls();
     last_errors();
     host_facts();
+    volumes();
+    reads();
     standard_streams();
     key_wait();
     printf(g_failures ? "%d checks failed\n" : "all checks passed\n", g_failures);

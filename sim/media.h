@@ -1,0 +1,46 @@
+// What the namespace holds, per 4 KiB unit of its byte capacity, and what an
+// erase does to it; and how Windows reads it through the disk handle.
+//
+// A unit's content is worked out when it is read: the host file's `media`
+// decides what each unit held at first (content made from the drive's serial
+// and the unit's byte offset, or 00h), and every successful erase since then
+// is replayed over it, the latest first.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+struct Controller;
+struct Drive;
+
+constexpr uint32_t MEDIA_UNIT = 4096;
+
+// `erase_effect` of the host file.
+enum EraseEffect { ERASE_DEALLOCATE, ERASE_RANDOM, ERASE_NONE, ERASE_PARTIAL };
+
+// One erase that reached the media: its effect, and the byte a deallocated
+// unit reads (from DLFEAT).
+struct MediaErase {
+    EraseEffect effect;
+    uint8_t fill;
+};
+
+struct Media {
+    std::vector<MediaErase> erases; // oldest first
+};
+
+// A successful Format NVM or Sanitize: its effect on the content, per the
+// controller's `erase_effect`. The caller changes the format itself.
+void media_erase(Controller& controller);
+
+// `size` bytes of the namespace from byte `offset` into `out`, as the
+// controller holds them now.
+void media_read(const Controller& controller, uint64_t offset, uint8_t* out, uint32_t size);
+
+// Bytes of the namespace in the format in use.
+uint64_t media_capacity(const Controller& controller);
+
+// A read of the disk through Windows, the drive's `nth` read: 0, with `out`
+// filled, or the last-error code. Offsets and sizes must be multiples of the
+// sector size Windows sees (87); a read past the end reads short (38).
+uint32_t drive_read(Drive& drive, uint32_t nth, uint64_t offset, uint8_t* out, uint32_t size);
