@@ -7,6 +7,7 @@
 
 #include "dialogue/console.h"
 #include "dialogue/host_facts.h"
+#include "dialogue/record.h"
 #include "dialogue/report.h"
 #include "nvme/identify.h"
 #include "transport/transport.h"
@@ -16,12 +17,14 @@ uint32_t g_quiet = 0;
 uint32_t g_log_serial = 0;
 uint8_t g_is_usb = 0;
 
-// What the run has opened, released by the closing step.
+// What the run has opened, released by the closing step, and the record of
+// its erase.
 struct RunResources {
     FILE* log;
     int log_failure_told; // "Write Log File Error" is printed once a run
     HANDLE disk;
     HANDLE port;
+    EraseRecord record;
 };
 
 // Command-line arguments as far as they are given.
@@ -134,6 +137,7 @@ static int run_drive(int drive, const Arguments& args, AnswerStream* answers, Ru
     printf("S/N     : %s\n", serial);
     if (g_log_serial)
         log_only(run.log, "S/N     : %s\n", serial);
+    record_identity(&run.record, g_transport, model, firmware, serial);
 
     if (g_transport == TRANSPORT_NONE || g_transport == TRANSPORT_INBOX) {
         report(run.log, "Error - possible incompatible nvme driver\n");
@@ -163,6 +167,8 @@ static int run_drive(int drive, const Arguments& args, AnswerStream* answers, Ru
     const uint64_t megabytes = (namespace_size(ns) * current_size) >> 20;
     report(run.log, "Size    : %1.0f MB\n", static_cast<double>(megabytes));
     report(run.log, "LBA Size: %u\n", current_size);
+    set_number(&run.record.capacity_bytes, namespace_size(ns) * current_size);
+    set_number(&run.record.lba_size_before, current_size);
 
     report(run.log, "LBA fmt list:\n##  LBAsize\n");
     uint32_t listed = 0; // rows shown: only these can be chosen
@@ -190,6 +196,7 @@ static int run_drive(int drive, const Arguments& args, AnswerStream* answers, Ru
         return EXIT_BAD_INPUT;
     }
     const uint32_t new_size = lba_data_size(ns, static_cast<uint32_t>(chosen));
+    set_number(&run.record.lba_size_after, new_size);
     if (static_cast<uint32_t>(chosen) == current)
         report(run.log, "Dont change - Secure Erase only\n");
     else
@@ -225,21 +232,33 @@ static int run_drive(int drive, const Arguments& args, AnswerStream* answers, Ru
     g_timeout = 300;
     // The record of what is about to be done must survive a crash during it.
     flush_log(run);
+    record_format(&run.record, static_cast<uint32_t>(chosen), static_cast<uint32_t>(ses));
+    record_erase_started(&run.record);
+    write_record(&run.record);
     const uint32_t start = tick_ms();
     const int erased = nvme_format(command_handle, chosen, ses);
     const uint32_t elapsed = tick_ms() - start;
     int status;
+    const char* outcome;
+    char line[RECORD_TEXT_SIZE];
     if (erased) {
-        report(run.log, "Erased [%u ms]!\n", elapsed);
+        outcome = "Erased";
+        snprintf(line, sizeof line, "Erased [%u ms]!", elapsed);
         status = EXIT_ERASED;
     } else if (g_jms_no_answer) {
-        report(run.log, "Possible Erased [%u ms], re-plug drive!\n", elapsed);
+        outcome = "Possible Erased";
+        snprintf(line, sizeof line, "Possible Erased [%u ms], re-plug drive!", elapsed);
         status = EXIT_POSSIBLY_ERASED;
     } else {
-        report(run.log, "Erase error [%u ms]!\n", elapsed);
+        outcome = "Erase error";
+        snprintf(line, sizeof line, "Erase error [%u ms]!", elapsed);
         status = EXIT_ERASE_ERROR;
     }
+    report(run.log, "%s\n", line);
     flush_log(run);
+    // The record's final line follows the run's last outcome line.
+    record_outcome(&run.record, outcome, line, elapsed, status);
+    write_record(&run.record);
     return status;
 }
 
@@ -286,6 +305,7 @@ int dialogue_main(int argc, char** argv) {
     memset(log_name, 0, sizeof log_name);
     strcpy(log_name, LOG_FILE_NAME);
     RunResources run;
+    record_begin(&run.record, static_cast<uint32_t>(drive));
     run.log = fopen(log_name, "a+");
     run.log_failure_told = 0;
     run.disk = INVALID_HANDLE_VALUE;
@@ -301,10 +321,11 @@ int dialogue_main(int argc, char** argv) {
     // opened, its bus query included: its Drive line says NVME then.
     const int system_disk = holds_running_system(drive);
     if (!system_disk) {
-        query_bus_type(drive);
+        query_bus_type(drive, &run.record.vendor, &run.record.product);
         if (g_bus_type == BusTypeUsb)
             g_is_usb = 1;
     }
+    run.record.bus = g_is_usb ? "USB" : "NVME";
     report(run.log, "Drive   : %u(%s)\n", static_cast<unsigned>(drive), g_is_usb ? "USB" : "NVME");
 
     int status;

@@ -18,6 +18,7 @@
 
 #include "platform/device.h"
 #include "platform/wire.h"
+#include "sim/calendar.h"
 #include "sim/disk.h"
 #include "sim/model.h"
 #include "sim/stack.h"
@@ -449,6 +450,21 @@ uint32_t tick_ms() {
     sim_ensure_ready();
     const Stack& s = stack();
     return static_cast<uint32_t>(s.host.tick_start + s.device_ms);
+}
+
+void system_time(SYSTEMTIME* time) {
+    sim_ensure_ready();
+    const Stack& s = stack();
+    utc_fields(s.host.system_seconds, s.device_ms, time);
+}
+
+uint32_t computer_name(char* buffer, uint32_t size) {
+    sim_ensure_ready();
+    const std::string& name = stack().host.computer;
+    if (!buffer || name.empty() || name.size() >= size)
+        return 0;
+    std::memcpy(buffer, name.c_str(), name.size() + 1);
+    return static_cast<uint32_t>(name.size());
 }
 
 int os_version(OSVERSIONINFOEXA* record) {
