@@ -115,6 +115,14 @@ void record_format(EraseRecord* record, uint32_t lba_format, uint32_t ses) {
     record->ieee_2883 = ses < 3 ? IEEE[ses] : nullptr;
 }
 
+void record_sanitize(EraseRecord* record, const char* action, const char* route) {
+    record->command = "Sanitize";
+    record->action = action;
+    record->route = route;
+    record->nist_800_88_r1 = "Purge";
+    record->ieee_2883 = "Purge";
+}
+
 void record_erase_started(EraseRecord* record) {
     record->outcome = "started";
     set_now(&record->started);

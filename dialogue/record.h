@@ -9,9 +9,9 @@
 #define RECORD_FILE_NAME "veltrane-erase.jsonl"
 constexpr uint32_t RECORD_FORMAT = 1;
 
-// Room for the longest record: 16 texts of up to RECORD_TEXT_SIZE bytes,
-// each of which may grow sixfold when escaped, would not fit, but device
-// texts are at most 40 bytes and the rest are the tool's own.
+// A line holds every field with room to spare: identity texts are at most
+// 40 bytes, and only texts full of control characters (each escaped in six
+// bytes) could make it longer, which cuts the line (`"truncated": true`).
 constexpr uint32_t RECORD_LINE_SIZE = 4096;
 constexpr uint32_t RECORD_TEXT_SIZE = 128;
 
@@ -87,6 +87,11 @@ void record_identity(EraseRecord* record, uint8_t transport, const char* model,
 
 // A Format NVM about to be sent: the method and the categories it reaches.
 void record_format(EraseRecord* record, uint32_t lba_format, uint32_t ses);
+
+// A Sanitize about to be sent: its action ("block erase", "crypto erase",
+// "overwrite"), the route through the inbox driver ("reinitialize media",
+// "SCSI sanitize"; null on the other paths), and the category, Purge.
+void record_sanitize(EraseRecord* record, const char* action, const char* route);
 
 // The erase request goes out now: the outcome "started" and the time.
 void record_erase_started(EraseRecord* record);

@@ -1,5 +1,6 @@
 // The JSON line writer: escaping, and the cut at a member boundary that
-// keeps a line too long for its buffer valid JSON.
+// keeps a line too long for its buffer valid JSON; erase records of the
+// kinds the end-to-end runs do not make yet, against their schema.
 #include <gtest/gtest.h>
 
 #include <nlohmann/json.hpp>
@@ -7,6 +8,9 @@
 #include <vector>
 
 #include "dialogue/json_line.h"
+#include "dialogue/record.h"
+#include "support.h"
+#include "transport/transport.h"
 
 namespace {
 
@@ -75,4 +79,29 @@ TEST(JsonLine, ALineTooLongIsCutAtAMemberAndStaysValid) {
         EXPECT_TRUE(is_prefix(part, whole)) << line;
         EXPECT_EQ(part == whole, capacity > full) << line;
     }
+}
+
+TEST(EraseRecord, SanitizeVerificationAndCutRecordsMeetTheSchema) {
+    // The fields other steps fill by assignment, and a cut line.
+    EraseRecord r;
+    record_begin(&r, 3);
+    record_sanitize(&r, "crypto erase", "SCSI sanitize");
+    r.bus = "NVME";
+    record_identity(&r, TRANSPORT_INBOX, "Model", "1.0", "S\\N");
+    for (RecordNumber* n : {&r.capacity_bytes, &r.lba_size_before, &r.lba_size_after})
+        set_number(n, 512);
+    record_erase_started(&r);
+    record_outcome(&r, "Sanitized", "Sanitized [2000 ms]!", 2000, 0);
+    r.verification_ran = 1;
+    set_number(&r.samples, 64);
+    set_number(&r.seed, UINT64_MAX);
+    set_text(&r.verification_result, "skipped: \"E:\" is in use");
+    char line[RECORD_LINE_SIZE];
+    std::string lines(line, record_line(&r, line, sizeof line));
+    const nlohmann::json v = nlohmann::json::parse(lines).at("verification");
+    EXPECT_EQ(v.at("result"), "skipped: \"E:\" is in use");
+    EXPECT_EQ(v.at("held_data"), nullptr);
+    lines += std::string(line, record_line(&r, line, 600));
+    EXPECT_TRUE(ends_with(lines, "\"truncated\":true}\n")) << lines;
+    EXPECT_EQ(record_schema_problems(lines), "") << lines;
 }

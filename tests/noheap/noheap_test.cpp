@@ -11,6 +11,7 @@
 
 #include "dialogue/dialogue.h"
 #include "dialogue/host_facts.h"
+#include "dialogue/record.h"
 #include "fuzz/fake_device.h"
 #include "transport/transport.h"
 
@@ -283,6 +284,16 @@ int main() {
     });
     expect(g_bus_type == 7, "bus query answered");
     expect(system == 1, "system disk found");
+
+    // The erase record, from its first field to its appended line.
+    EraseRecord record;
+    no_allocation("erase record", [&] {
+        record_begin(&record, 2);
+        query_bus_type(2, &record.vendor, &record.product);
+        record_format(&record, 1, 2);
+        record_erase_started(&record);
+        write_record(&record);
+    });
 
     expect(fake_open_handles() == 0 && fake_bad_closes() == 0, "handles balanced");
     fclose(log);
