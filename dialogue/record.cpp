@@ -121,6 +121,7 @@ void record_sanitize(EraseRecord* record, const char* action, const char* route)
     record->route = route;
     record->nist_800_88_r1 = "Purge";
     record->ieee_2883 = "Purge";
+    record->lba_size_after = record->lba_size_before; // a sanitize keeps the format
 }
 
 void record_erase_started(EraseRecord* record) {

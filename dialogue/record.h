@@ -90,7 +90,8 @@ void record_format(EraseRecord* record, uint32_t lba_format, uint32_t ses);
 
 // A Sanitize about to be sent: its action ("block erase", "crypto erase",
 // "overwrite"), the route through the inbox driver ("reinitialize media",
-// "SCSI sanitize"; null on the other paths), and the category, Purge.
+// "SCSI sanitize"; null on the other paths), the category, Purge, and the
+// LBA size after it, the one before.
 void record_sanitize(EraseRecord* record, const char* action, const char* route);
 
 // The erase request goes out now: the outcome "started" and the time.

@@ -85,11 +85,11 @@ TEST(EraseRecord, SanitizeVerificationAndCutRecordsMeetTheSchema) {
     // The fields other steps fill by assignment, and a cut line.
     EraseRecord r;
     record_begin(&r, 3);
-    record_sanitize(&r, "crypto erase", "SCSI sanitize");
     r.bus = "NVME";
     record_identity(&r, TRANSPORT_INBOX, "Model", "1.0", "S\\N");
-    for (RecordNumber* n : {&r.capacity_bytes, &r.lba_size_before, &r.lba_size_after})
-        set_number(n, 512);
+    set_number(&r.capacity_bytes, 1u << 30);
+    set_number(&r.lba_size_before, 4096);
+    record_sanitize(&r, "crypto erase", "SCSI sanitize");
     record_erase_started(&r);
     record_outcome(&r, "Sanitized", "Sanitized [2000 ms]!", 2000, 0);
     r.verification_ran = 1;
@@ -101,6 +101,7 @@ TEST(EraseRecord, SanitizeVerificationAndCutRecordsMeetTheSchema) {
     const nlohmann::json v = nlohmann::json::parse(lines).at("verification");
     EXPECT_EQ(v.at("result"), "skipped: \"E:\" is in use");
     EXPECT_EQ(v.at("held_data"), nullptr);
+    EXPECT_EQ(nlohmann::json::parse(lines).at("drive").at("lba_size_after"), 4096);
     lines += std::string(line, record_line(&r, line, 600));
     EXPECT_TRUE(ends_with(lines, "\"truncated\":true}\n")) << lines;
     EXPECT_EQ(record_schema_problems(lines), "") << lines;
