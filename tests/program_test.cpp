@@ -502,7 +502,7 @@ TEST(Program, EveryFormatOutcomeOnEveryPathLeavesItsRecord) {
         // The host, the drive and its identity, as the console shows them.
         EXPECT_EQ(end.at("computer"), "WS\"7\\b") << what;
         EXPECT_EQ(end.at("operator"), run.user) << what;
-        EXPECT_EQ(end.at("os"), shown(run, "OS: ").substr(0)) << what;
+        EXPECT_EQ(end.at("os"), shown(run, "OS: ")) << what;
         const nlohmann::json& drive = end.at("drive");
         EXPECT_EQ(shown(run, "Drive   : "), std::to_string(drive.at("number").get<int>()) + "(" +
                                                 drive.at("bus").get<std::string>() + ")")
