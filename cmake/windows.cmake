@@ -4,11 +4,14 @@
 
 # The Win32 console key wait, in every Windows program of the project.
 set(VELTRANE_CONSOLE_WIN ${CMAKE_CURRENT_SOURCE_DIR}/platform/console_win.cpp)
+# The process id and appended files, real in every Windows program.
+set(VELTRANE_PROCESS_WIN ${CMAKE_CURRENT_SOURCE_DIR}/platform/process_win.cpp)
 
 add_executable(veltrane
     dialogue/main.cpp
     platform/device_win.cpp
     ${VELTRANE_CONSOLE_WIN}
+    ${VELTRANE_PROCESS_WIN}
     platform/win_layouts.cpp
     resources/veltrane.rc)
 target_link_libraries(veltrane PRIVATE veltrane_tool)
@@ -49,7 +52,8 @@ if(VELTRANE_WINDOWS_TEST_PROGRAMS AND MINGW)
     # The simulator's POSIX pieces have their Win32 counterparts in the
     # shared console file.
     list(FILTER VELTRANE_SIM_SOURCES EXCLUDE REGEX "_posix\\.cpp$")
-    add_executable(veltrane-sim dialogue/main.cpp ${VELTRANE_CONSOLE_WIN} ${VELTRANE_SIM_SOURCES})
+    add_executable(veltrane-sim dialogue/main.cpp ${VELTRANE_CONSOLE_WIN} ${VELTRANE_PROCESS_WIN}
+        ${VELTRANE_SIM_SOURCES})
     target_include_directories(veltrane-sim SYSTEM PRIVATE ${VELTRANE_SIM_INCLUDE})
     target_link_libraries(veltrane-sim PRIVATE veltrane_tool)
     target_link_options(veltrane-sim PRIVATE ${VELTRANE_STATIC_RUNTIME})
@@ -57,7 +61,8 @@ if(VELTRANE_WINDOWS_TEST_PROGRAMS AND MINGW)
     add_executable(veltrane-win32-fakes
         tests/windows/win32_fakes.cpp
         platform/device_win.cpp
-        ${VELTRANE_CONSOLE_WIN})
+        ${VELTRANE_CONSOLE_WIN}
+        ${VELTRANE_PROCESS_WIN})
     target_include_directories(veltrane-win32-fakes PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
     target_link_options(veltrane-win32-fakes PRIVATE ${VELTRANE_STATIC_RUNTIME})
     # Its objects, for the check that every function the layer imports has a

@@ -7,6 +7,7 @@
 
 #include "dialogue/console.h"
 #include "dialogue/host_facts.h"
+#include "dialogue/record.h"
 #include "dialogue/report.h"
 #include "dialogue/run.h"
 #include "dialogue/sanitize.h"
@@ -129,6 +130,7 @@ static int run_drive(int drive, const Arguments& args, AnswerStream* answers, Ru
     printf("S/N     : %s\n", serial);
     if (g_log_serial)
         log_only(run.log, "S/N     : %s\n", serial);
+    record_identity(&run.record, g_transport, model, firmware, serial);
 
     if (g_transport == TRANSPORT_NONE || (g_transport == TRANSPORT_INBOX && !args.sanitize)) {
         report(run.log, "Error - possible incompatible nvme driver\n");
@@ -147,7 +149,8 @@ static int run_drive(int drive, const Arguments& args, AnswerStream* answers, Ru
     }
     if (args.sanitize) {
         SanitizeResult sanitized;
-        return sanitize_drive(run, drive, command_handle, identify, args.format, answers, &sanitized);
+        return sanitize_drive(run, drive, command_handle, identify, args.format, answers,
+                              &sanitized);
     }
 
     uint8_t ns[IDENTIFY_SIZE];
@@ -164,6 +167,8 @@ static int run_drive(int drive, const Arguments& args, AnswerStream* answers, Ru
     const uint64_t megabytes = (namespace_size(ns) * current_size) >> 20;
     report(run.log, "Size    : %1.0f MB\n", static_cast<double>(megabytes));
     report(run.log, "LBA Size: %u\n", current_size);
+    set_number(&run.record.capacity_bytes, namespace_size(ns) * current_size);
+    set_number(&run.record.lba_size_before, current_size);
 
     report(run.log, "LBA fmt list:\n##  LBAsize\n");
     uint32_t listed = 0; // rows shown: only these can be chosen
@@ -191,6 +196,7 @@ static int run_drive(int drive, const Arguments& args, AnswerStream* answers, Ru
         return EXIT_BAD_INPUT;
     }
     const uint32_t new_size = lba_data_size(ns, static_cast<uint32_t>(chosen));
+    set_number(&run.record.lba_size_after, new_size);
     if (static_cast<uint32_t>(chosen) == current)
         report(run.log, "Dont change - Secure Erase only\n");
     else
@@ -231,23 +237,36 @@ static int run_drive(int drive, const Arguments& args, AnswerStream* answers, Ru
     g_timeout = 300;
     // The record of what is about to be done must survive a crash during it.
     flush_log(run);
+    record_format(&run.record, static_cast<uint32_t>(chosen), static_cast<uint32_t>(ses));
+    record_erase_started(&run.record);
+    write_record(&run.record);
     const uint32_t start = tick_ms();
     const int erased = nvme_format(command_handle, chosen, ses);
     const uint32_t elapsed = tick_ms() - start;
     int status;
+    const char* outcome;
+    char line[RECORD_TEXT_SIZE];
     if (erased) {
-        report(run.log, "Erased [%u ms]!\n", elapsed);
+        outcome = "Erased";
+        snprintf(line, sizeof line, "Erased [%u ms]!", elapsed);
         status = EXIT_ERASED;
     } else if (g_jms_no_answer) {
-        report(run.log, "Possible Erased [%u ms], re-plug drive!\n", elapsed);
+        outcome = "Possible Erased";
+        snprintf(line, sizeof line, "Possible Erased [%u ms], re-plug drive!", elapsed);
         status = EXIT_POSSIBLY_ERASED;
     } else {
-        report(run.log, "Erase error [%u ms]!\n", elapsed);
+        outcome = "Erase error";
+        snprintf(line, sizeof line, "Erase error [%u ms]!", elapsed);
         status = EXIT_ERASE_ERROR;
     }
+    report(run.log, "%s\n", line);
     if (status != EXIT_ERASE_ERROR)
         status = verify_after_erase(run.verify, run.disk, new_size, run.log, erased);
     flush_log(run);
+    // The record's final line follows the run's last outcome line.
+    record_verification(&run.record, run.verify);
+    record_outcome(&run.record, outcome, line, elapsed, status);
+    write_record(&run.record);
     return status;
 }
 
@@ -297,6 +316,7 @@ int dialogue_main(int argc, char** argv) {
     memset(log_name, 0, sizeof log_name);
     strcpy(log_name, LOG_FILE_NAME);
     RunResources run;
+    record_begin(&run.record, static_cast<uint32_t>(drive));
     run.log = fopen(log_name, "a+");
     run.log_failure_told = 0;
     run.disk = INVALID_HANDLE_VALUE;
@@ -317,10 +337,11 @@ int dialogue_main(int argc, char** argv) {
     // opened, its bus query included: its Drive line says NVME then.
     const int system_disk = holds_running_system(drive);
     if (!system_disk) {
-        query_bus_type(drive);
+        query_bus_type(drive, &run.record.vendor, &run.record.product);
         if (g_bus_type == BusTypeUsb)
             g_is_usb = 1;
     }
+    run.record.bus = g_is_usb ? "USB" : "NVME";
     report(run.log, "Drive   : %u(%s)\n", static_cast<unsigned>(drive), g_is_usb ? "USB" : "NVME");
 
     int status;

@@ -62,14 +62,27 @@ void list_drives() {
     }
 }
 
-void query_bus_type(int number) {
+// A descriptor text for the record: unknown when the descriptor has none.
+static void keep_text(const uint8_t* reply, uint32_t offset_field, RecordText* field) {
+    const uint32_t offset = get_le32(reply, offset_field);
+    if (!field || offset == 0 || offset >= DESCRIPTOR_BUFFER_SIZE)
+        return;
+    descriptor_text(reply, DESCRIPTOR_BUFFER_SIZE, offset, field->text, sizeof field->text);
+    make_printable(field->text);
+    field->known = 1;
+}
+
+void query_bus_type(int number, RecordText* vendor, RecordText* product) {
     uint8_t reply[DESCRIPTOR_BUFFER_SIZE];
     memset(reply, 0, sizeof reply);
     HANDLE handle = open_physical_drive(number);
     if (handle == INVALID_HANDLE_VALUE)
         return;
-    if (query_descriptor(handle, reply))
+    if (query_descriptor(handle, reply)) {
         g_bus_type = reply[DESCRIPTOR_BUS_TYPE];
+        keep_text(reply, DESCRIPTOR_VENDOR_ID_OFFSET, vendor);
+        keep_text(reply, DESCRIPTOR_PRODUCT_ID_OFFSET, product);
+    }
     close_device(handle);
 }
 

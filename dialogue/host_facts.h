@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
+#include "dialogue/record.h"
 #include "platform/device.h"
 
 constexpr uint32_t DESCRIPTOR_BUFFER_SIZE = 4096;
@@ -35,7 +36,10 @@ extern OSVERSIONINFOEXA g_os_version;
 
 HANDLE open_physical_drive(int number);
 void list_drives();
-void query_bus_type(int number);
+// Sets g_bus_type from the drive's device descriptor; with `vendor` and
+// `product` given, they receive the descriptor's texts, made printable, when
+// it has them.
+void query_bus_type(int number, RecordText* vendor = nullptr, RecordText* product = nullptr);
 void read_os_version();
 
 // Whether disk `number` holds the volume of the running system's Windows

@@ -3,11 +3,13 @@
 
 #include <cstdio>
 
+#include "dialogue/record.h"
 #include "dialogue/verify.h"
 #include "dialogue/volumes.h"
 #include "platform/device.h"
 
-// What the run has opened, released by the closing step.
+// What the run has opened, released by the closing step, and the record of
+// its erase.
 struct RunResources {
     FILE* log;
     int log_failure_told; // "Write Log File Error" is printed once a run
@@ -15,6 +17,7 @@ struct RunResources {
     HANDLE port;
     QuietDisk volumes;     // offline until the end of the run
     VerifySamples* verify; // the read-back's samples
+    EraseRecord record;
 };
 
 // Hands what the log holds to the file, so that the record survives the

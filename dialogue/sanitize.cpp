@@ -157,24 +157,67 @@ static int follow(HANDLE handle, uint32_t start, uint64_t limit_ms, SanitizeLog*
     }
 }
 
-static int report_outcome(FILE* log, const SanitizeResult& r) {
+// The outcome line (without its end) and its words, in `line`, for the
+// console, the log and the record.
+static const char* outcome_line(const char* outcome, uint32_t elapsed_ms, char* line) {
+    snprintf(line, RECORD_TEXT_SIZE, "%s [%u ms]!", outcome, elapsed_ms);
+    return outcome;
+}
+
+static int report_outcome(FILE* log, const SanitizeResult& r, const char** outcome, char* line) {
     const SanitizeLog& last = r.last;
     const int done =
         last.status == SANITIZE_COMPLETED || last.status == SANITIZE_COMPLETED_DEALLOCATED;
+    int status = EXIT_POSSIBLY_ERASED;
     if (r.log_read && done && sanitize_action_of(last.cdw10) == r.action) {
-        report(log, "Sanitized [%u ms]!\n", r.elapsed_ms);
-        return EXIT_ERASED;
-    }
-    if (r.log_read && last.status == SANITIZE_FAILED) {
+        *outcome = outcome_line("Sanitized", r.elapsed_ms, line);
+        status = EXIT_ERASED;
+    } else if (r.log_read && last.status == SANITIZE_FAILED) {
         report(log, "Sanitize failed: the drive reports a failed sanitize\n");
-        report(log, "Sanitize error [%u ms]!\n", r.elapsed_ms);
-        return EXIT_ERASE_ERROR;
+        *outcome = outcome_line("Sanitize error", r.elapsed_ms, line);
+        status = EXIT_ERASE_ERROR;
+    } else {
+        if (r.log_read && last.status == SANITIZE_IN_PROGRESS)
+            report(log, "Sanitize still running: keep the drive powered, run again with S to "
+                        "follow it\n");
+        *outcome = outcome_line("Sanitize unconfirmed", r.elapsed_ms, line);
     }
-    if (r.log_read && last.status == SANITIZE_IN_PROGRESS)
-        report(log, "Sanitize still running: keep the drive powered, run again with S to follow "
-                    "it\n");
-    report(log, "Sanitize unconfirmed [%u ms]!\n", r.elapsed_ms);
-    return EXIT_POSSIBLY_ERASED;
+    report(log, "%s\n", line);
+    return status;
+}
+
+// The record's names of an action and of the inbox driver's route.
+static const char* record_action(int action) {
+    switch (action) {
+    case SANITIZE_BLOCK_ERASE:
+        return "block erase";
+    case SANITIZE_CRYPTO_ERASE:
+        return "crypto erase";
+    case SANITIZE_OVERWRITE:
+        return "overwrite";
+    default:
+        return nullptr;
+    }
+}
+
+static const char* record_route(SanitizeRoute route) {
+    switch (route) {
+    case ROUTE_REINITIALIZE_MEDIA:
+        return "reinitialize media";
+    case ROUTE_SCSI_SANITIZE:
+        return "SCSI sanitize";
+    default:
+        return nullptr;
+    }
+}
+
+// The record's final line, after the run's last outcome line.
+static void record_final(RunResources& run, const SanitizeResult& r, const char* outcome,
+                         const char* line, int status) {
+    record_sanitize(&run.record, record_action(r.action), record_route(r.route));
+    record_verification(&run.record, run.verify);
+    record_outcome(&run.record, outcome, line, r.elapsed_ms, status);
+    write_record(&run.record);
 }
 
 int sanitize_drive(RunResources& run, int drive, HANDLE command_handle, const uint8_t* identify,
@@ -234,24 +277,38 @@ int sanitize_drive(RunResources& run, int drive, HANDLE command_handle, const ui
     if (!r.followed) {
         verify_sample(run.verify, run.disk, namespace_size(ns) * size, verify_unit(size, size),
                       run.log);
+    }
+    // The record's first line is the evidence of a run that dies during the
+    // sanitize: it goes out before the request, or before following one.
+    record_sanitize(&run.record, record_action(r.action), nullptr);
+    set_number(&run.record.capacity_bytes, namespace_size(ns) * size);
+    set_number(&run.record.lba_size_before, size);
+    set_number(&run.record.lba_size_after, size);
+    record_erase_started(&run.record);
+    write_record(&run.record);
+    char line[RECORD_TEXT_SIZE];
+    const char* outcome;
+    if (!r.followed) {
         g_timeout = 300;
         // The record of what is about to be done must survive a crash during it.
         flush_log(run);
         start = tick_ms();
         r.sent = 1;
-        r.accepted =
-            nvme_sanitize(command_handle, r.action, static_cast<uint32_t>(limit_s), os_build());
+        r.accepted = nvme_sanitize(command_handle, r.action, static_cast<uint32_t>(limit_s),
+                                   os_build(), &r.route);
         g_timeout = 5; // the log is read with the identify timeout
         if (!r.accepted) {
             r.elapsed_ms = tick_ms() - start;
-            report(run.log, "Sanitize error [%u ms]!\n", r.elapsed_ms);
+            outcome = outcome_line("Sanitize error", r.elapsed_ms, line);
+            report(run.log, "%s\n", line);
             flush_log(run);
+            record_final(run, r, outcome, line, EXIT_ERASE_ERROR);
             return EXIT_ERASE_ERROR;
         }
     }
     r.log_read = follow(command_handle, start, limit_s * 1000, &r.last);
     r.elapsed_ms = tick_ms() - start;
-    int status = report_outcome(run.log, r);
+    int status = report_outcome(run.log, r, &outcome, line);
     // The check decides after a confirmed or an unconfirmed sanitize, never
     // after an error; a sanitize followed from an earlier run was never
     // sampled.
@@ -262,5 +319,6 @@ int sanitize_drive(RunResources& run, int drive, HANDLE command_handle, const ui
                             : verify_after_erase(run.verify, run.disk, size, run.log, confirmed);
     }
     flush_log(run);
+    record_final(run, r, outcome, line, status);
     return status;
 }

@@ -8,6 +8,7 @@
 #include "dialogue/console.h"
 #include "dialogue/run.h"
 #include "nvme/sanitize.h"
+#include "transport/transport.h"
 
 // The option letter S (or s) of a drive string.
 int has_sanitize_letter(const char* text);
@@ -27,6 +28,7 @@ struct SanitizeResult {
     int log_read;        // a log read after the request (or the first read) succeeded
     SanitizeLog last;    // the last such read
     uint32_t elapsed_ms; // from the request, or the first log read, to the end
+    SanitizeRoute route; // the inbox driver's request that carried it
 };
 
 // The steps after the identity lines in sanitize mode, up to the report.

@@ -323,3 +323,27 @@ int console_read_key() {
 void idle_ms(uint32_t) {
     g_state.keys = 1;
 }
+
+// A fixed moment, name and process; appended files go nowhere.
+void system_time(SYSTEMTIME* time) {
+    memset(time, 0, sizeof *time);
+    time->wYear = 2026;
+    time->wMonth = 1;
+    time->wDay = 1;
+}
+
+uint32_t computer_name(char* buffer, uint32_t size) {
+    static const char NAME[] = "FAKEHOST";
+    if (!buffer || size < sizeof NAME)
+        return 0;
+    memcpy(buffer, NAME, sizeof NAME);
+    return sizeof NAME - 1;
+}
+
+uint32_t process_id() {
+    return 4;
+}
+
+int append_file(const char* name, const void* data, uint32_t) {
+    return name && data ? 1 : 0;
+}

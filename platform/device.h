@@ -80,6 +80,23 @@ void sleep_ms(uint32_t ms);
 // GetVersionExA on a record whose dwOSVersionInfoSize is already set.
 int os_version(OSVERSIONINFOEXA* record);
 
+// The current time in UTC (GetSystemTime).
+void system_time(SYSTEMTIME* time);
+
+// The computer's name (GetComputerNameA) in `buffer` of `size` bytes,
+// zero-terminated: its length, 0 when it cannot be read or does not fit.
+uint32_t computer_name(char* buffer, uint32_t size);
+
+// The running process's id (GetCurrentProcessId).
+uint32_t process_id();
+
+// Appends `size` bytes to the file `name` in the current directory, created
+// when missing, in one write that other writers of the file cannot split
+// (Windows: CreateFileA with FILE_APPEND_DATA only and read/write sharing,
+// WriteFile; POSIX: O_APPEND). Nothing stays buffered in the process.
+// 1 when every byte was written, 0 otherwise.
+int append_file(const char* name, const void* data, uint32_t size);
+
 // The final key wait. key_wait_begin: whether standard input is an
 // interactive console, the only place an operator can press a key; when it
 // is, keys are read without echo until key_wait_end. Then whether a key press

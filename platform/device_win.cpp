@@ -91,3 +91,13 @@ int os_version(OSVERSIONINFOEXA* record) {
 #elif defined(__GNUC__)
 #pragma GCC diagnostic pop
 #endif
+
+void system_time(SYSTEMTIME* time) {
+    GetSystemTime(time);
+}
+
+uint32_t computer_name(char* buffer, uint32_t size) {
+    // In: the buffer's size; out: the name's length without its zero.
+    DWORD length = size;
+    return GetComputerNameA(buffer, &length) && length < size ? length : 0;
+}

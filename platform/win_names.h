@@ -7,6 +7,7 @@
 
 typedef void* HANDLE;
 typedef uint32_t DWORD;
+typedef uint16_t WORD;
 
 #define INVALID_HANDLE_VALUE ((HANDLE)(intptr_t)-1)
 
@@ -60,3 +61,15 @@ struct OSVERSIONINFOEXA {
     uint8_t wReserved;
 };
 static_assert(sizeof(OSVERSIONINFOEXA) == 156, "OSVERSIONINFOEXA is 156 bytes");
+
+// SYSTEMTIME: the time GetSystemTime fills, in UTC.
+struct SYSTEMTIME {
+    WORD wYear;
+    WORD wMonth;
+    WORD wDayOfWeek;
+    WORD wDay;
+    WORD wHour;
+    WORD wMinute;
+    WORD wSecond;
+    WORD wMilliseconds;
+};

@@ -3,6 +3,8 @@
 // here and become the one-line reason; nothing escapes.
 #include "sim/host.h"
 
+#include "sim/calendar.h"
+
 #include <nlohmann/json.hpp>
 
 #include <cctype>
@@ -398,8 +400,13 @@ bool read_host(const json& root, HostConfig* host, std::string* problem) {
     const json* os = nullptr;
     if (!r.object_field("os", &os) || (os && !read_os(*os, &host->os, problem)) ||
         !r.uint_field("tick_start", UINT32_MAX, &host->tick_start) ||
-        !r.text_field("windows_dir", 259, false, false, &host->windows_dir))
+        !r.text_field("windows_dir", 259, false, false, &host->windows_dir) ||
+        !r.text_field("system_time", 64, true, false, &host->system_time) ||
+        !r.text_field("computer", 63, true, false, &host->computer))
         return false;
+    if (!parse_utc(host->system_time, &host->system_seconds))
+        return r.fail("\"system_time\" must read YYYY-MM-DDThh:mm:ssZ, not \"" + host->system_time +
+                      "\"");
     const json* drives = r.find("drives");
     if (!drives)
         return r.fail("\"drives\" is missing");

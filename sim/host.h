@@ -107,6 +107,9 @@ struct HostConfig {
     OsConfig os;
     uint32_t tick_start = 1000000;
     std::string windows_dir = "C:\\Windows";
+    std::string system_time = "2026-01-01T00:00:00Z"; // GetSystemTime at the start
+    int64_t system_seconds = 1767225600;              // the same, since 1970
+    std::string computer = "SIMHOST";                 // GetComputerNameA
     std::vector<DriveConfig> drives;
     std::vector<VolumeConfig> volumes;
 };

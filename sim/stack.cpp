@@ -18,6 +18,7 @@
 
 #include "platform/device.h"
 #include "platform/wire.h"
+#include "sim/calendar.h"
 #include "sim/disk.h"
 #include "sim/media.h"
 #include "sim/model.h"
@@ -588,6 +589,21 @@ uint64_t sim_clock_ms() {
 
 uint32_t sim_os_build() {
     return stack().host.os.build;
+}
+
+void system_time(SYSTEMTIME* time) {
+    sim_ensure_ready();
+    const Stack& s = stack();
+    utc_fields(s.host.system_seconds, s.device_ms, time);
+}
+
+uint32_t computer_name(char* buffer, uint32_t size) {
+    sim_ensure_ready();
+    const std::string& name = stack().host.computer;
+    if (!buffer || name.empty() || name.size() >= size)
+        return 0;
+    std::memcpy(buffer, name.c_str(), name.size() + 1);
+    return static_cast<uint32_t>(name.size());
 }
 
 int os_version(OSVERSIONINFOEXA* record) {

@@ -204,7 +204,8 @@ TEST(Dialogue, NamespaceDataAllZeroOffersNothingToChoose) {
 TEST(Dialogue, LogThatCannotBeCreatedOrWrittenChangesNothingElse) {
     // A directory in the log's place cannot be opened for appending; a log
     // on a full device fails when it is written out: before Format NVM, or at
-    // the end of a run that sends none.
+    // the end of a run that sends none. The erase record likewise, told once
+    // although both of its lines fail.
     const struct {
         std::vector<std::string> args;
         const char* log;
@@ -215,6 +216,8 @@ TEST(Dialogue, LogThatCannotBeCreatedOrWrittenChangesNothingElse) {
         {{"2Y", "1"}, LOG_ON_FULL_DEVICE, "Write Log File Error\n", "Erased ["},
         {{"2", "1", "1"}, LOG_ON_FULL_DEVICE, "Write Log File Error\n", "\nPress any key"},
         {{"2Y", "7"}, LOG_ON_FULL_DEVICE, "Write Log File Error\n", ""},
+        {{"2Y", "1"}, RECORD_AS_DIRECTORY, "Write Record File Error\n", "Erased ["},
+        {{"2Y", "1"}, RECORD_ON_FULL_DEVICE, "Write Record File Error\n", "Erased ["},
     };
     for (const auto& c : cases) {
         const RunResult logged = run_dialogue(jmicron_host(), c.args);

@@ -308,6 +308,7 @@ TEST(Program, RunsThatMustNotEraseEndWithTheirStatus) {
         EXPECT_EQ(run.status, c.status) << what;
         EXPECT_EQ(run.err, "") << what;
         EXPECT_FALSE(format_sent(run.trace)) << what;
+        EXPECT_EQ(run.record, "") << what; // no erase, no record
         EXPECT_TRUE(handles_balanced(run.trace)) << what;
         if (!c.untouched.empty()) {
             EXPECT_FALSE(touches(run.trace, c.untouched)) << what;
@@ -405,6 +406,10 @@ TEST(Program, LogBlockSurvivesARunEndedWhileFormatting) {
             << path << "\n"
             << run.log;
         EXPECT_EQ(run.log.find(run.text(LOG_HEAD + "Drive   : 2(")), 0u) << path << run.log;
+        // The erase record has its started line, and nothing after it.
+        ASSERT_EQ(count_substr(run.record, "\n"), 1) << path << run.record;
+        EXPECT_EQ(nlohmann::json::parse(run.record).at("outcome"), "started") << path;
+        EXPECT_EQ(record_schema_problems(run.record), "") << path;
     }
 }
 
@@ -754,6 +759,29 @@ TEST(Program, SanitizeOnEveryPath) {
             EXPECT_FALSE(sanitize_sent(run.trace)) << what;
         }
         EXPECT_FALSE(format_sent(run.trace)) << what;
+        // The record: the started line of every sanitize sent or followed,
+        // then, unless the run died, the final line with the outcome shown.
+        const std::vector<nlohmann::json> records = record_lines(run.record);
+        if (c.status == 4 || c.status == 5 || c.status == 7) {
+            EXPECT_TRUE(records.empty()) << what;
+            continue;
+        }
+        EXPECT_EQ(records.size(), c.status == 70 ? 1u : 2u) << what;
+        EXPECT_EQ(record_schema_problems(run.record), "") << what;
+        const nlohmann::json& end = records.back();
+        EXPECT_EQ(end.at("method").at("command"), "Sanitize") << what;
+        EXPECT_EQ(end.at("category").at("ieee_2883"), "Purge") << what;
+        if (c.status != 70) {
+            EXPECT_EQ(end.at("exit_status"), run.status) << what;
+            const std::string outcome = end.at("outcome_line");
+            EXPECT_NE(run.out.find(run.text(outcome + "\n")), std::string::npos) << what;
+            EXPECT_EQ(end.at("method").at("route"),
+                      c.path != "inbox" || c.status == 10 ? nlohmann::json()
+                      : c.sent.size() == 1 && c.sent[0].code == CODE_PASS_THROUGH
+                          ? nlohmann::json("SCSI sanitize")
+                          : nlohmann::json("reinitialize media"))
+                << what;
+        }
     }
 }
 
@@ -879,4 +907,161 @@ TEST(Program, VolumesGoOfflineAndTheReadBackJudgesTheErase) {
         ASSERT_EQ(found.size(), 5u) << what;
         EXPECT_EQ(found[0].at("name"), "\\\\?\\Volume{00000000-0000-0000-0000-000000000000}\\");
     }
+}
+
+namespace {
+
+// Every path and every outcome of Format NVM; device texts with characters
+// the record must escape. The clock passes midnight, a month's end, during
+// a 1.5 s format.
+const char* const kRecordHost = R"({
+  "system_time": "2026-05-31T23:59:59Z", "computer": "WS\"7\\b",
+  "drives": [
+    {"number": 1, "path": "ofa"},
+    {"number": 2, "path": "ofa", "controller": {"format_status": 266}},
+    {"number": 3, "path": "jmicron", "vendor": "JMicron ", "product": "Q\"uote\\",
+     "controller": {"model": "M\"odel\\ ", "serial": "SN\"1", "firmware": "F\\2"}},
+    {"number": 4, "path": "jmicron", "controller": {"format_status": 266}},
+    {"number": 5, "path": "jmicron", "fail": [{"nth": 7, "error": 1167}]},
+    {"number": 6, "path": "asmedia", "vendor": "ASMT", "product": "2362"},
+    {"number": 7, "path": "asmedia", "controller": {"format_status": 266}},
+    {"number": 8, "path": "realtek", "controller": {"format_ms": 900}},
+    {"number": 9, "path": "realtek", "controller": {"format_status": 266}}]})";
+
+// The rest of the console line that begins with `label`.
+std::string shown(const RunResult& run, const std::string& label) {
+    const size_t at = run.out.find(run.text("\n") + label);
+    if (at == std::string::npos)
+        return "<no " + label + ">";
+    const size_t start = at + run.eol.size() + label.size();
+    return run.out.substr(start, run.out.find(run.eol, start) - start);
+}
+
+// CDW10 of the Format NVM in the trace, whichever path carried it; -1 if none.
+long format_cdw10(const std::vector<nlohmann::json>& trace) {
+    for (const nlohmann::json& line : trace_ops(trace, "ioctl")) {
+        const std::vector<uint8_t> in = trace_input(line);
+        size_t at = 0;
+        if (line.at("code") == CODE_MINIPORT)
+            at = 52;
+        else if (in.size() > 31 && in[28] == 0xA1 && in[29] == 0x80)
+            at = 76;
+        else if (in.size() > 31 &&
+                 ((in[28] == 0xEA && in[30] == 0x80) || (in[28] == 0xE5 && in[31] == 0xF7)))
+            at = 68;
+        if (at && in.size() >= at + 64 && in[at] == 0x80)
+            return in[at + 40] | in[at + 41] << 8;
+    }
+    return -1;
+}
+
+} // namespace
+
+TEST(Program, EveryFormatOutcomeOnEveryPathLeavesItsRecord) {
+    const nlohmann::json none;
+    struct Case {
+        std::vector<std::string> args;
+        const char* outcome;
+        int status;
+        const char* path;
+        const char* console_path;
+        nlohmann::json vendor, product;
+    } cases[] = {
+        {{"1Y", "1"}, "Erased", 0, "OFA driver", "Driver  : OFA", none, none},
+        {{"2Y"}, "Erase error", 1, "OFA driver", "Driver  : OFA", none, none},
+        {{"3Y", "1", "2"}, "Erased", 0, "JMicron bridge", "Bridge  : JMS", "JMicron ", "Q\"uote\\"},
+        {{"4Y", "0", "0"}, "Erase error", 1, "JMicron bridge", "Bridge  : JMS", none, none},
+        // The data phase never reached the drive: the read-back shows it.
+        {{"5Y"}, "Possible Erased", 9, "JMicron bridge", "Bridge  : JMS", none, none},
+        {{"6Y", "1", "0"}, "Erased", 0, "ASMedia bridge", "Bridge  : ASM", "ASMT", "2362"},
+        {{"7Y"}, "Erase error", 1, "ASMedia bridge", "Bridge  : ASM", none, none},
+        {{"8Y", "1"}, "Erased", 0, "Realtek bridge", "Bridge  : RTL", none, none},
+        {{"9Y"}, "Erase error", 1, "Realtek bridge", "Bridge  : RTL", none, none},
+    };
+    const char* const NIST[] = {"none", "Purge", "Purge"};
+    const char* const IEEE[] = {"none", "Clear", "Clear, possible Purge"};
+    std::string records;
+    for (const Case& c : cases) {
+        const RunResult run = run_program(kRecordHost, c.args);
+        const std::string what = c.args[0] + "\n" + run.out + run.record;
+        records += run.record;
+        const std::vector<nlohmann::json> lines = record_lines(run.record);
+        ASSERT_EQ(lines.size(), 2u) << what;
+        const nlohmann::json& end = lines[1];
+        EXPECT_EQ(run.status, c.status) << what;
+        EXPECT_NE(run.out.find(run.text("\n" + std::string(c.console_path) + "\n")),
+                  std::string::npos)
+            << what;
+        // The outcome, as the console's outcome line tells it.
+        const size_t at = run.out.find(run.eol + c.outcome + " [") + run.eol.size();
+        const std::string line = run.out.substr(at, run.out.find(run.eol, at) - at);
+        EXPECT_EQ(end.at("outcome_line"), line) << what;
+        EXPECT_EQ(line.find(std::string(c.outcome) + " ["), 0u) << what;
+        EXPECT_EQ(end.at("outcome"), c.outcome) << what;
+        const uint64_t elapsed = std::stoull(line.substr(line.find('[') + 1));
+        EXPECT_EQ(end.at("elapsed_ms"), elapsed) << what;
+        EXPECT_EQ(end.at("exit_status"), run.status) << what;
+        EXPECT_EQ(end.at("started"), "2026-05-31T23:59:59Z") << what;
+        EXPECT_EQ(end.at("ended"), elapsed < 1000 ? "2026-05-31T23:59:59Z" : "2026-06-01T00:00:00Z")
+            << what;
+        // The host, the drive and its identity, as the console shows them.
+        EXPECT_EQ(end.at("computer"), "WS\"7\\b") << what;
+        EXPECT_EQ(end.at("operator"), run.user) << what;
+        EXPECT_EQ(end.at("os"), shown(run, "OS: ")) << what;
+        const nlohmann::json& drive = end.at("drive");
+        EXPECT_EQ(shown(run, "Drive   : "), std::to_string(drive.at("number").get<int>()) + "(" +
+                                                drive.at("bus").get<std::string>() + ")")
+            << what;
+        EXPECT_EQ(drive.at("number"), c.args[0][0] - '0') << what;
+        EXPECT_EQ(drive.at("path"), c.path) << what;
+        EXPECT_EQ(drive.at("vendor"), c.vendor) << what;
+        EXPECT_EQ(drive.at("product"), c.product) << what;
+        EXPECT_EQ(drive.at("model"), shown(run, "Model   : ")) << what;
+        EXPECT_EQ(drive.at("firmware"), shown(run, "Fw      : ")) << what;
+        EXPECT_EQ(drive.at("serial"), shown(run, "S/N     : ")) << what;
+        const uint64_t before = drive.at("lba_size_before");
+        const uint64_t capacity = drive.at("capacity_bytes");
+        EXPECT_EQ(std::to_string(before), shown(run, "LBA Size: ")) << what;
+        EXPECT_EQ(std::to_string(capacity >> 20) + " MB", shown(run, "Size    : ")) << what;
+        EXPECT_EQ(capacity, 1953525168ull * 512) << what;
+        const std::string change = "Change LBA data size format (" + std::to_string(before) + "->";
+        EXPECT_EQ(drive.at("lba_size_after"), run.out.find(change) == std::string::npos
+                                                  ? before
+                                                  : std::stoull(shown(run, change)))
+            << what;
+        // The method, as the trace carried it, and what it reaches.
+        const nlohmann::json& method = end.at("method");
+        const long cdw10 = format_cdw10(run.trace);
+        EXPECT_EQ(method.at("command"), "Format NVM") << what;
+        EXPECT_EQ(method.at("lba_format"), cdw10 & 0xF) << what;
+        const int ses = static_cast<int>(cdw10 >> 9 & 7);
+        EXPECT_EQ(method.at("ses"), ses) << what;
+        EXPECT_EQ(shown(run, "Selected SES action: ").substr(0, 1), std::to_string(ses)) << what;
+        EXPECT_EQ(end.at("category").at("nist_800_88_r1"), NIST[ses]) << what;
+        EXPECT_EQ(end.at("category").at("ieee_2883"), IEEE[ses]) << what;
+        // The read-back, as the console's lines tell it; none after an error.
+        const nlohmann::json& check = end.at("verification");
+        if (c.status == 1) {
+            EXPECT_EQ(check, nullptr) << what;
+        } else {
+            EXPECT_EQ(check.at("method"), "sampled read-back") << what;
+            EXPECT_EQ(check.at("result"), c.status == 0 ? "verified" : "data survived") << what;
+            EXPECT_EQ(check.at("not_pattern"), 0) << what;
+            EXPECT_NE(check.at("seed"), nullptr) << what;
+            EXPECT_EQ(shown(run, "Verify  : "),
+                      std::to_string(check.at("samples").get<int>()) + " samples, " +
+                          std::to_string(check.at("held_data").get<int>()) + " held data, " +
+                          std::to_string(check.at("unchanged").get<int>()) + " unchanged")
+                << what;
+        }
+        EXPECT_EQ(end.at("truncated"), false) << what;
+        // The started line: the same run, without what only the end knows.
+        nlohmann::json started = end;
+        for (const char* key :
+             {"ended", "outcome_line", "elapsed_ms", "exit_status", "verification"})
+            started[key] = nullptr;
+        started["outcome"] = "started";
+        EXPECT_EQ(lines[0], started) << what;
+    }
+    EXPECT_EQ(record_schema_problems(records), "");
 }

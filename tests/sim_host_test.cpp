@@ -86,6 +86,11 @@ TEST_F(SimHost, InvalidHostsAreRefusedWithTheirReason) {
          "drive 2: \"lun\" must be an integer from 0 to 255, not 256"},
         {"windows_dir number", R"({"windows_dir": 3, "drives": []})",
          "\"windows_dir\" must be a text, not 3"},
+        {"system_time not a day", R"({"system_time": "2026-02-29T00:00:00Z", "drives": []})",
+         "\"system_time\" must read YYYY-MM-DDThh:mm:ssZ, not \"2026-02-29T00:00:00Z\""},
+        {"system_time without zone", R"({"system_time": "2026-01-01T00:00:00", "drives": []})",
+         "\"system_time\" must read"},
+        {"computer number", R"({"computer": 7, "drives": []})", "\"computer\" must be a text"},
         {"lbads entry 32", drive_json(R"(, "controller": {"lbads": [9, 32]})"),
          "drive 2: controller: \"lbads\" entries must be integers from 0 to 31, not 32"},
         {"lbads 17 entries",
@@ -163,6 +168,9 @@ TEST_F(SimHost, OptionalFieldsTakeTheirDefaults) {
     EXPECT_EQ(host.os.csd, "");
     EXPECT_EQ(host.tick_start, 1000000u);
     EXPECT_EQ(host.windows_dir, "C:\\Windows");
+    EXPECT_EQ(host.system_time, "2026-01-01T00:00:00Z");
+    EXPECT_EQ(host.system_seconds, 1767225600); // the same instant
+    EXPECT_EQ(host.computer, "SIMHOST");
     const DriveConfig& bridge = host.drives[0];
     EXPECT_FALSE(bridge.system);
     EXPECT_EQ(bridge.path_id | bridge.target_id | bridge.lun, 0);

@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <pwd.h>
 #include <signal.h>
 #include <sstream>
 #include <sys/stat.h>
@@ -15,6 +16,7 @@
 
 #include "dialogue/dialogue.h"
 #include "dialogue/host_facts.h"
+#include "dialogue/record.h"
 #include "transport/transport.h"
 #include "sim/sim.h"
 
@@ -119,6 +121,32 @@ std::string RunResult::text(const std::string& lf_text) const {
 
 const char* const LOG_AS_DIRECTORY = "\x01directory";
 const char* const LOG_ON_FULL_DEVICE = "\x01full";
+const char* const RECORD_AS_DIRECTORY = "\x01record directory";
+const char* const RECORD_ON_FULL_DEVICE = "\x01record full";
+
+// The user name every run is given; Wine gives its programs the name of the
+// account it runs under instead.
+const char* const TEST_USER = "tester";
+
+std::string record_schema_problems(const std::string& records) {
+    char path[] = "/tmp/veltrane-records-XXXXXX";
+    const int fd = mkstemp(path);
+    if (fd < 0)
+        return "mkstemp failed";
+    close(fd);
+    write_file(path, records);
+    const std::string command = std::string(VELTRANE_PYTHON) + " " + VELTRANE_RECORD_VALIDATOR +
+                                " " + VELTRANE_RECORD_SCHEMA + " " + path + " 2>&1";
+    std::string problems;
+    FILE* out = popen(command.c_str(), "r");
+    char chunk[512];
+    size_t n;
+    while (out && (n = fread(chunk, 1, sizeof chunk, out)) > 0)
+        problems.append(chunk, n);
+    const int status = out ? pclose(out) : -1;
+    unlink(path);
+    return status == 0 ? "" : "validator status " + std::to_string(status) + ": " + problems;
+}
 
 std::string host_with(const std::string& drives_json) {
     return std::string("{\"drives\": ") + drives_json + "}";
@@ -170,6 +198,10 @@ RunResult run_dialogue(const std::string& host_json, const std::vector<std::stri
         mkdir(LOG_FILE_NAME, 0700);
     else if (existing_log == LOG_ON_FULL_DEVICE && symlink("/dev/full", LOG_FILE_NAME) != 0)
         ADD_FAILURE() << "symlink to /dev/full";
+    else if (existing_log == RECORD_AS_DIRECTORY)
+        mkdir(RECORD_FILE_NAME, 0700);
+    else if (existing_log == RECORD_ON_FULL_DEVICE && symlink("/dev/full", RECORD_FILE_NAME) != 0)
+        ADD_FAILURE() << "symlink to /dev/full";
     else if (!existing_log.empty())
         write_file(LOG_FILE_NAME, existing_log);
 
@@ -204,7 +236,10 @@ RunResult run_dialogue(const std::string& host_json, const std::vector<std::stri
     result.out = read_file("stdout.txt");
     if (existing_log == LOG_ON_FULL_DEVICE)
         unlink(LOG_FILE_NAME); // /dev/full reads as endless zeros
+    if (existing_log == RECORD_ON_FULL_DEVICE)
+        unlink(RECORD_FILE_NAME);
     result.log = read_file(LOG_FILE_NAME, &result.log_exists);
+    result.record = read_file(RECORD_FILE_NAME);
     result.trace = current_trace();
     if (chdir(previous_dir) != 0)
         ADD_FAILURE() << "chdir back";
@@ -254,6 +289,7 @@ RunResult run_program(const std::string& host_json, const std::vector<std::strin
         else
             unsetenv("VELTRANE_SIM_HOST");
         setenv("VELTRANE_SIM_TRACE", trace_name, 1);
+        setenv("USERNAME", TEST_USER, 1);
         if (wine) {
             // The prefix and the persistent server of the Wine tests; Wine's
             // own diagnostics off, so standard error is the program's.
@@ -284,10 +320,15 @@ RunResult run_program(const std::string& host_json, const std::vector<std::strin
     result.out = read_file(dir + "/stdout.txt");
     result.err = read_file(dir + "/stderr.txt");
     result.log = read_file(dir + "/" LOG_FILE_NAME, &result.log_exists);
+    result.record = read_file(dir + "/" RECORD_FILE_NAME);
+    const struct passwd* account = getpwuid(getuid());
+    result.user = wine && account ? account->pw_name : TEST_USER;
     const std::string trace = read_file(dir + "/" + trace_name);
     result.trace = parse_lines(trace);
     // The trace is the simulator's, byte for byte the same on every host.
     EXPECT_EQ(trace.find('\r'), std::string::npos) << "a CR in the trace";
+    // Records are LF-ended on every host: the same bytes wherever collected.
+    EXPECT_EQ(result.record.find('\r'), std::string::npos) << "a CR in the record";
     if (wine) {
         result.eol = "\r\n";
         expect_crlf_lines(result.out, "standard output");
@@ -353,4 +394,11 @@ int count_substr(const std::string& text, const std::string& part) {
     for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
         ++count;
     return count;
+}
+
+std::vector<nlohmann::json> record_lines(const std::string& text) {
+    std::vector<nlohmann::json> lines;
+    for (size_t at = 0, end; (end = text.find('\n', at)) != std::string::npos; at = end + 1)
+        lines.push_back(nlohmann::json::parse(text.substr(at, end - at)));
+    return lines;
 }

@@ -12,6 +12,8 @@ struct RunResult {
     std::string err; // standard error
     std::string log; // veltrane-log.txt after the run ("" when absent)
     bool log_exists = false;
+    std::string record;                // veltrane-erase.jsonl after the run ("" when absent)
+    std::string user;                  // the USERNAME the program saw
     int status = -1;                   // exit status or main's return value
     std::vector<nlohmann::json> trace; // device operations, in order
     // Line end of the console and the log: "\n" here, "\r\n" for a Windows
@@ -43,6 +45,15 @@ extern const char* const LOG_AS_DIRECTORY;
 // An `existing_log` that makes the log a link to /dev/full, where every write
 // fails.
 extern const char* const LOG_ON_FULL_DEVICE;
+// The same two for the erase record file; the log is written as usual.
+extern const char* const RECORD_AS_DIRECTORY;
+extern const char* const RECORD_ON_FULL_DEVICE;
+
+// What the schema validator finds wrong with erase record lines: "" when
+// every line is valid.
+std::string record_schema_problems(const std::string& records);
+// The lines of the record file, parsed.
+std::vector<nlohmann::json> record_lines(const std::string& text);
 
 // The dialogue in this process: fresh process-wide state, the host loaded,
 // `input` as standard input, no console for the key wait.

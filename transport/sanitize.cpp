@@ -3,9 +3,10 @@
 #include "nvme/sanitize.h"
 #include "transport/transport.h"
 
-int nvme_sanitize(HANDLE handle, int action, uint32_t limit_s, uint32_t os_build) {
+int nvme_sanitize(HANDLE handle, int action, uint32_t limit_s, uint32_t os_build,
+                  SanitizeRoute* route) {
     if (g_transport == TRANSPORT_INBOX)
-        return inbox_sanitize(handle, action, limit_s, os_build);
+        return inbox_sanitize(handle, action, limit_s, os_build, route);
     const AdminCommand command = sanitize_command(action);
     if (!nvme_passthrough(handle, nullptr, 0, DIR_NONE, &command))
         return 0;

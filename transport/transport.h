@@ -46,7 +46,10 @@ int nvme_format(HANDLE handle, int lbaf, int ses);
 // success. Through the inbox driver the erase request itself waits until
 // the sanitize ends, at most `limit_s` seconds, in the form `os_build`
 // allows. 1 when the request was accepted.
-int nvme_sanitize(HANDLE handle, int action, uint32_t limit_s, uint32_t os_build);
+// The request that carried a sanitize through the inbox driver.
+enum SanitizeRoute { ROUTE_NONE = 0, ROUTE_REINITIALIZE_MEDIA = 1, ROUTE_SCSI_SANITIZE = 2 };
+int nvme_sanitize(HANDLE handle, int action, uint32_t limit_s, uint32_t os_build,
+                  SanitizeRoute* route = nullptr);
 // The 512-byte Sanitize Status log along the chosen path; 1 when it came.
 int nvme_sanitize_log(HANDLE handle, uint8_t* log);
 // The actions a sanitize through the chosen path can take, as SANICAP bits,
@@ -91,7 +94,8 @@ int inbox_identify_controller(HANDLE handle, uint8_t* identify);
 // can run on a build (SANICAP bits).
 int inbox_identify_namespace(HANDLE handle, uint8_t* ns);
 int inbox_sanitize_log(HANDLE handle, uint8_t* log);
-int inbox_sanitize(HANDLE handle, int action, uint32_t timeout_s, uint32_t os_build);
+int inbox_sanitize(HANDLE handle, int action, uint32_t timeout_s, uint32_t os_build,
+                   SanitizeRoute* route = nullptr);
 uint32_t inbox_sanitize_actions(uint32_t os_build);
 
 // Probes: Identify Controller through one transport into `identify` (4096

@@ -13,6 +13,7 @@
 #include "dialogue/host_facts.h"
 #include "dialogue/verify.h"
 #include "dialogue/volumes.h"
+#include "dialogue/record.h"
 #include "fuzz/fake_device.h"
 #include "nvme/sanitize.h"
 #include "transport/transport.h"
@@ -322,6 +323,15 @@ int main() {
                "the read-back verified the fake's erase");
         close_device(disk);
     }
+    // The erase record, from its first field to its appended line.
+    EraseRecord record;
+    no_allocation("erase record", [&] {
+        record_begin(&record, 2);
+        query_bus_type(2, &record.vendor, &record.product);
+        record_format(&record, 1, 2);
+        record_erase_started(&record);
+        write_record(&record);
+    });
 
     expect(fake_open_handles() == 0 && fake_bad_closes() == 0, "handles balanced");
     fclose(log);

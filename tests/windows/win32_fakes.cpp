@@ -1,4 +1,4 @@
-// The Win32 layer (platform/device_win.cpp, platform/console_win.cpp) against
+// The Win32 layer (platform/device_win.cpp, console_win.cpp, process_win.cpp) against
 // recording fakes, run under Wine. Every Win32 and msvcrt function the layer
 // calls is taken over at link time: the layer calls through the import slot
 // `__imp__Name@N`, and this program defines those slots itself, pointing at
@@ -136,6 +136,36 @@ WINBOOL WINAPI fake_ReadFile(HANDLE handle, LPVOID buffer, DWORD size, LPDWORD r
     return static_cast<WINBOOL>(g_answer.result);
 }
 
+void WINAPI fake_GetSystemTime(LPSYSTEMTIME time) {
+    record("GetSystemTime", word(time));
+    time->wYear = static_cast<WORD>(g_answer.result);
+}
+
+WINBOOL WINAPI fake_GetComputerNameA(LPSTR buffer, LPDWORD size) {
+    record("GetComputerNameA", word(buffer), *size);
+    // Like Windows: the name and its length when it fits, else the size it
+    // needs and a failure.
+    const DWORD length = static_cast<DWORD>(strlen(g_answer.text));
+    const bool fits = length < *size;
+    if (fits)
+        memcpy(buffer, g_answer.text, length + 1);
+    *size = fits ? length : length + 1;
+    return fits && g_answer.result;
+}
+
+DWORD WINAPI fake_GetCurrentProcessId() {
+    record("GetCurrentProcessId");
+    return static_cast<DWORD>(g_answer.result);
+}
+
+WINBOOL WINAPI fake_WriteFile(HANDLE file, LPCVOID data, DWORD size, LPDWORD written,
+                              LPOVERLAPPED overlapped) {
+    record("WriteFile", word(file), word(data), size, word(written), word(overlapped));
+    // A short write when told: all but the last byte.
+    *written = g_answer.error ? size - 1 : size;
+    return TRUE;
+}
+
 DWORD WINAPI fake_GetTickCount() {
     record("GetTickCount");
     return static_cast<DWORD>(g_answer.result);
@@ -199,6 +229,10 @@ SLOT(GetVolumePathNamesForVolumeNameA, "__imp__GetVolumePathNamesForVolumeNameA@
 SLOT(SetFilePointerEx, "__imp__SetFilePointerEx@20", fake_SetFilePointerEx);
 SLOT(ReadFile, "__imp__ReadFile@20", fake_ReadFile);
 SLOT(GetTickCount, "__imp__GetTickCount@0", fake_GetTickCount);
+SLOT(GetSystemTime, "__imp__GetSystemTime@4", fake_GetSystemTime);
+SLOT(GetComputerNameA, "__imp__GetComputerNameA@8", fake_GetComputerNameA);
+SLOT(GetCurrentProcessId, "__imp__GetCurrentProcessId@0", fake_GetCurrentProcessId);
+SLOT(WriteFile, "__imp__WriteFile@20", fake_WriteFile);
 SLOT(GetVersionExA, "__imp__GetVersionExA@4", fake_GetVersionExA);
 SLOT(GetStdHandle, "__imp__GetStdHandle@4", fake_GetStdHandle);
 SLOT(GetConsoleMode, "__imp__GetConsoleMode@8", fake_GetConsoleMode);
@@ -450,6 +484,69 @@ void reads() {
     }
 }
 
+void record_facts() {
+    SYSTEMTIME time;
+    start(2031);
+    system_time(&time);
+    check_eq(time.wYear, 2031, "system_time is GetSystemTime's");
+    const Expected time_calls[] = {{"GetSystemTime", 1, {word(&time)}}};
+    expect_calls("system_time: GetSystemTime, UTC", time_calls, 1);
+
+    char name[8];
+    const struct {
+        const char* what;
+        const char* name;
+        uintptr_t answer;
+        uint32_t result;
+    } rows[] = {
+        {"computer_name that fits", "DESK-7", TRUE, 6},
+        {"computer_name that fills the buffer to its last byte", "DESK-77", TRUE, 7},
+        {"computer_name that does not fit", "DESK-777", TRUE, 0},
+        {"computer_name that cannot be read", "DESK", FALSE, 0},
+    };
+    for (const auto& row : rows) {
+        start(row.answer, 0, row.name);
+        check_eq(computer_name(name, sizeof name), row.result, row.what);
+        if (row.result)
+            check(strcmp(name, row.name) == 0, row.what);
+        const Expected calls[] = {{"GetComputerNameA", 2, {word(name), sizeof name}}};
+        expect_calls(row.what, calls, 1);
+    }
+
+    start(4242);
+    check_eq(process_id(), 4242, "process_id is GetCurrentProcessId");
+
+    // Append access only, read/write sharing, created when missing; one
+    // write of the whole line, then the handle closed. A short write or a
+    // failed open is a failure; nothing is written after a failed open.
+    static const char file[] = "veltrane-erase.jsonl";
+    static const char line[] = "{}\n";
+    const struct {
+        const char* what;
+        uintptr_t handle;
+        DWORD short_write;
+        int result;
+        int calls;
+    } appends[] = {
+        {"append_file that writes", word(DEVICE), 0, 1, 3},
+        {"append_file with a short write", word(DEVICE), 1, 0, 3},
+        {"append_file that cannot open", word(INVALID_HANDLE_VALUE), 0, 0, 1},
+    };
+    for (const auto& row : appends) {
+        start(row.handle, row.short_write);
+        check_eq(append_file(file, line, 3), row.result, row.what);
+        const Expected calls[] = {
+            {"CreateFileA",
+             7,
+             {word(file), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, 0, OPEN_ALWAYS,
+              FILE_ATTRIBUTE_NORMAL, 0}},
+            {"WriteFile", 3, {word(DEVICE), word(line), 3}},
+            {"CloseHandle", 1, {word(DEVICE)}}};
+        expect_calls(row.what, calls, row.calls);
+        check(g_call_count < 2 || g_calls[1].arg[4] == 0, "append_file passes no OVERLAPPED");
+    }
+}
+
 void standard_streams() {
     // Standard input (descriptor 0) in binary mode: nothing else is touched.
     start(0);
@@ -513,6 +610,7 @@ int main() {
     host_facts();
     volumes();
     reads();
+    record_facts();
     standard_streams();
     key_wait();
     printf(g_failures ? "%d checks failed\n" : "all checks passed\n", g_failures);

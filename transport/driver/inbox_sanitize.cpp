@@ -86,7 +86,8 @@ static int scsi_sanitize(HANDLE handle, int action, uint32_t timeout_s) {
     return envelope_send(handle, envelope, "IOCtl: SCSI SANITIZE failed 0x%x!\n");
 }
 
-int inbox_sanitize(HANDLE handle, int action, uint32_t timeout_s, uint32_t os_build) {
+int inbox_sanitize(HANDLE handle, int action, uint32_t timeout_s, uint32_t os_build,
+                   SanitizeRoute* route) {
     uint8_t input[REINIT_SIZE];
     memset(input, 0, sizeof input);
     put_le32(input, REINIT_VERSION, REINIT_SIZE);
@@ -97,6 +98,8 @@ int inbox_sanitize(HANDLE handle, int action, uint32_t timeout_s, uint32_t os_bu
              action == SANITIZE_BLOCK_ERASE ? REINIT_METHOD_BLOCK_ERASE
                                             : REINIT_METHOD_CRYPTO_ERASE);
     const int with_input = os_build >= BUILD_REINITIALIZE_INPUT;
+    if (route)
+        *route = ROUTE_REINITIALIZE_MEDIA;
     if (device_control(handle, IOCTL_STORAGE_REINITIALIZE_MEDIA, with_input ? input : nullptr,
                        with_input ? REINIT_SIZE : 0, nullptr, 0))
         return 1;
@@ -104,5 +107,7 @@ int inbox_sanitize(HANDLE handle, int action, uint32_t timeout_s, uint32_t os_bu
     printf("IOCtl: REINITIALIZE_MEDIA failed 0x%x!\n", error);
     if (error != ERROR_INVALID_FUNCTION_CODE)
         return 0;
+    if (route)
+        *route = ROUTE_SCSI_SANITIZE;
     return scsi_sanitize(handle, action, timeout_s);
 }
