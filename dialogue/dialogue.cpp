@@ -174,17 +174,17 @@ static int run_drive(int drive, const Arguments& args, AnswerStream* answers, Ru
     }
 
     char answer[ANSWER_SIZE];
-    int32_t chosen;
+    int32_t chosen = static_cast<int32_t>(current); // quiet mode, or a blank answer
+    int readable = 1;
     if (args.format) {
-        chosen = read_number(args.format);
-    } else if (g_quiet) {
-        chosen = static_cast<int32_t>(current);
-    } else {
+        readable = read_choice(args.format, &chosen);
+    } else if (!g_quiet) {
         prompt("Please select LBA data size format number:");
-        read_answer(answers, answer);
-        chosen = read_number(answer);
+        if (!read_answer(answers, answer))
+            return EXIT_BAD_INPUT;
+        readable = is_blank(answer) || read_choice(answer, &chosen);
     }
-    if (chosen < 0 || chosen > static_cast<int32_t>(highest) ||
+    if (!readable || chosen > static_cast<int32_t>(highest) ||
         static_cast<uint32_t>(chosen) >= listed) {
         printf("Error: wrong LBA data size format\n");
         return EXIT_BAD_INPUT;
@@ -195,17 +195,16 @@ static int run_drive(int drive, const Arguments& args, AnswerStream* answers, Ru
     else
         report(run.log, "Change LBA data size format (%u->%u)\n", current_size, new_size);
 
-    int32_t ses;
+    int32_t ses = 1; // quiet mode, or a blank answer
     if (args.ses) {
-        ses = read_number(args.ses);
-    } else if (g_quiet) {
-        ses = 1;
-    } else {
+        readable = read_choice(args.ses, &ses);
+    } else if (!g_quiet) {
         prompt("\nPlease select SES action (0/1/2 - default 1):");
-        read_answer(answers, answer);
-        ses = answer[0] == 0 ? 1 : read_number(answer);
+        if (!read_answer(answers, answer))
+            return EXIT_BAD_INPUT;
+        readable = is_blank(answer) || read_choice(answer, &ses);
     }
-    if (ses < 0 || ses > 2) {
+    if (!readable || ses > 2) {
         printf("Error: wrong SES action selected\n");
         return EXIT_BAD_INPUT;
     }
@@ -215,7 +214,8 @@ static int run_drive(int drive, const Arguments& args, AnswerStream* answers, Ru
     if (!g_quiet) {
         prompt("\nAll data on disk will be lost, You sure?\nPress 'Y' and 'Enter' for continue, "
                "'N' for cancel ");
-        read_answer(answers, answer);
+        if (!read_answer(answers, answer))
+            return EXIT_BAD_INPUT;
         if (answer[0] != 'Y' && answer[0] != 'y') {
             printf("Not sure - Exit!\n");
             return EXIT_NOT_CONFIRMED;
@@ -264,15 +264,17 @@ int dialogue_main(int argc, char** argv) {
     if (!args.drive) {
         list_drives();
         prompt("Please select drive number:");
-        read_answer(&answers, drive_answer);
+        if (!read_answer(&answers, drive_answer)) {
+            fflush(stdout);
+            return EXIT_BAD_INPUT;
+        }
         drive_text = drive_answer;
     } else {
         drive_text = args.drive;
     }
-    drive = read_number(drive_text);
-    // A drive string that does not begin with its number would read as
-    // drive 0, with option letters from whatever it holds.
-    if (!begins_with_number(drive_text) || (!args.drive && (drive < 0 || drive > 99))) {
+    // Anything but the number and option letters would be read as some
+    // drive, with option letters from whatever the text holds.
+    if (!read_drive(drive_text, &drive) || (!args.drive && (drive < 0 || drive > 99))) {
         printf("Error: bad drive number\n");
         fflush(stdout);
         return EXIT_BAD_INPUT;
