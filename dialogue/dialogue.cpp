@@ -232,7 +232,7 @@ static int run_drive(int drive, const Arguments& args, AnswerStream* answers, Ru
     if (erased) {
         report(run.log, "Erased [%u ms]!\n", elapsed);
         status = EXIT_ERASED;
-    } else if (g_jms_no_answer) {
+    } else if (g_no_answer) {
         report(run.log, "Possible Erased [%u ms], re-plug drive!\n", elapsed);
         status = EXIT_POSSIBLY_ERASED;
     } else {

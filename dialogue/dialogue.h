@@ -15,7 +15,7 @@ extern uint8_t g_is_usb;
 enum ExitStatus {
     EXIT_ERASED = 0,
     EXIT_ERASE_ERROR = 1,     // Format NVM was sent and failed or was rejected
-    EXIT_POSSIBLY_ERASED = 3, // the JMicron data phase failed
+    EXIT_POSSIBLY_ERASED = 3, // the request that runs the format got no answer
     EXIT_NOT_CONFIRMED = 4,
     EXIT_BAD_INPUT = 5,     // drive number, LBA format or SES action
     EXIT_NOT_REACHED = 6,   // opens, SCSI address, Identify, Identify Namespace

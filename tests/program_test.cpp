@@ -212,7 +212,11 @@ const char* const kGuardedHost = R"({"drives": [
   {"number": 17, "path": "ofa", "controller": {"format_status": 266}},
   {"number": 18, "path": "jmicron", "fail": [{"nth": 7, "error": 1167}]},
   {"number": 19, "path": "ofa", "system": true},
-  {"number": 20, "path": "jmicron", "controller": {"flbas": 1}}
+  {"number": 20, "path": "jmicron", "controller": {"flbas": 1}},
+  {"number": 21, "path": "ofa", "controller": {"format_ms": 300001}},
+  {"number": 22, "path": "asmedia", "controller": {"format_ms": 300001}},
+  {"number": 23, "path": "realtek", "controller": {"format_ms": 300001}},
+  {"number": 24, "path": "asmedia", "fail": [{"nth": 9, "error": 121}]}
 ]})";
 
 // The "Error: ..." line of an expected text.
@@ -363,6 +367,12 @@ TEST(Program, OutcomesOfAFormatHaveTheirStatus) {
         {{"17Y"}, "", "NVME status: SC: 0x0A, SCT: 1\nErase error [1500 ms]!\n", 1},
         // The JMicron data phase fails (its 7th request).
         {{"18Y"}, "", "IOCtl: phase2 failed 0x48f!\nPossible Erased [0 ms], re-plug drive!\n", 3},
+        // A format request that timed out after the device took it, on every
+        // path; a command phase that timed out had not reached the controller.
+        {{"21Y"}, "", "NVME_OF failed 0x79!\nPossible Erased [300000 ms], re-plug drive!\n", 3},
+        {{"22Y"}, "", "exchange[2] failed 0x79!\nPossible Erased [300000 ms], re-plug drive!\n", 3},
+        {{"23Y"}, "", "[2] 1 failed 0x79!\nPossible Erased [300000 ms], re-plug drive!\n", 3},
+        {{"24Y"}, "", "Possible Erased [0 ms], re-plug drive!\n", 3},
         // Blank answers keep the format in use and SES 1.
         {{"20"},
          " \n\t\nY\n",

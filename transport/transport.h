@@ -52,10 +52,11 @@ int asm_legacy_passthrough(HANDLE handle, void* buffer, uint32_t length, int dir
 int rtl_passthrough(HANDLE handle, void* buffer, uint32_t length, int direction,
                     const AdminCommand* command);
 
-// 1 when the JMicron tunnel's last data-phase request got no answer from the
-// bridge (the request itself failed): the command may have run, or may still
-// be running. nvme_format clears it before Format NVM.
-extern uint8_t g_jms_no_answer;
+// 1 when the request that runs a command failed after the device had taken
+// the command: it timed out (ERROR_SEM_TIMEOUT) on any path, or, through the
+// JMicron tunnel, its data phase failed in any way. The command may have run,
+// or may still be running. nvme_format clears it before Format NVM.
+extern uint8_t g_no_answer;
 
 // The bridges' record of the completion entry (16 bytes) of the last command
 // their controller ran. 1 with `entry` filled when the bridge answered with a
