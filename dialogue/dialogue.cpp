@@ -18,8 +18,7 @@ uint8_t g_is_usb = 0;
 
 // What the run has opened, released by the closing step.
 struct RunResources {
-    FILE* log;
-    int log_failure_told; // "Write Log File Error" is printed once a run
+    LogBlock* log; // null when the log file cannot be opened
     HANDLE disk;
     HANDLE port;
 };
@@ -40,34 +39,22 @@ static HANDLE open_exclusive(const char* path_format, int number) {
     return open_device(path, 0, FILE_ATTRIBUTE_NORMAL);
 }
 
-static void print_os_line(FILE* out) {
-    fprintf(out, "OS: %d.%d build %d %s\n", static_cast<int>(g_os_version.dwMajorVersion),
-            static_cast<int>(g_os_version.dwMinorVersion),
-            static_cast<int>(g_os_version.dwBuildNumber), g_os_version.szCSDVersion);
+// The OS line, with the service-pack text shown as printable characters.
+static void os_line(char* line, size_t size) {
+    char service_pack[sizeof g_os_version.szCSDVersion + 1];
+    memset(service_pack, 0, sizeof service_pack);
+    memcpy(service_pack, g_os_version.szCSDVersion, sizeof g_os_version.szCSDVersion);
+    make_printable(service_pack);
+    snprintf(line, size, "OS: %d.%d build %d %s\n", static_cast<int>(g_os_version.dwMajorVersion),
+             static_cast<int>(g_os_version.dwMinorVersion),
+             static_cast<int>(g_os_version.dwBuildNumber), service_pack);
 }
 
-static void tell_log_failure(RunResources& run) {
-    if (!run.log_failure_told)
-        printf("Write Log File Error\n");
-    run.log_failure_told = 1;
-}
-
-// Hands what the log holds to the file, so that the record survives the
-// process; a write that failed is told and the run goes on.
-static void flush_log(RunResources& run) {
-    if (run.log && (fflush(run.log) != 0 || ferror(run.log)))
-        tell_log_failure(run);
-}
-
+// The run's block goes to the log file in one write, after the outcome.
 static void close_log(RunResources& run) {
-    if (!run.log)
-        return;
-    int failed = ferror(run.log);
-    if (fclose(run.log) != 0)
-        failed = 1;
+    if (run.log && !log_close(run.log))
+        printf("Write Log File Error\n");
     run.log = nullptr;
-    if (failed)
-        tell_log_failure(run);
 }
 
 static void wait_for_key() {
@@ -223,8 +210,8 @@ static int run_drive(int drive, const Arguments& args, AnswerStream* answers, Ru
     }
 
     g_timeout = 300;
-    // The record of what is about to be done must survive a crash during it.
-    flush_log(run);
+    // What the console shows so far must survive a crash during the erase.
+    fflush(stdout);
     const uint32_t start = tick_ms();
     const int erased = nvme_format(command_handle, chosen, ses);
     const uint32_t elapsed = tick_ms() - start;
@@ -239,7 +226,6 @@ static int run_drive(int drive, const Arguments& args, AnswerStream* answers, Ru
         report(run.log, "Erase error [%u ms]!\n", elapsed);
         status = EXIT_ERASE_ERROR;
     }
-    flush_log(run);
     return status;
 }
 
@@ -247,7 +233,9 @@ int dialogue_main(int argc, char** argv) {
     g_timeout = 5;
     read_os_version();
     printf("Veltrane (FormatUnit) v%s by Brastel\n", VELTRANE_VERSION);
-    print_os_line(stdout);
+    char os[sizeof g_os_version.szCSDVersion + 64];
+    os_line(os, sizeof os);
+    printf("%s", os);
     g_quiet = 0;
     g_log_serial = 0;
 
@@ -287,17 +275,15 @@ int dialogue_main(int argc, char** argv) {
     char log_name[128];
     memset(log_name, 0, sizeof log_name);
     strcpy(log_name, LOG_FILE_NAME);
+    LogBlock block;
     RunResources run;
-    run.log = fopen(log_name, "a+");
-    run.log_failure_told = 0;
+    run.log = log_open(&block, log_name) ? &block : nullptr;
     run.disk = INVALID_HANDLE_VALUE;
     run.port = INVALID_HANDLE_VALUE;
-    if (!run.log) {
+    if (!run.log)
         printf("Create Log File Error\n");
-    } else {
-        fprintf(run.log, "v%s\n", VELTRANE_VERSION);
-        print_os_line(run.log);
-    }
+    log_only(run.log, "v%s\n", VELTRANE_VERSION);
+    log_only(run.log, "%s", os);
 
     // The disk of the running system is refused before anything of it is
     // opened, its bus query included: its Drive line says NVME then.

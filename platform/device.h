@@ -50,6 +50,16 @@ HANDLE open_volume(const char* path);
 // read or does not fit.
 uint32_t windows_directory(char* buffer, uint32_t size);
 
+// The log file: opened for appending only (created when missing), shared for
+// reading and writing with other processes, so that each write lands whole
+// at the end of the file however many runs append to it at once
+// (Windows: CreateFileA with FILE_APPEND_DATA; POSIX: O_APPEND).
+// INVALID_HANDLE_VALUE on failure.
+HANDLE open_append(const char* path);
+// One write of `size` bytes at the end of the file; 1 when all were written.
+int append_bytes(HANDLE file, const char* bytes, uint32_t size);
+void close_append(HANDLE file);
+
 // Milliseconds since boot, 32-bit, wrapping.
 uint32_t tick_ms();
 

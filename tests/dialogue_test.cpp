@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 
 #include "platform/wire.h"
+#include "sim/sim.h"
 #include "support.h"
 
 namespace {
@@ -33,7 +34,9 @@ std::vector<std::vector<uint8_t>> format_blocks(const std::vector<nlohmann::json
 } // namespace
 
 TEST(Dialogue, QuietJmicronEraseFrom512To4096) {
-    const RunResult run = run_dialogue(jmicron_host(), {"2Y", "1"});
+    const int writes = sim_log_writes();
+    const RunResult run = run_dialogue(jmicron_host(), {"2Y", "1"}, "", "earlier\n");
+    EXPECT_EQ(sim_log_writes(), writes + 1); // the whole block in one write
     const std::string body = "Drive   : 2(USB)\n"
                              "Bridge  : JMS\n"
                              "Model   : " +
@@ -53,7 +56,7 @@ TEST(Dialogue, QuietJmicronEraseFrom512To4096) {
     EXPECT_EQ(run.out, BANNER + body);
     std::string logged = LOG_HEAD + body;
     logged.erase(logged.find("S/N     : "), 10 + kSerial.size() + 1); // no N: no serial line
-    EXPECT_EQ(run.log, logged);
+    EXPECT_EQ(run.log, "earlier\n" + logged);
     EXPECT_TRUE(handles_balanced(run.trace));
     const auto blocks = format_blocks(run.trace);
     ASSERT_EQ(blocks.size(), 1u);
@@ -198,8 +201,7 @@ TEST(Dialogue, NamespaceDataAllZeroOffersNothingToChoose) {
 
 TEST(Dialogue, LogThatCannotBeCreatedOrWrittenChangesNothingElse) {
     // A directory in the log's place cannot be opened for appending; a log
-    // on a full device fails when it is written out: before Format NVM, or at
-    // the end of a run that sends none.
+    // on a full device fails when its block is written, after the outcome.
     const struct {
         std::vector<std::string> args;
         const char* log;
@@ -207,7 +209,7 @@ TEST(Dialogue, LogThatCannotBeCreatedOrWrittenChangesNothingElse) {
         const char* before; // "" for the end
     } cases[] = {
         {{"2Y", "1"}, LOG_AS_DIRECTORY, "Create Log File Error\n", "Drive"},
-        {{"2Y", "1"}, LOG_ON_FULL_DEVICE, "Write Log File Error\n", "Erased ["},
+        {{"2Y", "1"}, LOG_ON_FULL_DEVICE, "Write Log File Error\n", ""},
         {{"2", "1", "1"}, LOG_ON_FULL_DEVICE, "Write Log File Error\n", "\nPress any key"},
         {{"2Y", "7"}, LOG_ON_FULL_DEVICE, "Write Log File Error\n", ""},
     };

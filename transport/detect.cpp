@@ -59,7 +59,7 @@ static const char* bridge_name(uint8_t kind) {
 
 // JMicron first; an answer to the ASMedia Id/Smart command commits to
 // ASMedia, whose old firmware is refused without trying Realtek.
-static int detect_bridge(HANDLE disk, uint8_t* identify, FILE* log) {
+static int detect_bridge(HANDLE disk, uint8_t* identify, LogBlock* log) {
     if (probe_jms(disk, identify))
         return TRANSPORT_JMS;
     if (probe_asm_legacy(disk, identify)) {
@@ -76,7 +76,7 @@ static int detect_bridge(HANDLE disk, uint8_t* identify, FILE* log) {
 }
 
 // The inbox driver's query before the OFA miniport.
-static int detect_driver(HANDLE disk, HANDLE port, uint8_t* identify, FILE* log,
+static int detect_driver(HANDLE disk, HANDLE port, uint8_t* identify, LogBlock* log,
                          HANDLE* command_handle) {
     if (inbox_identify_controller(disk, identify)) {
         g_transport = TRANSPORT_INBOX;
@@ -93,7 +93,7 @@ static int detect_driver(HANDLE disk, HANDLE port, uint8_t* identify, FILE* log,
     return 0;
 }
 
-int detect_transport(HANDLE disk, HANDLE port, uint8_t* identify, FILE* log,
+int detect_transport(HANDLE disk, HANDLE port, uint8_t* identify, LogBlock* log,
                      HANDLE* command_handle) {
     g_old_asmedia = 0;
     if (g_is_usb == 1) {

@@ -7,6 +7,8 @@
 
 #include "nvme/admin_command.h"
 
+struct LogBlock;
+
 enum TransportKind {
     TRANSPORT_NONE = 0,
     TRANSPORT_INBOX = 1,
@@ -80,5 +82,5 @@ int probe_ofa(HANDLE port, uint8_t* identify);
 // Tries the paths in their fixed order. On success sets g_transport, leaves
 // the Identify Controller data in `identify`, names the command handle and
 // returns 1; otherwise prints "Identify error!\n" and returns 0.
-int detect_transport(HANDLE disk, HANDLE port, uint8_t* identify, FILE* log,
+int detect_transport(HANDLE disk, HANDLE port, uint8_t* identify, LogBlock* log,
                      HANDLE* command_handle);

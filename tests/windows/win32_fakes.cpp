@@ -74,6 +74,14 @@ void WINAPI fake_SetLastError(DWORD error) {
     g_last_error = error;
 }
 
+WINBOOL WINAPI fake_WriteFile(HANDLE handle, LPCVOID bytes, DWORD size, LPDWORD written,
+                              LPOVERLAPPED overlapped) {
+    record("WriteFile", word(handle), word(bytes), size, word(written), word(overlapped));
+    if (written)
+        *written = static_cast<DWORD>(g_answer.result);
+    return TRUE;
+}
+
 WINBOOL WINAPI fake_CloseHandle(HANDLE handle) {
     record("CloseHandle", word(handle));
     return TRUE;
@@ -140,6 +148,7 @@ SLOT(CreateFileA, "__imp__CreateFileA@28", fake_CreateFileA);
 SLOT(DeviceIoControl, "__imp__DeviceIoControl@32", fake_DeviceIoControl);
 SLOT(GetLastError, "__imp__GetLastError@0", fake_GetLastError);
 SLOT(SetLastError, "__imp__SetLastError@4", fake_SetLastError);
+SLOT(WriteFile, "__imp__WriteFile@20", fake_WriteFile);
 SLOT(CloseHandle, "__imp__CloseHandle@4", fake_CloseHandle);
 SLOT(GetSystemWindowsDirectoryA, "__imp__GetSystemWindowsDirectoryA@8",
      fake_GetSystemWindowsDirectoryA);
@@ -245,6 +254,33 @@ void opens() {
     close_device(DEVICE);
     const Expected close_calls[] = {{"CloseHandle", 1, {word(DEVICE)}}};
     expect_calls("close_device", close_calls, 1);
+}
+
+// The log: append rights only, shared, created when missing; the block in
+// one WriteFile, which fails unless every byte went.
+void log_file() {
+    static const char name[] = "veltrane-log.txt";
+    start(word(DEVICE));
+    check(open_append(name) == DEVICE, "open_append returns the handle");
+    const Expected open[] = {{"CreateFileA",
+                              7,
+                              {word(name), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, 0,
+                               OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, 0}}};
+    expect_calls("open_append", open, 1);
+    static const char block[] = "v0.7a\r\n";
+    static const uintptr_t counts[] = {7, 6};
+    for (uintptr_t written : counts) {
+        start(written);
+        check(append_bytes(DEVICE, block, 7) == (written == 7), "append_bytes: all bytes or 0");
+        const Expected write[] = {{"WriteFile", 3, {word(DEVICE), word(block), 7}}};
+        expect_calls("append_bytes: one WriteFile", write, 1);
+        check(g_call_count < 1 || (g_calls[0].arg[3] != 0 && g_calls[0].arg[4] == 0),
+              "WriteFile gets a count pointer and no OVERLAPPED");
+    }
+    start(0);
+    close_append(DEVICE);
+    const Expected close[] = {{"CloseHandle", 1, {word(DEVICE)}}};
+    expect_calls("close_append", close, 1);
 }
 
 void device_controls() {
@@ -389,6 +425,7 @@ void key_wait() {
 
 int main() {
     opens();
+    log_file();
     device_controls();
     last_errors();
     host_facts();
