@@ -145,19 +145,16 @@ static int run_drive(int drive, const Arguments& args, AnswerStream* answers, Ru
         return EXIT_NOT_REACHED;
 
     const uint32_t current = current_format_index(ns);
-    const uint32_t highest = highest_format_index(ns);
     const uint32_t current_size = lba_data_size(ns, current);
-    const uint64_t megabytes = (namespace_size(ns) * current_size) >> 20;
-    report(run.log, "Size    : %1.0f MB\n", static_cast<double>(megabytes));
+    report(run.log, "Size    : %1.0f MB\n", capacity_mb(ns));
     report(run.log, "LBA Size: %u\n", current_size);
 
     report(run.log, "LBA fmt list:\n##  LBAsize\n");
-    uint32_t listed = 0; // rows shown: only these can be chosen
-    for (; listed < LBA_FORMAT_COUNT; ++listed) {
-        const uint32_t size = lba_data_size(ns, listed);
-        if (size == 1)
-            break;
-        report(run.log, "%2u%c %4u\n", listed, listed == current ? '+' : ' ', size);
+    const uint32_t listed = listed_formats(ns); // rows shown: only these can be chosen
+    char size_text[LBA_SIZE_TEXT];
+    for (uint32_t i = 0; i < listed; ++i) {
+        lba_size_text(ns, i, size_text);
+        report(run.log, "%2u%c %4s\n", i, i == current ? '+' : ' ', size_text);
     }
 
     char answer[ANSWER_SIZE];
@@ -171,16 +168,17 @@ static int run_drive(int drive, const Arguments& args, AnswerStream* answers, Ru
             return EXIT_BAD_INPUT;
         readable = is_blank(answer) || read_choice(answer, &chosen);
     }
-    if (!readable || chosen > static_cast<int32_t>(highest) ||
-        static_cast<uint32_t>(chosen) >= listed) {
+    if (!readable || static_cast<uint32_t>(chosen) >= listed) {
         printf("Error: wrong LBA data size format\n");
         return EXIT_BAD_INPUT;
     }
-    const uint32_t new_size = lba_data_size(ns, static_cast<uint32_t>(chosen));
+    char current_text[LBA_SIZE_TEXT];
+    lba_size_text(ns, current, current_text);
+    lba_size_text(ns, static_cast<uint32_t>(chosen), size_text);
     if (static_cast<uint32_t>(chosen) == current)
         report(run.log, "Dont change - Secure Erase only\n");
     else
-        report(run.log, "Change LBA data size format (%u->%u)\n", current_size, new_size);
+        report(run.log, "Change LBA data size format (%s->%s)\n", current_text, size_text);
 
     int32_t ses = 1; // quiet mode, or a blank answer
     if (args.ses) {

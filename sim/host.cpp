@@ -142,12 +142,12 @@ bool read_controller(const json& object, const std::string& where, ControllerCon
         !r.uint_field("nsze", UINT64_MAX, &c->nsze) ||
         !r.uint_field("format_ms", UINT32_MAX, &c->format_ms) ||
         !r.uint_field("format_status", 0x7FF, &c->format_status) ||
-        !r.uint_field("flbas", 15, &c->flbas) ||
+        !r.uint_field("flbas", 255, &c->flbas) ||
         !r.bool_field("abort_in_format", &c->abort_in_format))
         return false;
     if (const json* lbads = r.find("lbads")) {
-        if (!lbads->is_array() || lbads->empty() || lbads->size() > 16)
-            return r.fail("\"lbads\" must be a list of 1 to 16 integers, not " + shown(*lbads));
+        if (!lbads->is_array() || lbads->empty() || lbads->size() > 64)
+            return r.fail("\"lbads\" must be a list of 1 to 64 integers, not " + shown(*lbads));
         c->lbads.clear();
         for (const json& entry : *lbads) {
             if (!entry.is_number_unsigned() || entry.get<uint64_t>() > 31)
@@ -159,13 +159,25 @@ bool read_controller(const json& object, const std::string& where, ControllerCon
     if (const json* nlbaf = r.find("nlbaf")) {
         if (nlbaf->is_null())
             c->nlbaf = -1;
-        else if (nlbaf->is_number_unsigned() && nlbaf->get<uint64_t>() <= 15)
+        else if (nlbaf->is_number_unsigned() && nlbaf->get<uint64_t>() <= 63)
             c->nlbaf = static_cast<int>(nlbaf->get<uint64_t>());
         else
-            return r.fail("\"nlbaf\" must be null or an integer from 0 to 15, not " +
+            return r.fail("\"nlbaf\" must be null or an integer from 0 to 63, not " +
                           shown(*nlbaf));
     }
-    if (c->flbas >= c->lbads.size())
+    if (const json* ms = r.find("ms")) {
+        if (!ms->is_array() || ms->size() > c->lbads.size())
+            return r.fail("\"ms\" must be a list of at most as many integers as \"lbads\", not " +
+                          shown(*ms));
+        c->ms.clear();
+        for (const json& entry : *ms) {
+            if (!entry.is_number_unsigned() || entry.get<uint64_t>() > 0xFFFF)
+                return r.fail("\"ms\" entries must be integers from 0 to 65535, not " +
+                              shown(entry));
+            c->ms.push_back(static_cast<uint16_t>(entry.get<uint64_t>()));
+        }
+    }
+    if (flbas_index(c->flbas) >= c->lbads.size())
         return r.fail("\"flbas\" " + std::to_string(c->flbas) + " names no entry of \"lbads\"");
     return true;
 }

@@ -15,7 +15,7 @@ constexpr uint64_t PARTITION_START = 1u << 20;
 // Bytes of the drive's namespace in the format it uses now.
 uint64_t capacity(const Drive& drive) {
     const Controller& c = drive.controller;
-    return c.nsze << c.config.lbads[c.flbas];
+    return c.nsze << c.config.lbads[flbas_index(c.flbas)];
 }
 
 } // namespace

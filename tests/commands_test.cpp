@@ -18,8 +18,10 @@ TEST(FormatCommand, Cdw10CarriesFormatInLowBitsAndSesFromBitNine) {
     EXPECT_EQ(format_cdw10(1, 1), 0x201u);
     EXPECT_EQ(format_cdw10(0, 2), 0x400u);
     EXPECT_EQ(format_cdw10(3, 1), 0x203u);
-    // Only bits 3:0 of the format reach the LBAF field.
-    EXPECT_EQ(format_cdw10(0x13, 0), 0x003u);
+    // NVMe 2.0: bits 5:4 of the format in bits 13:12; SES stays in 11:9.
+    EXPECT_EQ(format_cdw10(0x13, 0), 0x1003u);
+    EXPECT_EQ(format_cdw10(63, 2), 0x340Fu);
+    EXPECT_EQ(format_cdw10(0, 0xF), 0xE00u);
 
     const AdminCommand format = format_command(1, 1);
     EXPECT_EQ(format.cdw0, 0x80u);
@@ -265,15 +267,26 @@ TEST(IdentifyFields, GeometryFromNamespaceData) {
     memset(ns, 0, sizeof ns);
     put_le64(ns, ID_NS_NSZE, 0x100000000ull);
     ns[ID_NS_NLBAF] = 0xF1;
-    ns[ID_NS_FLBAS] = 0x11;
+    ns[ID_NS_FLBAS] = 0x51; // bit 4 (metadata at the end of the block) is not index
     ns[ID_NS_LBAF + 2] = 9;
     ns[ID_NS_LBAF + 6] = 12;
     ns[ID_NS_LBAF + 10] = 41; // shift count modulo 32
+    ns[ID_NS_LBAF + 4 * 33 + 2] = 12;
+    put_le16(ns, ID_NS_LBAF + 4 * 33, 8);
     EXPECT_EQ(namespace_size(ns), 0x100000000ull);
-    EXPECT_EQ(highest_format_index(ns), 1u);
-    EXPECT_EQ(current_format_index(ns), 1u);
+    EXPECT_EQ(highest_format_index(ns), 63u);
+    EXPECT_EQ(current_format_index(ns), 33u);
     EXPECT_EQ(lba_data_size(ns, 0), 512u);
     EXPECT_EQ(lba_data_size(ns, 1), 4096u);
     EXPECT_EQ(lba_data_size(ns, 2), 512u);
     EXPECT_EQ(lba_data_size(ns, 3), 1u);
+    EXPECT_EQ(listed_formats(ns), 2u); // LBADS 41 is no size
+    EXPECT_EQ(capacity_mb(ns), 16777216.0);
+    char text[LBA_SIZE_TEXT];
+    lba_size_text(ns, 33, text);
+    EXPECT_STREQ(text, "4096+8");
+    // No 64-bit product wraps: 2^64 - 1 blocks of 2^31 bytes.
+    put_le64(ns, ID_NS_NSZE, ~0ull);
+    ns[ID_NS_LBAF + 4 * 33 + 2] = 31;
+    EXPECT_EQ(capacity_mb(ns), 18446744073709551615.0 * 2048);
 }

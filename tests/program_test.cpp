@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/wire.h"
 #include "sim_support.h"
 #include "support.h"
 
@@ -441,5 +442,63 @@ TEST(Program, RunEndedWhileFormattingLeavesNoPartialBlock) {
                                                 "Selected SES action: 1 - User Data Erase\n")))
             << path << "\n"
             << run.out;
+    }
+}
+
+TEST(Program, LbaFormatsOfNvme2) {
+    std::string lbads_64 = "9";
+    for (int i = 1; i < 64; ++i)
+        lbads_64 += i % 2 ? ", 12" : ", 9";
+    struct Case {
+        std::string controller;
+        std::vector<std::string> args;
+        std::string has;
+        uint32_t cdw10; // of the Format NVM sent; 0 for none
+        int status;
+    } cases[] = {
+        // The index's bits 5:4 in FLBAS bits 6:5 and in CDW10 bits 13:12.
+        {R"("lbads": [9,9,9,9,9,9,9,9,9,9,9,9,9,9,9,9,12], "flbas": 32)",
+         {"2Y"},
+         "LBA Size: 4096\n"
+         "LBA fmt list:\n##  LBAsize\n 0   512\n 1   512\n 2   512\n 3   512\n 4   512\n"
+         " 5   512\n 6   512\n 7   512\n 8   512\n 9   512\n10   512\n11   512\n12   512\n"
+         "13   512\n14   512\n15   512\n16+ 4096\nDont change - Secure Erase only\n",
+         0x1200,
+         0},
+        {R"("lbads": [)" + lbads_64 + R"(], "nlbaf": 63)",
+         {"2Y", "63", "2"},
+         "62   512\n63  4096\nChange LBA data size format (512->4096)\n",
+         0x340F,
+         0},
+        // Rows up to NLBAF only; metadata sizes shown.
+        {R"("lbads": [9, 12, 12], "nlbaf": 1)",
+         {"2Y", "2"},
+         "##  LBAsize\n 0+  512\n 1  4096\nError: wrong LBA data size format\n",
+         0,
+         5},
+        {R"("lbads": [9, 9, 12], "ms": [0, 8, 0])",
+         {"2Y", "1"},
+         " 0+  512\n 1  512+8\n 2  4096\nChange LBA data size format (512->512+8)\n",
+         0x201,
+         0},
+        // The capacity does not wrap.
+        {R"("lbads": [31])",
+         {"2Y"},
+         "Size    : 4000819544064 MB\nLBA Size: 2147483648\n",
+         0x200,
+         0},
+    };
+    for (const Case& c : cases) {
+        const RunResult run = run_program(
+            drive_host(2, "jmicron", ", \"controller\": {" + c.controller + "}"), c.args);
+        EXPECT_NE(run.out.find(run.text(c.has)), std::string::npos) << c.controller << run.out;
+        EXPECT_NE(run.log.find(run.text(c.has.substr(0, c.has.rfind("Error")))), std::string::npos)
+            << c.controller << run.log;
+        EXPECT_EQ(run.status, c.status) << c.controller;
+        uint32_t cdw10 = 0;
+        for (const std::vector<uint8_t>& in : scsi_inputs(run.trace))
+            if (in.size() == 580 && in[29] == 0x80 && in[76] == 0x80)
+                cdw10 = get_le32(in.data(), 76 + 40);
+        EXPECT_EQ(cdw10, c.cdw10) << c.controller;
     }
 }
