@@ -62,6 +62,9 @@ static void wait_for_key() {
     // Answers from a pipe or a file: nobody is there to press a key.
     if (!key_wait_begin())
         return;
+    // Keys typed ahead would end the wait before the outcome can be read.
+    while (console_key_waiting())
+        console_read_key();
     while (!console_key_waiting())
         idle_ms(50);
     while (console_key_waiting())
@@ -283,14 +286,12 @@ int dialogue_main(int argc, char** argv) {
     log_only(run.log, "v%s\n", VELTRANE_VERSION);
     log_only(run.log, "%s", os);
 
-    // The disk of the running system is refused before anything of it is
-    // opened, its bus query included: its Drive line says NVME then.
+    // The bus query shares the drive; the disk of the running system is
+    // refused before the drive is opened for the run.
+    query_bus_type(drive);
+    if (g_bus_type == BusTypeUsb)
+        g_is_usb = 1;
     const int system_disk = holds_running_system(drive);
-    if (!system_disk) {
-        query_bus_type(drive);
-        if (g_bus_type == BusTypeUsb)
-            g_is_usb = 1;
-    }
     report(run.log, "Drive   : %u(%s)\n", static_cast<unsigned>(drive), g_is_usb ? "USB" : "NVME");
 
     int status;

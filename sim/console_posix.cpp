@@ -80,6 +80,12 @@ int console_read_key() {
 
 void idle_ms(uint32_t ms) {
     sim_ensure_ready();
+    // A modelled console: the operator presses a key while the tool idles.
+    if (ConsoleModel* model = console_model()) {
+        if (model->attached)
+            model->keys = 1;
+        return;
+    }
     timespec t{static_cast<time_t>(ms / 1000), static_cast<long>(ms % 1000) * 1000000L};
     while (nanosleep(&t, &t) != 0 && errno == EINTR) {
     }

@@ -62,7 +62,10 @@ int envelope_status_good(const uint8_t* envelope) {
     const uint8_t status = envelope[SPT_SCSI_STATUS];
     if (status == ENVELOPE_STATUS_GOOD)
         return 1;
-    if (!g_probing) {
+    if (g_probing) {
+        if (status == ENVELOPE_STATUS_CHECK_CONDITION)
+            g_probing = PROBE_REFUSED;
+    } else {
         // The sense area was zeroed before the request: without sense asked
         // for, it still reads 0/00/00.
         const uint8_t* sense = envelope + ENVELOPE_SENSE_OFFSET;

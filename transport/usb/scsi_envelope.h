@@ -42,8 +42,11 @@ constexpr uint32_t COMPLETION_QUERY_TIMEOUT = 5;
 
 // 1 while detection probes. A bridge answers a CDB it does not know with
 // CHECK CONDITION, so a probe that meets a status other than GOOD has found
-// another bridge, not an error: the request fails without a line.
+// another bridge, not an error: the request fails without a line, and
+// CHECK CONDITION turns the flag to PROBE_REFUSED.
 extern uint8_t g_probing;
+constexpr uint8_t PROBE_REFUSED = 2;
+constexpr uint8_t ENVELOPE_STATUS_CHECK_CONDITION = 0x02;
 
 // Header values of one envelope; everything else of the header is zero.
 struct EnvelopeHeader {
