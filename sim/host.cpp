@@ -274,12 +274,20 @@ bool read_host(const json& root, HostConfig* host, std::string* problem) {
     if (!drives->is_array())
         return r.fail("\"drives\" must be a list, not " + shown(*drives));
     std::set<uint32_t> numbers;
+    std::set<uint32_t> addresses; // port, path, target and LUN, a byte each
     for (size_t i = 0; i < drives->size(); ++i) {
         DriveConfig drive;
         if (!read_drive((*drives)[i], i, &drive, problem))
             return false;
         if (!numbers.insert(drive.number).second) {
             *problem = "drive " + std::to_string(drive.number) + ": number used twice";
+            return false;
+        }
+        const uint32_t address = drive.port << 24 | uint32_t(drive.path_id) << 16 |
+                                 uint32_t(drive.target_id) << 8 | drive.lun;
+        if (!addresses.insert(address).second) {
+            *problem = "drive " + std::to_string(drive.number) +
+                       ": SCSI port and address used by another drive";
             return false;
         }
         host->drives.push_back(drive);

@@ -316,7 +316,7 @@ HANDLE open_path(const char* path, uint32_t access, uint32_t share, uint32_t fla
     long drive = volume ? -1 : find_device(name, &port);
     uint32_t error = 0;
     if (volume) {
-        if (!volume_exists(letter))
+        if (!volume_exists(letter, s.host.windows_dir))
             error = ERROR_FILE_NOT_FOUND_CODE;
         else if ((share & 3) != 3)
             error = ERROR_SHARING_VIOLATION_CODE;

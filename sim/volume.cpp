@@ -33,8 +33,11 @@ bool parse_volume_path(const std::string& path, char* letter) {
     return true;
 }
 
-bool volume_exists(char letter) {
-    return letter == 'C';
+bool volume_exists(char letter, const std::string& windows_dir) {
+    char system = 0;
+    return !windows_dir.empty() &&
+           parse_volume_path(std::string("\\\\.\\") + windows_dir[0] + ":", &system) &&
+           letter == system;
 }
 
 Reply volume_request(const std::vector<Drive>& drives, const Request& request) {

@@ -13,8 +13,9 @@ constexpr uint32_t ERROR_MORE_DATA_CODE = 234;
 // upper case.
 bool parse_volume_path(const std::string& path, char* letter);
 
-// The one volume there is: C.
-bool volume_exists(char letter);
+// The one volume there is: the system volume, at the letter of the host's
+// Windows directory.
+bool volume_exists(char letter, const std::string& windows_dir);
 
 // A request on a volume handle. IOCTL_VOLUME_GET_VOLUME_DISK_EXTENTS
 // answers one extent per drive marked `system`, in drive-number order.

@@ -177,6 +177,8 @@ TEST(Program, BadHostFilesStopBeforeAnyDeviceOperation) {
         R"({"drives": [{"number": 1, "path": "none"}, {"number": 1, "path": "ofa"}]})",
         R"({"drives": [{"number": "1", "path": "none"}]})",
         R"({"drives": [{"path": "none"}]})",
+        // Two drives at one SCSI port and address.
+        R"({"drives": [{"number": 1, "path": "ofa", "port": 2}, {"number": 2, "path": "none"}]})",
     };
     for (const char* host : hosts) {
         const RunResult run = run_program(host, {"1Y"});
