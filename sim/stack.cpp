@@ -20,6 +20,7 @@
 #include "platform/wire.h"
 #include "sim/disk.h"
 #include "sim/model.h"
+#include "sim/console_model.h"
 #include "sim/stack.h"
 #include "sim/volume.h"
 
