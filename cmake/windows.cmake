@@ -9,7 +9,7 @@ add_executable(veltrane
     dialogue/main.cpp
     platform/device_win.cpp
     ${VELTRANE_CONSOLE_WIN}
-    platform/win_layouts.cpp
+    checks/win_layouts.cpp
     resources/veltrane.rc)
 target_link_libraries(veltrane PRIVATE veltrane_tool)
 

@@ -1,6 +1,6 @@
 // The Win32 names the tool uses, with their published values, for hosts
 // without the Windows SDK. The Windows build takes them from the SDK instead
-// and checks the wire layouts against it (platform/win_layouts.cpp).
+// and checks the wire layouts against it (checks/win_layouts.cpp).
 #pragma once
 
 #include <cstdint>

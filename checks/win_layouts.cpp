@@ -1,6 +1,8 @@
 // Compile-time proof that the wire layouts the tool writes by offset match
 // the Windows SDK's own structures and constants in a 32-bit process. Nothing
-// here runs; a mismatch stops the build.
+// here runs and nothing includes this file: it stands above every layer whose
+// layouts it checks, and is compiled into the Windows program alone; a
+// mismatch stops the build.
 #include <cstddef>
 
 #include "dialogue/host_facts.h"
