@@ -7,7 +7,7 @@
 
 #include "dialogue/console.h"
 #include "dialogue/host_facts.h"
-#include "dialogue/report.h"
+#include "platform/report.h"
 #include "nvme/identify.h"
 #include "transport/transport.h"
 #include "platform/wire.h"

@@ -2,7 +2,7 @@
 // Controller through it.
 #include <cstring>
 
-#include "dialogue/report.h"
+#include "platform/report.h"
 #include "transport/transport.h"
 #include "transport/usb/scsi_envelope.h"
 

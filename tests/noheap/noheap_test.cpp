@@ -11,7 +11,7 @@
 
 #include "dialogue/dialogue.h"
 #include "dialogue/host_facts.h"
-#include "dialogue/report.h"
+#include "platform/report.h"
 #include "fuzz/fake_device.h"
 #include "transport/transport.h"
 

@@ -1,4 +1,4 @@
-#include "dialogue/report.h"
+#include "platform/report.h"
 
 #include <cstdarg>
 
