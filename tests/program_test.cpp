@@ -472,10 +472,7 @@ TEST(Program, LbaFormatsOfNvme2) {
         // The index's bits 5:4 in FLBAS bits 6:5 and in CDW10 bits 13:12.
         {R"("lbads": [9,9,9,9,9,9,9,9,9,9,9,9,9,9,9,9,12], "flbas": 32)",
          {"2Y"},
-         "LBA Size: 4096\n"
-         "LBA fmt list:\n##  LBAsize\n 0   512\n 1   512\n 2   512\n 3   512\n 4   512\n"
-         " 5   512\n 6   512\n 7   512\n 8   512\n 9   512\n10   512\n11   512\n12   512\n"
-         "13   512\n14   512\n15   512\n16+ 4096\nDont change - Secure Erase only\n",
+         "15   512\n16+ 4096\nDont change - Secure Erase only\n",
          0x1200,
          0},
         {R"("lbads": [)" + lbads_64 + R"(], "nlbaf": 63)",
