@@ -17,7 +17,7 @@ enum ExitStatus {
     EXIT_ERASE_ERROR = 1,     // Format NVM was sent and failed or was rejected
     EXIT_POSSIBLY_ERASED = 3, // the request that runs the format got no answer
     EXIT_NOT_CONFIRMED = 4,
-    EXIT_BAD_INPUT = 5,     // drive number, LBA format or SES action
+    EXIT_BAD_INPUT = 5,     // drive number, LBA format, SES action, unreadable input
     EXIT_NOT_REACHED = 6,   // opens, SCSI address, Identify, Identify Namespace
     EXIT_NOT_SUPPORTED = 7, // the inbox driver, old ASMedia firmware
     EXIT_REFUSED = 8,       // the system disk, a namespace other than 1
