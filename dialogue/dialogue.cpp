@@ -14,7 +14,6 @@
 
 uint32_t g_quiet = 0;
 uint32_t g_log_serial = 0;
-uint8_t g_is_usb = 0;
 
 // What the run has opened, released by the closing step.
 struct RunResources {

@@ -8,7 +8,6 @@
 
 extern uint32_t g_quiet;
 extern uint32_t g_log_serial;
-extern uint8_t g_is_usb;
 
 // Exit status of a run, so that a script can tell the outcomes apart. 2 is
 // the simulated host's own (a bad host file) and never returned here.

@@ -6,7 +6,7 @@
 #include "transport/transport.h"
 #include "transport/usb/scsi_envelope.h"
 
-extern uint8_t g_is_usb;
+uint8_t g_is_usb = 0;
 uint8_t g_old_asmedia = 0;
 
 // Identify Controller through `transport`; all-zero data count as no answer,

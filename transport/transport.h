@@ -20,6 +20,9 @@ enum TransportKind {
 
 // Written only by detection; read by the dispatcher and the dialogue.
 extern uint8_t g_transport;
+// 1 for a drive on USB: written by the dialogue from the drive's bus type,
+// read by detection to choose the bridge probes.
+extern uint8_t g_is_usb;
 // Set by detection when an ASMedia bridge answers only the Id/Smart command
 // of its old firmware (not supported, rather than not reached).
 extern uint8_t g_old_asmedia;
