@@ -12,7 +12,7 @@ add_executable(veltrane
     platform/device_win.cpp
     ${VELTRANE_CONSOLE_WIN}
     ${VELTRANE_PROCESS_WIN}
-    platform/win_layouts.cpp
+    checks/win_layouts.cpp
     resources/veltrane.rc)
 target_link_libraries(veltrane PRIVATE veltrane_tool)
 

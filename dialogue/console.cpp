@@ -8,20 +8,35 @@ void begin_answers(AnswerStream* stream) {
     stream->after_cr = 0;
 }
 
-void read_answer(AnswerStream* stream, char* answer) {
+int read_answer(AnswerStream* stream, char* answer) {
     static const unsigned char BYTE_ORDER_MARK[3] = {0xEF, 0xBB, 0xBF};
     // Bytes of the mark matched so far at the start of input; -1 once the
     // input cannot begin with one any more.
     int mark = stream->at_start ? 0 : -1;
+    const int at_start = stream->at_start;
     stream->at_start = 0;
     uint32_t length = 0;
+    uint32_t read = 0; // bytes of the line, its end not counted
     int text_ended = 0;
+    int first = EOF;
 
     int c = getchar();
     if (stream->after_cr && c == '\n')
         c = getchar(); // the second half of a CR LF
     stream->after_cr = 0;
+    answer[0] = 0;
     for (; c != EOF && c != '\n'; c = getchar()) {
+        if (++read > INPUT_LINE_LIMIT) {
+            printf("Error: input line too long\n");
+            return 0;
+        }
+        if (at_start && read == 1)
+            first = c;
+        if (at_start && read == 2 &&
+            ((first == 0xFF && c == 0xFE) || (first == 0xFE && c == 0xFF))) {
+            printf("Error: answers must be ANSI or UTF-8 text\n");
+            return 0;
+        }
         if (c == '\r') {
             // Reading on to look for an LF would wait for the next line.
             stream->after_cr = 1;
@@ -40,6 +55,7 @@ void read_answer(AnswerStream* stream, char* answer) {
         }
     }
     answer[length] = 0;
+    return 1;
 }
 
 static const char* skip_white_space(const char* p) {
@@ -70,11 +86,43 @@ int32_t read_number(const char* text) {
     return static_cast<int32_t>(value);
 }
 
-int begins_with_number(const char* text) {
+static int is_digit(char c) {
+    return c >= '0' && c <= '9';
+}
+
+static int is_option_letter(char c) {
+    return c != 0 && strchr("YyNnSs", c) != nullptr;
+}
+
+int read_drive(const char* text, int32_t* drive) {
     const char* p = skip_white_space(text);
     if (*p == '+' || *p == '-')
         ++p;
-    return *p >= '0' && *p <= '9';
+    if (!is_digit(*p))
+        return 0;
+    while (is_digit(*p))
+        ++p;
+    for (; *p; ++p)
+        if (skip_white_space(p) == p && !is_option_letter(*p))
+            return 0;
+    *drive = read_number(text);
+    return 1;
+}
+
+int read_choice(const char* text, int32_t* value) {
+    const char* p = skip_white_space(text);
+    if (!is_digit(*p))
+        return 0;
+    while (is_digit(*p))
+        ++p;
+    if (*skip_white_space(p) != 0)
+        return 0;
+    *value = read_number(text);
+    return 1;
+}
+
+int is_blank(const char* text) {
+    return *skip_white_space(text) == 0;
 }
 
 void prompt(const char* text) {

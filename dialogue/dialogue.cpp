@@ -8,18 +8,17 @@
 #include "dialogue/console.h"
 #include "dialogue/host_facts.h"
 #include "dialogue/record.h"
-#include "dialogue/report.h"
 #include "dialogue/run.h"
 #include "dialogue/sanitize.h"
 #include "dialogue/verify.h"
 #include "dialogue/volumes.h"
+#include "platform/report.h"
 #include "nvme/identify.h"
 #include "transport/transport.h"
 #include "platform/wire.h"
 
 uint32_t g_quiet = 0;
 uint32_t g_log_serial = 0;
-uint8_t g_is_usb = 0;
 
 // Command-line arguments as far as they are given.
 struct Arguments {
@@ -38,32 +37,22 @@ static HANDLE open_exclusive(const char* path_format, int number) {
     return open_device(path, 0, FILE_ATTRIBUTE_NORMAL);
 }
 
-static void print_os_line(FILE* out) {
-    fprintf(out, "OS: %d.%d build %d %s\n", static_cast<int>(g_os_version.dwMajorVersion),
-            static_cast<int>(g_os_version.dwMinorVersion),
-            static_cast<int>(g_os_version.dwBuildNumber), g_os_version.szCSDVersion);
+// The OS line, with the service-pack text shown as printable characters.
+static void os_line(char* line, size_t size) {
+    char service_pack[sizeof g_os_version.szCSDVersion + 1];
+    memset(service_pack, 0, sizeof service_pack);
+    memcpy(service_pack, g_os_version.szCSDVersion, sizeof g_os_version.szCSDVersion);
+    make_printable(service_pack);
+    snprintf(line, size, "OS: %d.%d build %d %s\n", static_cast<int>(g_os_version.dwMajorVersion),
+             static_cast<int>(g_os_version.dwMinorVersion),
+             static_cast<int>(g_os_version.dwBuildNumber), service_pack);
 }
 
-static void tell_log_failure(RunResources& run) {
-    if (!run.log_failure_told)
-        printf("Write Log File Error\n");
-    run.log_failure_told = 1;
-}
-
-void flush_log(RunResources& run) {
-    if (run.log && (fflush(run.log) != 0 || ferror(run.log)))
-        tell_log_failure(run);
-}
-
+// The run's block goes to the log file in one write, after the outcome.
 static void close_log(RunResources& run) {
-    if (!run.log)
-        return;
-    int failed = ferror(run.log);
-    if (fclose(run.log) != 0)
-        failed = 1;
+    if (run.log && !log_close(run.log))
+        printf("Write Log File Error\n");
     run.log = nullptr;
-    if (failed)
-        tell_log_failure(run);
 }
 
 static void wait_for_key() {
@@ -71,6 +60,9 @@ static void wait_for_key() {
     // Answers from a pipe or a file: nobody is there to press a key.
     if (!key_wait_begin())
         return;
+    // Keys typed ahead would end the wait before the outcome can be read.
+    while (console_key_waiting())
+        console_read_key();
     while (!console_key_waiting())
         idle_ms(50);
     while (console_key_waiting())
@@ -162,57 +154,55 @@ static int run_drive(int drive, const Arguments& args, AnswerStream* answers, Ru
         return EXIT_NOT_REACHED;
 
     const uint32_t current = current_format_index(ns);
-    const uint32_t highest = highest_format_index(ns);
     const uint32_t current_size = lba_data_size(ns, current);
-    const uint64_t megabytes = (namespace_size(ns) * current_size) >> 20;
-    report(run.log, "Size    : %1.0f MB\n", static_cast<double>(megabytes));
+    report(run.log, "Size    : %1.0f MB\n", capacity_mb(ns));
     report(run.log, "LBA Size: %u\n", current_size);
     set_number(&run.record.capacity_bytes, namespace_size(ns) * current_size);
     set_number(&run.record.lba_size_before, current_size);
 
     report(run.log, "LBA fmt list:\n##  LBAsize\n");
-    uint32_t listed = 0; // rows shown: only these can be chosen
-    for (; listed < LBA_FORMAT_COUNT; ++listed) {
-        const uint32_t size = lba_data_size(ns, listed);
-        if (size == 1)
-            break;
-        report(run.log, "%2u%c %4u\n", listed, listed == current ? '+' : ' ', size);
+    const uint32_t listed = listed_formats(ns); // rows shown: only these can be chosen
+    char size_text[LBA_SIZE_TEXT];
+    for (uint32_t i = 0; i < listed; ++i) {
+        lba_size_text(ns, i, size_text);
+        report(run.log, "%2u%c %4s\n", i, i == current ? '+' : ' ', size_text);
     }
 
     char answer[ANSWER_SIZE];
-    int32_t chosen;
+    int32_t chosen = static_cast<int32_t>(current); // quiet mode, or a blank answer
+    int readable = 1;
     if (args.format) {
-        chosen = read_number(args.format);
-    } else if (g_quiet) {
-        chosen = static_cast<int32_t>(current);
-    } else {
+        readable = read_choice(args.format, &chosen);
+    } else if (!g_quiet) {
         prompt("Please select LBA data size format number:");
-        read_answer(answers, answer);
-        chosen = read_number(answer);
+        if (!read_answer(answers, answer))
+            return EXIT_BAD_INPUT;
+        readable = is_blank(answer) || read_choice(answer, &chosen);
     }
-    if (chosen < 0 || chosen > static_cast<int32_t>(highest) ||
-        static_cast<uint32_t>(chosen) >= listed) {
+    if (!readable || static_cast<uint32_t>(chosen) >= listed) {
         printf("Error: wrong LBA data size format\n");
         return EXIT_BAD_INPUT;
     }
     const uint32_t new_size = lba_data_size(ns, static_cast<uint32_t>(chosen));
     set_number(&run.record.lba_size_after, new_size);
+    char current_text[LBA_SIZE_TEXT];
+    lba_size_text(ns, current, current_text);
+    lba_size_text(ns, static_cast<uint32_t>(chosen), size_text);
     if (static_cast<uint32_t>(chosen) == current)
         report(run.log, "Dont change - Secure Erase only\n");
     else
-        report(run.log, "Change LBA data size format (%u->%u)\n", current_size, new_size);
+        report(run.log, "Change LBA data size format (%s->%s)\n", current_text, size_text);
 
-    int32_t ses;
+    int32_t ses = 1; // quiet mode, or a blank answer
     if (args.ses) {
-        ses = read_number(args.ses);
-    } else if (g_quiet) {
-        ses = 1;
-    } else {
+        readable = read_choice(args.ses, &ses);
+    } else if (!g_quiet) {
         prompt("\nPlease select SES action (0/1/2 - default 1):");
-        read_answer(answers, answer);
-        ses = answer[0] == 0 ? 1 : read_number(answer);
+        if (!read_answer(answers, answer))
+            return EXIT_BAD_INPUT;
+        readable = is_blank(answer) || read_choice(answer, &ses);
     }
-    if (ses < 0 || ses > 2) {
+    if (!readable || ses > 2) {
         printf("Error: wrong SES action selected\n");
         return EXIT_BAD_INPUT;
     }
@@ -222,7 +212,8 @@ static int run_drive(int drive, const Arguments& args, AnswerStream* answers, Ru
     if (!g_quiet) {
         prompt("\nAll data on disk will be lost, You sure?\nPress 'Y' and 'Enter' for continue, "
                "'N' for cancel ");
-        read_answer(answers, answer);
+        if (!read_answer(answers, answer))
+            return EXIT_BAD_INPUT;
         if (answer[0] != 'Y' && answer[0] != 'y') {
             printf("Not sure - Exit!\n");
             return EXIT_NOT_CONFIRMED;
@@ -235,11 +226,11 @@ static int run_drive(int drive, const Arguments& args, AnswerStream* answers, Ru
                   verify_unit(current_size, new_size), run.log);
 
     g_timeout = 300;
-    // The record of what is about to be done must survive a crash during it.
-    flush_log(run);
     record_format(&run.record, static_cast<uint32_t>(chosen), static_cast<uint32_t>(ses));
     record_erase_started(&run.record);
     write_record(&run.record);
+    // What the console shows so far must survive a crash during the erase.
+    fflush(stdout);
     const uint32_t start = tick_ms();
     const int erased = nvme_format(command_handle, chosen, ses);
     const uint32_t elapsed = tick_ms() - start;
@@ -250,7 +241,7 @@ static int run_drive(int drive, const Arguments& args, AnswerStream* answers, Ru
         outcome = "Erased";
         snprintf(line, sizeof line, "Erased [%u ms]!", elapsed);
         status = EXIT_ERASED;
-    } else if (g_jms_no_answer) {
+    } else if (g_no_answer) {
         outcome = "Possible Erased";
         snprintf(line, sizeof line, "Possible Erased [%u ms], re-plug drive!", elapsed);
         status = EXIT_POSSIBLY_ERASED;
@@ -262,7 +253,6 @@ static int run_drive(int drive, const Arguments& args, AnswerStream* answers, Ru
     report(run.log, "%s\n", line);
     if (status != EXIT_ERASE_ERROR)
         status = verify_after_erase(run.verify, run.disk, new_size, run.log, erased);
-    flush_log(run);
     // The record's final line follows the run's last outcome line.
     record_verification(&run.record, run.verify);
     record_outcome(&run.record, outcome, line, elapsed, status);
@@ -274,7 +264,9 @@ int dialogue_main(int argc, char** argv) {
     g_timeout = 5;
     read_os_version();
     printf("Veltrane (FormatUnit) v%s by Brastel\n", VELTRANE_VERSION);
-    print_os_line(stdout);
+    char os[sizeof g_os_version.szCSDVersion + 64];
+    os_line(os, sizeof os);
+    printf("%s", os);
     g_quiet = 0;
     g_log_serial = 0;
 
@@ -292,15 +284,17 @@ int dialogue_main(int argc, char** argv) {
     if (!args.drive) {
         list_drives();
         prompt("Please select drive number:");
-        read_answer(&answers, drive_answer);
+        if (!read_answer(&answers, drive_answer)) {
+            fflush(stdout);
+            return EXIT_BAD_INPUT;
+        }
         drive_text = drive_answer;
     } else {
         drive_text = args.drive;
     }
-    drive = read_number(drive_text);
-    // A drive string that does not begin with its number would read as
-    // drive 0, with option letters from whatever it holds.
-    if (!begins_with_number(drive_text) || (!args.drive && (drive < 0 || drive > 99))) {
+    // Anything but the number and option letters would be read as some
+    // drive, with option letters from whatever the text holds.
+    if (!read_drive(drive_text, &drive) || (!args.drive && (drive < 0 || drive > 99))) {
         printf("Error: bad drive number\n");
         fflush(stdout);
         return EXIT_BAD_INPUT;
@@ -315,10 +309,10 @@ int dialogue_main(int argc, char** argv) {
     char log_name[128];
     memset(log_name, 0, sizeof log_name);
     strcpy(log_name, LOG_FILE_NAME);
+    LogBlock block;
     RunResources run;
     record_begin(&run.record, static_cast<uint32_t>(drive));
-    run.log = fopen(log_name, "a+");
-    run.log_failure_told = 0;
+    run.log = log_open(&block, log_name) ? &block : nullptr;
     run.disk = INVALID_HANDLE_VALUE;
     run.port = INVALID_HANDLE_VALUE;
     run.volumes.count = 0;
@@ -326,21 +320,17 @@ int dialogue_main(int argc, char** argv) {
     static VerifySamples verify;
     memset(&verify.result, 0, sizeof verify.result);
     run.verify = &verify;
-    if (!run.log) {
+    if (!run.log)
         printf("Create Log File Error\n");
-    } else {
-        fprintf(run.log, "v%s\n", VELTRANE_VERSION);
-        print_os_line(run.log);
-    }
+    log_only(run.log, "v%s\n", VELTRANE_VERSION);
+    log_only(run.log, "%s", os);
 
-    // The disk of the running system is refused before anything of it is
-    // opened, its bus query included: its Drive line says NVME then.
+    // The bus query shares the drive; the disk of the running system is
+    // refused before the drive is opened for the run.
+    query_bus_type(drive, &run.record.vendor, &run.record.product);
+    if (g_bus_type == BusTypeUsb)
+        g_is_usb = 1;
     const int system_disk = holds_running_system(drive);
-    if (!system_disk) {
-        query_bus_type(drive, &run.record.vendor, &run.record.product);
-        if (g_bus_type == BusTypeUsb)
-            g_is_usb = 1;
-    }
     run.record.bus = g_is_usb ? "USB" : "NVME";
     report(run.log, "Drive   : %u(%s)\n", static_cast<unsigned>(drive), g_is_usb ? "USB" : "NVME");
 

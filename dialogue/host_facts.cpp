@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "dialogue/report.h"
+#include "platform/report.h"
 #include "platform/wire.h"
 
 uint8_t g_bus_type = 0;

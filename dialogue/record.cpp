@@ -10,6 +10,7 @@
 #include "dialogue/json_line.h"
 #include "dialogue/verify.h"
 #include "platform/device.h"
+#include "platform/report.h"
 #include "transport/transport.h"
 
 void set_text(RecordText* field, const char* text) {
@@ -72,10 +73,16 @@ void record_begin(EraseRecord* record, uint32_t drive) {
     const char* user = getenv("USERNAME");
     if (user)
         set_text(&record->user, user);
+    // The service-pack text as the OS line shows it: cut at its 128 bytes,
+    // printable.
+    char service_pack[sizeof g_os_version.szCSDVersion + 1];
+    memset(service_pack, 0, sizeof service_pack);
+    memcpy(service_pack, g_os_version.szCSDVersion, sizeof g_os_version.szCSDVersion);
+    make_printable(service_pack);
     char os[RECORD_TEXT_SIZE + 64];
     snprintf(os, sizeof os, "%d.%d build %d %s", static_cast<int>(g_os_version.dwMajorVersion),
              static_cast<int>(g_os_version.dwMinorVersion),
-             static_cast<int>(g_os_version.dwBuildNumber), g_os_version.szCSDVersion);
+             static_cast<int>(g_os_version.dwBuildNumber), service_pack);
     set_text(&record->os, os);
     set_number(&record->drive_number, drive);
 }
@@ -212,10 +219,21 @@ uint32_t record_line(const EraseRecord* r, char* buffer, uint32_t capacity) {
     return json_end(&line);
 }
 
+// The line in one write at the end of the file, as the log's block goes:
+// other runs appending at the same time cannot split it.
+static int append_line(const char* line, uint32_t size) {
+    HANDLE file = open_append(RECORD_FILE_NAME);
+    if (file == INVALID_HANDLE_VALUE)
+        return 0;
+    const int whole = append_bytes(file, line, size);
+    close_append(file);
+    return whole;
+}
+
 void write_record(EraseRecord* record) {
     char line[RECORD_LINE_SIZE];
     const uint32_t size = record_line(record, line, sizeof line);
-    if (append_file(RECORD_FILE_NAME, line, size))
+    if (append_line(line, size))
         return;
     if (!record->write_failure_told)
         printf("Write Record File Error\n");

@@ -7,12 +7,12 @@
 #include "dialogue/verify.h"
 #include "dialogue/volumes.h"
 #include "platform/device.h"
+#include "platform/report.h"
 
 // What the run has opened, released by the closing step, and the record of
 // its erase.
 struct RunResources {
-    FILE* log;
-    int log_failure_told; // "Write Log File Error" is printed once a run
+    LogBlock* log; // null when the log file cannot be opened
     HANDLE disk;
     HANDLE port;
     QuietDisk volumes;     // offline until the end of the run
@@ -20,6 +20,3 @@ struct RunResources {
     EraseRecord record;
 };
 
-// Hands what the log holds to the file, so that the record survives the
-// process; a write that failed is told and the run goes on.
-void flush_log(RunResources& run);

@@ -8,7 +8,7 @@
 
 #include "dialogue/dialogue.h"
 #include "dialogue/host_facts.h"
-#include "dialogue/report.h"
+#include "platform/report.h"
 #include "nvme/identify.h"
 #include "nvme/sanitize.h"
 #include "transport/transport.h"
@@ -49,7 +49,7 @@ void sanitize_hint(int drive, const uint8_t* identify) {
 }
 
 // "Sanitize: block erase, crypto erase" or "Sanitize: not supported".
-static void report_actions(FILE* log, uint32_t actions) {
+static void report_actions(LogBlock* log, uint32_t actions) {
     static const char* const names[] = {"block erase", "crypto erase", "overwrite"};
     char line[64] = "Sanitize: ";
     const char* separator = "";
@@ -164,7 +164,7 @@ static const char* outcome_line(const char* outcome, uint32_t elapsed_ms, char* 
     return outcome;
 }
 
-static int report_outcome(FILE* log, const SanitizeResult& r, const char** outcome, char* line) {
+static int report_outcome(LogBlock* log, const SanitizeResult& r, const char** outcome, char* line) {
     const SanitizeLog& last = r.last;
     const int done =
         last.status == SANITIZE_COMPLETED || last.status == SANITIZE_COMPLETED_DEALLOCATED;
@@ -290,8 +290,8 @@ int sanitize_drive(RunResources& run, int drive, HANDLE command_handle, const ui
     const char* outcome;
     if (!r.followed) {
         g_timeout = 300;
-        // The record of what is about to be done must survive a crash during it.
-        flush_log(run);
+        // What the console shows so far must survive a crash during the erase.
+        fflush(stdout);
         start = tick_ms();
         r.sent = 1;
         r.accepted = nvme_sanitize(command_handle, r.action, static_cast<uint32_t>(limit_s),
@@ -301,7 +301,6 @@ int sanitize_drive(RunResources& run, int drive, HANDLE command_handle, const ui
             r.elapsed_ms = tick_ms() - start;
             outcome = outcome_line("Sanitize error", r.elapsed_ms, line);
             report(run.log, "%s\n", line);
-            flush_log(run);
             record_final(run, r, outcome, line, EXIT_ERASE_ERROR);
             return EXIT_ERASE_ERROR;
         }
@@ -318,7 +317,6 @@ int sanitize_drive(RunResources& run, int drive, HANDLE command_handle, const ui
                                                 "the sanitize began before this run", confirmed)
                             : verify_after_erase(run.verify, run.disk, size, run.log, confirmed);
     }
-    flush_log(run);
     record_final(run, r, outcome, line, status);
     return status;
 }

@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "dialogue/dialogue.h"
-#include "dialogue/report.h"
+#include "platform/report.h"
 #include "platform/wire.h"
 
 // The splitmix64 steps: positions from the seed, and the seed from the tick
@@ -44,7 +44,7 @@ static uint64_t hash_unit(const uint8_t* p, uint32_t size, uint8_t* blank) {
 }
 
 // Reads sample `i` into the buffer; on failure prints and keeps the error.
-static int read_sample(VerifySamples* v, HANDLE disk, uint32_t i, FILE* log) {
+static int read_sample(VerifySamples* v, HANDLE disk, uint32_t i, LogBlock* log) {
     const uint64_t offset = v->unit_index[i] * v->unit;
     if (read_disk(disk, offset, page_buffer(v), v->unit))
         return 1;
@@ -86,7 +86,7 @@ uint32_t verify_unit(uint32_t old_size, uint32_t new_size) {
     return larger > VERIFY_MIN_UNIT ? larger : VERIFY_MIN_UNIT;
 }
 
-void verify_sample(VerifySamples* v, HANDLE disk, uint64_t capacity, uint32_t unit, FILE* log) {
+void verify_sample(VerifySamples* v, HANDLE disk, uint64_t capacity, uint32_t unit, LogBlock* log) {
     memset(&v->result, 0, sizeof v->result);
     v->count = 0;
     v->sampled = 0;
@@ -103,8 +103,8 @@ void verify_sample(VerifySamples* v, HANDLE disk, uint64_t capacity, uint32_t un
     v->sampled = 1;
 }
 
-static void skip(VerifyResult* r, FILE* log, const char* format, ...) VELTRANE_PRINTF(3, 4);
-static void skip(VerifyResult* r, FILE* log, const char* format, ...) {
+static void skip(VerifyResult* r, LogBlock* log, const char* format, ...) VELTRANE_PRINTF(3, 4);
+static void skip(VerifyResult* r, LogBlock* log, const char* format, ...) {
     va_list args;
     va_start(args, format);
     vsnprintf(r->skip_reason, sizeof r->skip_reason, format, args);
@@ -133,7 +133,7 @@ static uint32_t refreshed_sector_size(HANDLE disk) {
 }
 
 // Reads the samples again and counts; the verdict, or a read error.
-static VerifyVerdict compare(VerifySamples* v, HANDLE disk, FILE* log) {
+static VerifyVerdict compare(VerifySamples* v, HANDLE disk, LogBlock* log) {
     VerifyResult& r = v->result;
     for (uint32_t i = 0; i < v->count; ++i) {
         if (!read_sample(v, disk, i, log))
@@ -165,7 +165,7 @@ static VerifyVerdict compare(VerifySamples* v, HANDLE disk, FILE* log) {
     return VERIFY_VERIFIED;
 }
 
-int verify_after_erase(VerifySamples* v, HANDLE disk, uint32_t lba_size, FILE* log, int confirmed) {
+int verify_after_erase(VerifySamples* v, HANDLE disk, uint32_t lba_size, LogBlock* log, int confirmed) {
     VerifyResult& r = v->result;
     if (v->unit > VERIFY_MAX_UNIT) {
         skip(&r, log, "%u-byte blocks are larger than the check reads", v->unit);
@@ -190,7 +190,7 @@ int verify_after_erase(VerifySamples* v, HANDLE disk, uint32_t lba_size, FILE* l
     return confirmed ? EXIT_NOT_VERIFIED : EXIT_POSSIBLY_ERASED;
 }
 
-int verify_impossible(VerifySamples* v, FILE* log, const char* reason, int confirmed) {
+int verify_impossible(VerifySamples* v, LogBlock* log, const char* reason, int confirmed) {
     skip(&v->result, log, "%s", reason);
     return confirmed ? EXIT_NOT_VERIFIED : EXIT_POSSIBLY_ERASED;
 }

@@ -12,6 +12,7 @@
 #include <cstdio>
 
 #include "platform/device.h"
+#include "platform/report.h"
 
 constexpr uint32_t VERIFY_MIN_UNIT = 4096;
 constexpr uint32_t VERIFY_MAX_UNIT = 65536; // the largest LBA data size the check reads
@@ -70,7 +71,7 @@ uint32_t verify_unit(uint32_t old_size, uint32_t new_size);
 // Before the erase, after the volumes went offline: reads the samples of a
 // namespace of `capacity` bytes. A read that fails ends the sampling:
 // "Verify  : read error %u at offset %llu\n" on the console and the log.
-void verify_sample(VerifySamples* v, HANDLE disk, uint64_t capacity, uint32_t unit, FILE* log);
+void verify_sample(VerifySamples* v, HANDLE disk, uint64_t capacity, uint32_t unit, LogBlock* log);
 
 // After an erase that reported success (`confirmed`: Erased, Sanitized) or
 // a doubtful one (Possible Erased, Sanitize unconfirmed): has Windows read
@@ -79,9 +80,9 @@ void verify_sample(VerifySamples* v, HANDLE disk, uint64_t capacity, uint32_t un
 // confirmed, 0 when verified or every sample was blank, 9 when data
 // survived, 10 when the check could not run; doubtful, 0 when verified, 9
 // when data survived, else 3.
-int verify_after_erase(VerifySamples* v, HANDLE disk, uint32_t lba_size, FILE* log, int confirmed);
+int verify_after_erase(VerifySamples* v, HANDLE disk, uint32_t lba_size, LogBlock* log, int confirmed);
 
 // An erase whose media could not be sampled before it (a sanitize that
 // began before this run): "Verify  : skipped, <reason>\n", and the exit
 // status of a check that could not run.
-int verify_impossible(VerifySamples* v, FILE* log, const char* reason, int confirmed);
+int verify_impossible(VerifySamples* v, LogBlock* log, const char* reason, int confirmed);

@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "dialogue/host_facts.h"
-#include "dialogue/report.h"
+#include "platform/report.h"
 #include "platform/wire.h"
 
 // Whether one of the volume's extents lies on disk `number`; 0 as well when
@@ -40,7 +40,7 @@ static void shown_name(const char* name, char* shown) {
 }
 
 // One volume of the enumeration: 1 when it is offline or not on the disk.
-static int take_offline(const char* name, int number, FILE* log, QuietDisk* quiet) {
+static int take_offline(const char* name, int number, LogBlock* log, QuietDisk* quiet) {
     // Without its trailing backslash the name opens the volume itself, not
     // its root folder.
     char path[VOLUME_NAME_SIZE];
@@ -70,7 +70,7 @@ static int take_offline(const char* name, int number, FILE* log, QuietDisk* quie
     return 1;
 }
 
-int take_volumes_offline(int number, FILE* log, QuietDisk* quiet) {
+int take_volumes_offline(int number, LogBlock* log, QuietDisk* quiet) {
     char name[VOLUME_NAME_SIZE];
     memset(name, 0, sizeof name);
     HANDLE search = find_first_volume(name, sizeof name);

@@ -8,6 +8,7 @@
 #include <cstdio>
 
 #include "platform/device.h"
+#include "platform/report.h"
 
 // Volumes one disk can hold: a GPT disk has at most 128 partitions.
 constexpr uint32_t VOLUMES_HELD = 128;
@@ -23,7 +24,7 @@ struct QuietDisk {
 // "Volume  : %s dismounted\n". 1 when done; 0 when a volume cannot be locked
 // or dismounted, after "Error: volume %s is in use, close what uses it\n".
 // Volumes whose disk extents cannot be read are left alone.
-int take_volumes_offline(int number, FILE* log, QuietDisk* quiet);
+int take_volumes_offline(int number, LogBlock* log, QuietDisk* quiet);
 
 // Closes the volume handles: the locks end and Windows mounts the volumes
 // again when they are next used.

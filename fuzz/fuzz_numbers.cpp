@@ -33,10 +33,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         abort();
     if (has_serial_letter(c) != (strpbrk(c, "Nn") != nullptr))
         abort();
-    // A drive string begins with its number exactly when strtoll converts one.
+    // A drive string is a number strtoll converts, then only white space
+    // and option letters; a choice is such a number without sign or letters.
     char* end = nullptr;
     strtoll(c, &end, 10);
-    if (begins_with_number(c) != (end != c))
+    int32_t number = 0;
+    const bool drive = end != c && strspn(end, " \t\n\v\f\rYyNnSs") == strlen(end);
+    if (read_drive(c, &number) != drive || (drive && number != read_number(c)))
+        abort();
+    const char* digits = c + strspn(c, " \t\n\v\f\r");
+    const bool choice =
+        drive && *digits >= '0' && *digits <= '9' && strspn(end, " \t\n\v\f\r") == strlen(end);
+    if (read_choice(c, &number) != choice)
         abort();
 
     // The same bytes as standard input, read answer by answer.
@@ -50,7 +58,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (int i = 0; i < 16; ++i) {
         char answer[ANSWER_SIZE + 8];
         memset(answer, 0x5A, sizeof answer);
-        read_answer(&stream, answer);
+        if (!read_answer(&stream, answer))
+            break;
         // A zero within the buffer, nothing written past it, no line end kept.
         const void* end = memchr(answer, 0, ANSWER_SIZE);
         if (!end || answer[ANSWER_SIZE] != 0x5A || strchr(answer, '\n') || strchr(answer, '\r'))

@@ -26,8 +26,10 @@ AdminCommand identify_namespace_command() {
 }
 
 uint32_t format_cdw10(int lbaf, int ses) {
-    // LBAF in bits 3:0, SES from bit 9; MSET, PI and PIL stay 0.
-    return (static_cast<uint32_t>(lbaf) & 0xF) | ((static_cast<uint32_t>(ses) & 0xFF) << 9);
+    // The format index's bits 3:0 in bits 3:0, its bits 5:4 in bits 13:12;
+    // SES in bits 11:9; MSET, PI and PIL stay 0.
+    const uint32_t index = static_cast<uint32_t>(lbaf);
+    return (index & 0xF) | ((index >> 4) & 0x3) << 12 | (static_cast<uint32_t>(ses) & 0x7) << 9;
 }
 
 AdminCommand format_command(int lbaf, int ses) {

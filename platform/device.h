@@ -70,6 +70,16 @@ int volume_path_names(const char* name, char* paths, uint32_t size);
 // of the failing call (ERROR_HANDLE_EOF, 38, for a short read).
 int read_disk(HANDLE disk, uint64_t offset, void* buffer, uint32_t size);
 
+// The log file: opened for appending only (created when missing), shared for
+// reading and writing with other processes, so that each write lands whole
+// at the end of the file however many runs append to it at once
+// (Windows: CreateFileA with FILE_APPEND_DATA; POSIX: O_APPEND).
+// INVALID_HANDLE_VALUE on failure.
+HANDLE open_append(const char* path);
+// One write of `size` bytes at the end of the file; 1 when all were written.
+int append_bytes(HANDLE file, const char* bytes, uint32_t size);
+void close_append(HANDLE file);
+
 // Milliseconds since boot, 32-bit, wrapping.
 uint32_t tick_ms();
 
@@ -89,13 +99,6 @@ uint32_t computer_name(char* buffer, uint32_t size);
 
 // The running process's id (GetCurrentProcessId).
 uint32_t process_id();
-
-// Appends `size` bytes to the file `name` in the current directory, created
-// when missing, in one write that other writers of the file cannot split
-// (Windows: CreateFileA with FILE_APPEND_DATA only and read/write sharing,
-// WriteFile; POSIX: O_APPEND). Nothing stays buffered in the process.
-// 1 when every byte was written, 0 otherwise.
-int append_file(const char* name, const void* data, uint32_t size);
 
 // The final key wait. key_wait_begin: whether standard input is an
 // interactive console, the only place an operator can press a key; when it

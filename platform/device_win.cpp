@@ -66,6 +66,22 @@ int read_disk(HANDLE disk, uint64_t offset, void* buffer, uint32_t size) {
     return 1;
 }
 
+HANDLE open_append(const char* path) {
+    // Append rights alone: every write goes to the end of the file as one
+    // piece, whoever else appends meanwhile.
+    return CreateFileA(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
+                       OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
+}
+
+int append_bytes(HANDLE file, const char* bytes, uint32_t size) {
+    DWORD written = 0;
+    return WriteFile(file, bytes, size, &written, NULL) && written == size ? 1 : 0;
+}
+
+void close_append(HANDLE file) {
+    CloseHandle(file);
+}
+
 uint32_t tick_ms() {
     return GetTickCount();
 }

@@ -1,6 +1,6 @@
 // The Win32 names the tool uses, with their published values, for hosts
 // without the Windows SDK. The Windows build takes them from the SDK instead
-// and checks the wire layouts against it (platform/win_layouts.cpp).
+// and checks the wire layouts against it (checks/win_layouts.cpp).
 #pragma once
 
 #include <cstdint>
@@ -17,6 +17,8 @@ typedef uint16_t WORD;
 #define FILE_SHARE_WRITE 0x00000002u
 #define OPEN_EXISTING 3u
 #define FILE_ATTRIBUTE_NORMAL 0x00000080u
+
+#define ERROR_SEM_TIMEOUT 121u
 
 #define IOCTL_STORAGE_QUERY_PROPERTY 0x002D1400u
 #define IOCTL_SCSI_GET_ADDRESS 0x00041018u

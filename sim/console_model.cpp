@@ -1,7 +1,7 @@
 // The console model of the in-process tests (sim_set_console).
 #include "sim/sim.h"
 
-#include "sim/stack.h"
+#include "sim/console_model.h"
 
 namespace {
 

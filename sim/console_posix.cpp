@@ -3,7 +3,7 @@
 // without echo from key_wait_begin to key_wait_end, so that no key pressed
 // during the wait shows.
 #include "platform/device.h"
-#include "sim/stack.h"
+#include "sim/console_model.h"
 
 #include <cerrno>
 #include <poll.h>
@@ -24,7 +24,6 @@ Terminal g_terminal;
 } // namespace
 
 int key_wait_begin() {
-    sim_ensure_ready();
     if (const ConsoleModel* model = console_model())
         return model->attached;
     if (!isatty(STDIN_FILENO))
@@ -43,7 +42,6 @@ int key_wait_begin() {
 }
 
 void key_wait_end() {
-    sim_ensure_ready();
     if (console_model())
         return;
     if (g_terminal.changed)
@@ -52,7 +50,6 @@ void key_wait_end() {
 }
 
 int console_key_waiting() {
-    sim_ensure_ready();
     if (const ConsoleModel* model = console_model())
         return model->attached && model->keys > 0;
     if (g_terminal.gone)
@@ -63,7 +60,6 @@ int console_key_waiting() {
 }
 
 int console_read_key() {
-    sim_ensure_ready();
     if (ConsoleModel* model = console_model()) {
         // A modelled console never blocks: with no key left it answers Enter.
         if (model->keys > 0)
@@ -79,7 +75,12 @@ int console_read_key() {
 }
 
 void idle_ms(uint32_t ms) {
-    sim_ensure_ready();
+    // A modelled console: the operator presses a key while the tool idles.
+    if (ConsoleModel* model = console_model()) {
+        if (model->attached)
+            model->keys = 1;
+        return;
+    }
     timespec t{static_cast<time_t>(ms / 1000), static_cast<long>(ms % 1000) * 1000000L};
     while (nanosleep(&t, &t) != 0 && errno == EINTR) {
     }

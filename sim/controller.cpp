@@ -68,6 +68,8 @@ std::vector<uint8_t> identify_namespace(const Controller& c) {
     put_u8(p, 33, c.config.dlfeat);
     for (size_t i = 0; i < c.config.lbads.size(); ++i) {
         uint8_t lbads = c.config.lbads[i];
+        if (i < c.config.ms.size())
+            put_le16(p, static_cast<uint32_t>(128 + 4 * i), c.config.ms[i]);
         put_u8(p, static_cast<uint32_t>(130 + 4 * i), lbads);
         put_u8(p, static_cast<uint32_t>(131 + 4 * i), lbads >= 12 ? 0 : 2); // RP
     }
@@ -76,14 +78,15 @@ std::vector<uint8_t> identify_namespace(const Controller& c) {
 }
 
 uint16_t format(Controller& c, uint32_t nsid, uint32_t cdw10, uint32_t* device_ms) {
-    uint32_t lbaf = cdw10 & 0xF;
+    // NVMe 2.0: the index's bits 5:4 in bits 13:12.
+    uint32_t lbaf = (cdw10 & 0xF) | ((cdw10 >> 12) & 0x3) << 4;
     uint32_t pi = (cdw10 >> 5) & 0x7;
     uint32_t ses = (cdw10 >> 9) & 0x7;
     *device_ms = 0;
     if (nsid != 1 && nsid != 0xFFFFFFFFu)
         return NVME_SC_INVALID_NAMESPACE;
     // Formats above NLBAF, formats without an entry and protection
-    // information (no format has metadata) are all invalid formats.
+    // information (never asked for here) are all invalid formats.
     if (lbaf > controller_nlbaf(c) || lbaf >= c.config.lbads.size() || pi != 0)
         return NVME_SC_INVALID_FORMAT;
     if (ses > 2)
@@ -91,14 +94,15 @@ uint16_t format(Controller& c, uint32_t nsid, uint32_t cdw10, uint32_t* device_m
     *device_ms = c.config.format_ms;
     if (c.config.format_status != 0)
         return c.config.format_status;
-    unsigned old_shift = c.config.lbads[c.flbas];
+    unsigned old_shift = c.config.lbads[flbas_index(c.flbas)];
     unsigned new_shift = c.config.lbads[lbaf];
     // Byte capacity kept; shifting in two steps avoids overflowing 64 bits.
     if (new_shift >= old_shift)
         c.nsze >>= (new_shift - old_shift);
     else
         c.nsze <<= (old_shift - new_shift);
-    c.flbas = static_cast<uint8_t>(lbaf);
+    // MSET 0: metadata, if any, in a separate buffer (FLBAS bit 4 clear).
+    c.flbas = static_cast<uint8_t>((lbaf & 0xF) | (lbaf >> 4) << 5);
     media_erase(c);
     return NVME_SC_SUCCESS;
 }

@@ -89,7 +89,7 @@ Reply geometry(const Drive& drive, uint32_t out_size, bool ex) {
 Reply update_drive_size(Drive& drive, const Request& request) {
     if (!drive.controller.config.sector_replug) {
         const Controller& c = drive.controller;
-        drive.windows_sector = 1u << c.config.lbads[c.flbas];
+        drive.windows_sector = 1u << c.config.lbads[flbas_index(c.flbas)];
     }
     return geometry(drive, request.out_size, false);
 }

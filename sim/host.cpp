@@ -235,7 +235,7 @@ bool read_controller(const json& object, const std::string& where, ControllerCon
         !r.uint_field("nsze", UINT64_MAX, &c->nsze) ||
         !r.uint_field("format_ms", UINT32_MAX, &c->format_ms) ||
         !r.uint_field("format_status", 0x7FF, &c->format_status) ||
-        !r.uint_field("flbas", 15, &c->flbas) ||
+        !r.uint_field("flbas", 255, &c->flbas) ||
         !r.bool_field("abort_in_format", &c->abort_in_format) ||
         !r.uint_field("sanicap", UINT32_MAX, &c->sanicap) ||
         !r.bool_field("sanitize_estimates", &c->sanitize_estimates) ||
@@ -245,8 +245,8 @@ bool read_controller(const json& object, const std::string& where, ControllerCon
         !read_sanitize_times(r, &c->sanitize_ms) || !read_sanitize_state(r, &c->sanitize_state))
         return false;
     if (const json* lbads = r.find("lbads")) {
-        if (!lbads->is_array() || lbads->empty() || lbads->size() > 16)
-            return r.fail("\"lbads\" must be a list of 1 to 16 integers, not " + shown(*lbads));
+        if (!lbads->is_array() || lbads->empty() || lbads->size() > 64)
+            return r.fail("\"lbads\" must be a list of 1 to 64 integers, not " + shown(*lbads));
         c->lbads.clear();
         for (const json& entry : *lbads) {
             if (!entry.is_number_unsigned() || entry.get<uint64_t>() > 31)
@@ -260,13 +260,25 @@ bool read_controller(const json& object, const std::string& where, ControllerCon
     if (const json* nlbaf = r.find("nlbaf")) {
         if (nlbaf->is_null())
             c->nlbaf = -1;
-        else if (nlbaf->is_number_unsigned() && nlbaf->get<uint64_t>() <= 15)
+        else if (nlbaf->is_number_unsigned() && nlbaf->get<uint64_t>() <= 63)
             c->nlbaf = static_cast<int>(nlbaf->get<uint64_t>());
         else
-            return r.fail("\"nlbaf\" must be null or an integer from 0 to 15, not " +
+            return r.fail("\"nlbaf\" must be null or an integer from 0 to 63, not " +
                           shown(*nlbaf));
     }
-    if (c->flbas >= c->lbads.size())
+    if (const json* ms = r.find("ms")) {
+        if (!ms->is_array() || ms->size() > c->lbads.size())
+            return r.fail("\"ms\" must be a list of at most as many integers as \"lbads\", not " +
+                          shown(*ms));
+        c->ms.clear();
+        for (const json& entry : *ms) {
+            if (!entry.is_number_unsigned() || entry.get<uint64_t>() > 0xFFFF)
+                return r.fail("\"ms\" entries must be integers from 0 to 65535, not " +
+                              shown(entry));
+            c->ms.push_back(static_cast<uint16_t>(entry.get<uint64_t>()));
+        }
+    }
+    if (flbas_index(c->flbas) >= c->lbads.size())
         return r.fail("\"flbas\" " + std::to_string(c->flbas) + " names no entry of \"lbads\"");
     return true;
 }
@@ -413,12 +425,20 @@ bool read_host(const json& root, HostConfig* host, std::string* problem) {
     if (!drives->is_array())
         return r.fail("\"drives\" must be a list, not " + shown(*drives));
     std::set<uint32_t> numbers;
+    std::set<uint32_t> addresses; // port, path, target and LUN, a byte each
     for (size_t i = 0; i < drives->size(); ++i) {
         DriveConfig drive;
         if (!read_drive((*drives)[i], i, &drive, problem))
             return false;
         if (!numbers.insert(drive.number).second) {
             *problem = "drive " + std::to_string(drive.number) + ": number used twice";
+            return false;
+        }
+        const uint32_t address = drive.port << 24 | uint32_t(drive.path_id) << 16 |
+                                 uint32_t(drive.target_id) << 8 | drive.lun;
+        if (!addresses.insert(address).second) {
+            *problem = "drive " + std::to_string(drive.number) +
+                       ": SCSI port and address used by another drive";
             return false;
         }
         host->drives.push_back(drive);

@@ -43,9 +43,10 @@ struct ControllerConfig {
     std::string serial = "SIM00000001";
     std::string firmware = "1.0";
     uint64_t nsze = 1953525168;                   // in blocks of the format `flbas` names
-    std::vector<uint8_t> lbads = default_lbads(); // LBADS of LBAF0, LBAF1, ...
-    uint8_t flbas = 0;
-    int nlbaf = -1; // -1: entries - 1
+    std::vector<uint8_t> lbads = default_lbads(); // LBADS of LBAF0, LBAF1, ... (up to 64)
+    std::vector<uint16_t> ms;                     // MS of LBAF0, LBAF1, ...; 0 past the list
+    uint8_t flbas = 0; // raw FLBAS: the index's bits 3:0, and its bits 5:4 in bits 6:5
+    int nlbaf = -1;    // -1: entries - 1
     uint32_t format_ms = 1500;
     uint16_t format_status = 0;   // (SCT << 8) | SC forced on Format NVM
     bool abort_in_format = false; // the process ends while Format NVM runs
@@ -113,6 +114,11 @@ struct HostConfig {
     std::vector<DriveConfig> drives;
     std::vector<VolumeConfig> volumes;
 };
+
+// The format index FLBAS names: bits 3:0, and bits 6:5 as bits 5:4.
+inline uint32_t flbas_index(uint8_t flbas) {
+    return (flbas & 0xFu) | ((flbas >> 5) & 0x3u) << 4;
+}
 
 // Parses and checks a host file's text. On failure returns false and sets
 // `error` to "host file '<origin>': <what is wrong>" (one line). Never throws.

@@ -74,7 +74,7 @@ void unit_content(const Controller& c, uint64_t offset, uint8_t* unit) {
 } // namespace
 
 uint64_t media_capacity(const Controller& c) {
-    return c.nsze << c.config.lbads[c.flbas];
+    return c.nsze << c.config.lbads[flbas_index(c.flbas)];
 }
 
 void media_erase(Controller& c) {

@@ -40,6 +40,10 @@ int sim_bad_closes();
 // drive (or no host yet).
 bool sim_namespace(int number, uint32_t* flbas, uint64_t* nsze);
 
+// Writes made since the program started to the appended file opened as
+// `name` (the log, the erase record).
+int sim_appends(const char* name);
+
 // Console model for in-process tests: with `attached` 0 standard input is
 // not an interactive console; otherwise `keys` key presses are waiting.
 // Without a call the simulator looks at standard input: a terminal is the

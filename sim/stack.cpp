@@ -22,6 +22,7 @@
 #include "sim/disk.h"
 #include "sim/media.h"
 #include "sim/model.h"
+#include "sim/console_model.h"
 #include "sim/stack.h"
 #include "sim/volume.h"
 
@@ -215,7 +216,7 @@ void install_host(HostConfig host) {
         drive.config = config;
         drive.controller = controller_make(config.controller);
         drive.model = make_model(config.path);
-        drive.windows_sector = 1u << config.controller.lbads[config.controller.flbas];
+        drive.windows_sector = 1u << config.controller.lbads[flbas_index(config.controller.flbas)];
         s.drives.push_back(std::move(drive));
     }
     s.volumes.assign(volume_count(host), VolumeState());

@@ -8,17 +8,6 @@
 // one line on standard error.
 void sim_ensure_ready();
 
-// The console model set for tests, or null when none is set and the key wait
-// uses the host's own console.
-struct ConsoleModel {
-    int attached = 0; // standard input is an interactive console
-    int keys = 0;     // key presses waiting
-};
-ConsoleModel* console_model();
-
-// Forgets the console model set for tests.
-void console_sim_reset();
-
 // Milliseconds of simulated time since the host was loaded: device time and
 // the program's sleeps. Background work of a controller runs on it.
 uint64_t sim_clock_ms();

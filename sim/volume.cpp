@@ -28,7 +28,7 @@ uint64_t capacity(const std::vector<Drive>& drives, uint32_t number) {
     for (const Drive& drive : drives) {
         if (drive.config.number == number) {
             const Controller& c = drive.controller;
-            return c.nsze << c.config.lbads[c.flbas];
+            return c.nsze << c.config.lbads[flbas_index(c.flbas)];
         }
     }
     return 0;

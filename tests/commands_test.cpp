@@ -19,8 +19,10 @@ TEST(FormatCommand, Cdw10CarriesFormatInLowBitsAndSesFromBitNine) {
     EXPECT_EQ(format_cdw10(1, 1), 0x201u);
     EXPECT_EQ(format_cdw10(0, 2), 0x400u);
     EXPECT_EQ(format_cdw10(3, 1), 0x203u);
-    // Only bits 3:0 of the format reach the LBAF field.
-    EXPECT_EQ(format_cdw10(0x13, 0), 0x003u);
+    // NVMe 2.0: bits 5:4 of the format in bits 13:12; SES stays in 11:9.
+    EXPECT_EQ(format_cdw10(0x13, 0), 0x1003u);
+    EXPECT_EQ(format_cdw10(63, 2), 0x340Fu);
+    EXPECT_EQ(format_cdw10(0, 0xF), 0xE00u);
 
     const AdminCommand format = format_command(1, 1);
     EXPECT_EQ(format.cdw0, 0x80u);
@@ -132,14 +134,49 @@ TEST(OptionLetters, AnywhereInTheDriveString) {
     EXPECT_FALSE(has_serial_letter("7y"));
 }
 
-TEST(DriveString, BeginsWithItsNumber) {
-    for (const char* text : {"2", "2Y", " \t7y", "+3", "-1", "0N"})
-        EXPECT_TRUE(begins_with_number(text)) << text;
-    // Each of these would read as drive 0.
-    for (const char* text : {"", "Y2", "-y", "yes", "Yes, 2", "+", "- 3",
-                             "\xEF\xBB\xBF"
-                             "2"})
-        EXPECT_FALSE(begins_with_number(text)) << text;
+TEST(DriveString, NumberThenOnlyWhiteSpaceAndOptionLetters) {
+    const struct {
+        const char* text;
+        int32_t drive; // -99: not a drive string
+    } cases[] = {{"2", 2},
+                 {" \t7y ", 7},
+                 {"+3", 3},
+                 {"-1", -1},
+                 {"0N", 0},
+                 {"2 ys N", 2},
+                 {"", -99},
+                 {"Y2", -99},
+                 {"-y", -99},
+                 {"0x2Y", -99},
+                 {"0.2Y", -99},
+                 {"0 2Y", -99},
+                 {"+", -99},
+                 {"- 3", -99},
+                 {"2 (WD My Passport)", -99},
+                 {"\xEF\xBB\xBF"
+                  "2",
+                  -99}};
+    for (const auto& c : cases) {
+        int32_t drive = -99;
+        EXPECT_EQ(read_drive(c.text, &drive), c.drive != -99) << c.text;
+        EXPECT_EQ(drive, c.drive) << c.text;
+    }
+}
+
+TEST(Choice, DigitsBetweenOptionalWhiteSpace) {
+    const struct {
+        const char* text;
+        int32_t value; // -99: not a choice
+    } cases[] = {{"1", 1},    {" 2 \t", 2}, {"0", 0},    {"99999999999", INT32_MAX},
+                 {"", -99},   {" ", -99},   {"x", -99},  {"crypto", -99},
+                 {"-1", -99}, {"+1", -99},  {"1x", -99}, {"1 2", -99}};
+    for (const auto& c : cases) {
+        int32_t value = -99;
+        EXPECT_EQ(read_choice(c.text, &value), c.value != -99) << c.text;
+        EXPECT_EQ(value, c.value) << c.text;
+    }
+    EXPECT_TRUE(is_blank(" \t"));
+    EXPECT_FALSE(is_blank(" 0"));
 }
 
 // `count` answers read from `input` as standard input, each followed by "|".
@@ -154,7 +191,10 @@ static std::string answers_from(const std::string& input, int count) {
     for (int i = 0; i < count; ++i) {
         char answer[ANSWER_SIZE];
         memset(answer, 'Z', sizeof answer);
-        read_answer(&stream, answer);
+        if (!read_answer(&stream, answer)) {
+            joined += "!";
+            break;
+        }
         EXPECT_LT(strlen(answer), ANSWER_SIZE);
         joined += std::string(answer) + "|";
     }
@@ -200,6 +240,21 @@ TEST(ReadAnswer, ExactlyOneLinePerAnswer) {
         {a127 + std::string(300, 'b') + "\r\n2\n", 2, a127 + "|2|"},
         {std::string(127, 'c') + "\nY\n", 2, std::string(127, 'c') + "|Y|"},
         {std::string(125, 'd') + "\xEF\xBB\xBF\n", 1, std::string(125, 'd') + "\xEF\xBB|"},
+        // Up to 4096 bytes a line; past them the run ends, and so does UTF-16.
+        {std::string(4096, 'e') + "\n1\n", 2, std::string(127, 'e') + "|1|"},
+        {std::string(4097, 'e') + "\n1\n", 2, "!"},
+        {std::string(9000, '\0'), 1, "!"},
+        {"\xFF\xFE"
+         "2\0\n\0",
+         1, "!"},
+        {"\xFE\xFF\0"
+         "2\n",
+         1, "!"},
+        {"1\n\xFF\xFE"
+         "2\n",
+         2,
+         "1|\xFF\xFE"
+         "2|"},
     };
     for (const auto& c : cases)
         EXPECT_EQ(answers_from(c.input, c.count), c.answers) << c.input;
@@ -261,15 +316,26 @@ TEST(IdentifyFields, GeometryFromNamespaceData) {
     memset(ns, 0, sizeof ns);
     put_le64(ns, ID_NS_NSZE, 0x100000000ull);
     ns[ID_NS_NLBAF] = 0xF1;
-    ns[ID_NS_FLBAS] = 0x11;
+    ns[ID_NS_FLBAS] = 0x51; // bit 4 (metadata at the end of the block) is not index
     ns[ID_NS_LBAF + 2] = 9;
     ns[ID_NS_LBAF + 6] = 12;
     ns[ID_NS_LBAF + 10] = 41; // shift count modulo 32
+    ns[ID_NS_LBAF + 4 * 33 + 2] = 12;
+    put_le16(ns, ID_NS_LBAF + 4 * 33, 8);
     EXPECT_EQ(namespace_size(ns), 0x100000000ull);
-    EXPECT_EQ(highest_format_index(ns), 1u);
-    EXPECT_EQ(current_format_index(ns), 1u);
+    EXPECT_EQ(highest_format_index(ns), 63u);
+    EXPECT_EQ(current_format_index(ns), 33u);
     EXPECT_EQ(lba_data_size(ns, 0), 512u);
     EXPECT_EQ(lba_data_size(ns, 1), 4096u);
     EXPECT_EQ(lba_data_size(ns, 2), 512u);
     EXPECT_EQ(lba_data_size(ns, 3), 1u);
+    EXPECT_EQ(listed_formats(ns), 2u); // LBADS 41 is no size
+    EXPECT_EQ(capacity_mb(ns), 16777216.0);
+    char text[LBA_SIZE_TEXT];
+    lba_size_text(ns, 33, text);
+    EXPECT_STREQ(text, "4096+8");
+    // No 64-bit product wraps: 2^64 - 1 blocks of 2^31 bytes.
+    put_le64(ns, ID_NS_NSZE, ~0ull);
+    ns[ID_NS_LBAF + 4 * 33 + 2] = 31;
+    EXPECT_EQ(capacity_mb(ns), 18446744073709551615.0 * 2048);
 }

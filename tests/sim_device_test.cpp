@@ -344,8 +344,9 @@ TEST_F(SimDevice, OsVersionRecords) {
 }
 
 TEST_F(SimDevice, SystemVolumeNamesTheDrivesThatHoldIt) {
-    // Drives out of number order; 5 of 4 KiB blocks, 1 of 512 bytes.
-    ASSERT_TRUE(sim_load_host_text(R"({"windows_dir": "C:\\WINNT", "drives": [
+    // Drives out of number order; 5 of 4 KiB blocks, 1 of 512 bytes. The
+    // volume is at the Windows directory's letter.
+    ASSERT_TRUE(sim_load_host_text(R"({"windows_dir": "d:\\WINNT", "drives": [
         {"number": 5, "path": "none", "system": true,
          "controller": {"nsze": 1000, "lbads": [9, 12], "flbas": 1}},
         {"number": 3, "path": "none"},
@@ -353,18 +354,18 @@ TEST_F(SimDevice, SystemVolumeNamesTheDrivesThatHoldIt) {
                                    "t", nullptr));
     char directory[11];
     EXPECT_EQ(windows_directory(directory, sizeof directory), 8u);
-    EXPECT_STREQ(directory, "C:\\WINNT");
+    EXPECT_STREQ(directory, "d:\\WINNT");
     EXPECT_EQ(windows_directory(directory, 8), 0u); // no room for the terminator
 
-    for (const char* path : {"\\\\.\\D:", "\\\\.\\C:\\", "\\\\.\\CC:"}) {
+    for (const char* path : {"\\\\.\\C:", "\\\\.\\D:\\", "\\\\.\\DD:"}) {
         EXPECT_EQ(open_volume(path), INVALID_HANDLE_VALUE) << path;
         EXPECT_EQ(last_error(), 2u) << path;
     }
     // The system has the volume open, sharing read and write.
-    EXPECT_EQ(open_device("\\\\.\\C:", 0, 0), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(open_device("\\\\.\\D:", 0, 0), INVALID_HANDLE_VALUE);
     EXPECT_EQ(last_error(), 32u);
 
-    HANDLE volume = open_volume("\\\\.\\c:");
+    HANDLE volume = open_volume("\\\\.\\D:");
     ASSERT_NE(volume, INVALID_HANDLE_VALUE);
     std::vector<uint8_t> out(8 + 2 * 24 + 4, 0xEE);
     EXPECT_FALSE(device_control(volume, IOCTL_VOLUME_GET_VOLUME_DISK_EXTENTS, nullptr, 0,

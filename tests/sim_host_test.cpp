@@ -31,6 +31,9 @@ struct BadHost {
 };
 
 TEST_F(SimHost, InvalidHostsAreRefusedWithTheirReason) {
+    std::string lbads_65;
+    for (int i = 0; i < 64; ++i)
+        lbads_65 += "9,";
     const BadHost cases[] = {
         {"bad JSON", "{\"drives\": [", "not valid JSON: "},
         {"top level", "[]", "the top level must be an object"},
@@ -93,15 +96,20 @@ TEST_F(SimHost, InvalidHostsAreRefusedWithTheirReason) {
         {"computer number", R"({"computer": 7, "drives": []})", "\"computer\" must be a text"},
         {"lbads entry 32", drive_json(R"(, "controller": {"lbads": [9, 32]})"),
          "drive 2: controller: \"lbads\" entries must be integers from 0 to 31, not 32"},
-        {"lbads 17 entries",
-         drive_json(R"(, "controller": {"lbads": [9,9,9,9,9,9,9,9,9,9,9,9,9,9,9,9,9]})"),
-         "drive 2: controller: \"lbads\" must be a list of 1 to 16 integers"},
+        {"lbads 65 entries", drive_json(R"(, "controller": {"lbads": [)" + lbads_65 + "9]}"),
+         "drive 2: controller: \"lbads\" must be a list of 1 to 64 integers"},
         {"lbads empty", drive_json(R"(, "controller": {"lbads": []})"),
-         "drive 2: controller: \"lbads\" must be a list of 1 to 16 integers"},
-        {"nlbaf 16", drive_json(R"(, "controller": {"nlbaf": 16})"),
-         "drive 2: controller: \"nlbaf\" must be null or an integer from 0 to 15, not 16"},
+         "drive 2: controller: \"lbads\" must be a list of 1 to 64 integers"},
+        {"nlbaf 64", drive_json(R"(, "controller": {"nlbaf": 64})"),
+         "drive 2: controller: \"nlbaf\" must be null or an integer from 0 to 63, not 64"},
         {"flbas without entry", drive_json(R"(, "controller": {"flbas": 2})"),
          "drive 2: controller: \"flbas\" 2 names no entry of \"lbads\""},
+        {"flbas bits 6:5 without entry", drive_json(R"(, "controller": {"flbas": 32})"),
+         "drive 2: controller: \"flbas\" 32 names no entry of \"lbads\""},
+        {"ms longer than lbads", drive_json(R"(, "controller": {"ms": [0, 8, 8]})"),
+         "drive 2: controller: \"ms\" must be a list of at most as many integers as"},
+        {"ms entry", drive_json(R"(, "controller": {"ms": [65536]})"),
+         "drive 2: controller: \"ms\" entries must be integers from 0 to 65535, not 65536"},
         {"fail not a list", drive_json(R"(, "fail": {"nth": 1, "error": 5})"),
          "drive 2: \"fail\" must be a list"},
         {"fail without error", drive_json(R"(, "fail": [{"nth": 1}])"),

@@ -238,6 +238,11 @@ bool format_sent(const std::vector<nlohmann::json>& trace) {
         const std::vector<uint8_t> in = trace_input(line);
         if (in.size() > 76 && in[28] == 0xA1 && in[29] == 0x80 && in[76] == 0x80)
             return true;
+        // The ASMedia and Realtek command phases: the entry at the data area.
+        if (in.size() > 68 &&
+            ((in[28] == 0xEA && in[30] == 0x80) || (in[28] == 0xE5 && in[31] == 0xF7)) &&
+            in[68] == 0x80)
+            return true;
     }
     for (const nlohmann::json& line : ioctls_with_code(trace, CODE_MINIPORT)) {
         const std::vector<uint8_t> in = trace_input(line);

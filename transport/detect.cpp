@@ -2,19 +2,23 @@
 // Controller through it.
 #include <cstring>
 
-#include "dialogue/report.h"
+#include "platform/report.h"
 #include "transport/transport.h"
 #include "transport/usb/scsi_envelope.h"
 
-extern uint8_t g_is_usb;
+uint8_t g_is_usb = 0;
 uint8_t g_old_asmedia = 0;
 
 // Identify Controller through `transport`; all-zero data count as no answer,
 // and so does a bridge's refusal (any SCSI status but GOOD), silently.
-static int probe(TransportCall transport, HANDLE handle, uint8_t* identify) {
+// `refused`, when given: whether the bridge answered CHECK CONDITION.
+static int probe(TransportCall transport, HANDLE handle, uint8_t* identify,
+                 int* refused = nullptr) {
     const AdminCommand command = identify_controller_command();
     g_probing = 1;
     const int answered = transport(handle, identify, IDENTIFY_SIZE, DIR_FROM_DEVICE, &command);
+    if (refused)
+        *refused = g_probing == PROBE_REFUSED;
     g_probing = 0;
     if (!answered)
         return 0;
@@ -58,16 +62,20 @@ static const char* bridge_name(uint8_t kind) {
 }
 
 // JMicron first; an answer to the ASMedia Id/Smart command commits to
-// ASMedia, whose old firmware is refused without trying Realtek.
-static int detect_bridge(HANDLE disk, uint8_t* identify, FILE* log) {
+// ASMedia, without trying Realtek. Old firmware refuses the two-phase tunnel
+// with CHECK CONDITION; a request that failed is no answer at all.
+static int detect_bridge(HANDLE disk, uint8_t* identify, LogBlock* log) {
     if (probe_jms(disk, identify))
         return TRANSPORT_JMS;
     if (probe_asm_legacy(disk, identify)) {
-        if (probe_asm(disk, identify))
+        int refused = 0;
+        if (probe(asm_passthrough, disk, identify, &refused))
             return TRANSPORT_ASM;
-        report(log, "ASM2362 with old firmware is not supported, need to update firmware to "
-                    "19xxxx\n");
-        g_old_asmedia = 1;
+        if (refused) {
+            report(log, "ASM2362 with old firmware is not supported, need to update firmware to "
+                        "19xxxx\n");
+            g_old_asmedia = 1;
+        }
         return TRANSPORT_NONE;
     }
     if (probe_rtl(disk, identify))
@@ -76,7 +84,7 @@ static int detect_bridge(HANDLE disk, uint8_t* identify, FILE* log) {
 }
 
 // The inbox driver's query before the OFA miniport.
-static int detect_driver(HANDLE disk, HANDLE port, uint8_t* identify, FILE* log,
+static int detect_driver(HANDLE disk, HANDLE port, uint8_t* identify, LogBlock* log,
                          HANDLE* command_handle) {
     if (inbox_identify_controller(disk, identify)) {
         g_transport = TRANSPORT_INBOX;
@@ -93,7 +101,7 @@ static int detect_driver(HANDLE disk, HANDLE port, uint8_t* identify, FILE* log,
     return 0;
 }
 
-int detect_transport(HANDLE disk, HANDLE port, uint8_t* identify, FILE* log,
+int detect_transport(HANDLE disk, HANDLE port, uint8_t* identify, LogBlock* log,
                      HANDLE* command_handle) {
     g_old_asmedia = 0;
     if (g_is_usb == 1) {

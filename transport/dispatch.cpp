@@ -5,6 +5,7 @@
 #include "nvme/completion.h"
 
 uint8_t g_transport = TRANSPORT_NONE;
+uint8_t g_no_answer = 0;
 
 int nvme_passthrough(HANDLE handle, void* buffer, uint32_t length, int direction,
                      const AdminCommand* command) {
@@ -45,7 +46,7 @@ int bridge_completion(HANDLE handle, uint8_t* entry) {
 
 int nvme_format(HANDLE handle, int lbaf, int ses) {
     const AdminCommand command = format_command(lbaf, ses);
-    g_jms_no_answer = 0;
+    g_no_answer = 0;
     if (!nvme_passthrough(handle, nullptr, 0, DIR_NONE, &command))
         return 0;
     // A bridge may end the data phase GOOD whatever the controller answered;

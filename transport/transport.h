@@ -7,6 +7,8 @@
 
 #include "nvme/admin_command.h"
 
+struct LogBlock;
+
 enum TransportKind {
     TRANSPORT_NONE = 0,
     TRANSPORT_INBOX = 1,
@@ -18,6 +20,9 @@ enum TransportKind {
 
 // Written only by detection; read by the dispatcher and the dialogue.
 extern uint8_t g_transport;
+// 1 for a drive on USB: written by the dialogue from the drive's bus type,
+// read by detection to choose the bridge probes.
+extern uint8_t g_is_usb;
 // Set by detection when an ASMedia bridge answers only the Id/Smart command
 // of its old firmware (not supported, rather than not reached).
 extern uint8_t g_old_asmedia;
@@ -72,10 +77,11 @@ int asm_legacy_passthrough(HANDLE handle, void* buffer, uint32_t length, int dir
 int rtl_passthrough(HANDLE handle, void* buffer, uint32_t length, int direction,
                     const AdminCommand* command);
 
-// 1 when the JMicron tunnel's last data-phase request got no answer from the
-// bridge (the request itself failed): the command may have run, or may still
-// be running. nvme_format clears it before Format NVM.
-extern uint8_t g_jms_no_answer;
+// 1 when the request that runs a command failed after the device had taken
+// the command: it timed out (ERROR_SEM_TIMEOUT) on any path, or, through the
+// JMicron tunnel, its data phase failed in any way. The command may have run,
+// or may still be running. nvme_format clears it before Format NVM.
+extern uint8_t g_no_answer;
 
 // The bridges' record of the completion entry (16 bytes) of the last command
 // their controller ran. 1 with `entry` filled when the bridge answered with a
@@ -109,5 +115,5 @@ int probe_ofa(HANDLE port, uint8_t* identify);
 // Tries the paths in their fixed order. On success sets g_transport, leaves
 // the Identify Controller data in `identify`, names the command handle and
 // returns 1; otherwise prints "Identify error!\n" and returns 0.
-int detect_transport(HANDLE disk, HANDLE port, uint8_t* identify, FILE* log,
+int detect_transport(HANDLE disk, HANDLE port, uint8_t* identify, LogBlock* log,
                      HANDLE* command_handle);

@@ -76,6 +76,14 @@ void WINAPI fake_SetLastError(DWORD error) {
     g_last_error = error;
 }
 
+WINBOOL WINAPI fake_WriteFile(HANDLE handle, LPCVOID bytes, DWORD size, LPDWORD written,
+                              LPOVERLAPPED overlapped) {
+    record("WriteFile", word(handle), word(bytes), size, word(written), word(overlapped));
+    if (written)
+        *written = static_cast<DWORD>(g_answer.result);
+    return TRUE;
+}
+
 WINBOOL WINAPI fake_CloseHandle(HANDLE handle) {
     record("CloseHandle", word(handle));
     return TRUE;
@@ -158,14 +166,6 @@ DWORD WINAPI fake_GetCurrentProcessId() {
     return static_cast<DWORD>(g_answer.result);
 }
 
-WINBOOL WINAPI fake_WriteFile(HANDLE file, LPCVOID data, DWORD size, LPDWORD written,
-                              LPOVERLAPPED overlapped) {
-    record("WriteFile", word(file), word(data), size, word(written), word(overlapped));
-    // A short write when told: all but the last byte.
-    *written = g_answer.error ? size - 1 : size;
-    return TRUE;
-}
-
 DWORD WINAPI fake_GetTickCount() {
     record("GetTickCount");
     return static_cast<DWORD>(g_answer.result);
@@ -218,6 +218,7 @@ SLOT(CreateFileA, "__imp__CreateFileA@28", fake_CreateFileA);
 SLOT(DeviceIoControl, "__imp__DeviceIoControl@32", fake_DeviceIoControl);
 SLOT(GetLastError, "__imp__GetLastError@0", fake_GetLastError);
 SLOT(SetLastError, "__imp__SetLastError@4", fake_SetLastError);
+SLOT(WriteFile, "__imp__WriteFile@20", fake_WriteFile);
 SLOT(CloseHandle, "__imp__CloseHandle@4", fake_CloseHandle);
 SLOT(GetSystemWindowsDirectoryA, "__imp__GetSystemWindowsDirectoryA@8",
      fake_GetSystemWindowsDirectoryA);
@@ -232,7 +233,6 @@ SLOT(GetTickCount, "__imp__GetTickCount@0", fake_GetTickCount);
 SLOT(GetSystemTime, "__imp__GetSystemTime@4", fake_GetSystemTime);
 SLOT(GetComputerNameA, "__imp__GetComputerNameA@8", fake_GetComputerNameA);
 SLOT(GetCurrentProcessId, "__imp__GetCurrentProcessId@0", fake_GetCurrentProcessId);
-SLOT(WriteFile, "__imp__WriteFile@20", fake_WriteFile);
 SLOT(GetVersionExA, "__imp__GetVersionExA@4", fake_GetVersionExA);
 SLOT(GetStdHandle, "__imp__GetStdHandle@4", fake_GetStdHandle);
 SLOT(GetConsoleMode, "__imp__GetConsoleMode@8", fake_GetConsoleMode);
@@ -334,6 +334,33 @@ void opens() {
     close_device(DEVICE);
     const Expected close_calls[] = {{"CloseHandle", 1, {word(DEVICE)}}};
     expect_calls("close_device", close_calls, 1);
+}
+
+// The log: append rights only, shared, created when missing; the block in
+// one WriteFile, which fails unless every byte went.
+void log_file() {
+    static const char name[] = "veltrane-log.txt";
+    start(word(DEVICE));
+    check(open_append(name) == DEVICE, "open_append returns the handle");
+    const Expected open[] = {{"CreateFileA",
+                              7,
+                              {word(name), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, 0,
+                               OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, 0}}};
+    expect_calls("open_append", open, 1);
+    static const char block[] = "v0.7a\r\n";
+    static const uintptr_t counts[] = {7, 6};
+    for (uintptr_t written : counts) {
+        start(written);
+        check(append_bytes(DEVICE, block, 7) == (written == 7), "append_bytes: all bytes or 0");
+        const Expected write[] = {{"WriteFile", 3, {word(DEVICE), word(block), 7}}};
+        expect_calls("append_bytes: one WriteFile", write, 1);
+        check(g_call_count < 1 || (g_calls[0].arg[3] != 0 && g_calls[0].arg[4] == 0),
+              "WriteFile gets a count pointer and no OVERLAPPED");
+    }
+    start(0);
+    close_append(DEVICE);
+    const Expected close[] = {{"CloseHandle", 1, {word(DEVICE)}}};
+    expect_calls("close_append", close, 1);
 }
 
 void device_controls() {
@@ -515,36 +542,6 @@ void record_facts() {
 
     start(4242);
     check_eq(process_id(), 4242, "process_id is GetCurrentProcessId");
-
-    // Append access only, read/write sharing, created when missing; one
-    // write of the whole line, then the handle closed. A short write or a
-    // failed open is a failure; nothing is written after a failed open.
-    static const char file[] = "veltrane-erase.jsonl";
-    static const char line[] = "{}\n";
-    const struct {
-        const char* what;
-        uintptr_t handle;
-        DWORD short_write;
-        int result;
-        int calls;
-    } appends[] = {
-        {"append_file that writes", word(DEVICE), 0, 1, 3},
-        {"append_file with a short write", word(DEVICE), 1, 0, 3},
-        {"append_file that cannot open", word(INVALID_HANDLE_VALUE), 0, 0, 1},
-    };
-    for (const auto& row : appends) {
-        start(row.handle, row.short_write);
-        check_eq(append_file(file, line, 3), row.result, row.what);
-        const Expected calls[] = {
-            {"CreateFileA",
-             7,
-             {word(file), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, 0, OPEN_ALWAYS,
-              FILE_ATTRIBUTE_NORMAL, 0}},
-            {"WriteFile", 3, {word(DEVICE), word(line), 3}},
-            {"CloseHandle", 1, {word(DEVICE)}}};
-        expect_calls(row.what, calls, row.calls);
-        check(g_call_count < 2 || g_calls[1].arg[4] == 0, "append_file passes no OVERLAPPED");
-    }
 }
 
 void standard_streams() {
@@ -605,6 +602,7 @@ void key_wait() {
 
 int main() {
     opens();
+    log_file();
     device_controls();
     last_errors();
     host_facts();

@@ -41,7 +41,12 @@ int ofa_passthrough(HANDLE handle, void* buffer, uint32_t length, int direction,
 
     const uint32_t size = length + OFA_DATA_BUFFER;
     if (!device_control(handle, IOCTL_SCSI_MINIPORT, request, size, request, size)) {
-        printf("IOCtl: NVME_OF failed 0x%x!\n", last_error());
+        const uint32_t error = last_error();
+        printf("IOCtl: NVME_OF failed 0x%x!\n", error);
+        // The driver runs the command within this one request: one that timed
+        // out had been taken.
+        if (error == ERROR_SEM_TIMEOUT)
+            g_no_answer = 1;
         return 0;
     }
     // The driver's answer holds the controller's: a command it completed with

@@ -58,7 +58,8 @@ int asm_passthrough(HANDLE handle, void* buffer, uint32_t length, int direction,
     envelope_begin(envelope, asm_header(data_in_code_unspecified(direction), length, timeout));
     asm_cdb(envelope, opcode, ASM_PHASE_DATA, cdb_direction, length);
     envelope_copy_in(envelope, buffer, length, direction);
-    if (!envelope_send(handle, envelope, "IOCtl: asm data exchange[2] failed 0x%x!\n"))
+    if (!envelope_run(handle, envelope, "IOCtl: asm data exchange[2] failed 0x%x!\n") ||
+        !envelope_status_good(envelope))
         return 0;
     envelope_copy_out(envelope, buffer, length, direction);
     return 1;

@@ -15,8 +15,6 @@ constexpr uint32_t JMS_BLOCK_SIZE = 512;
 constexpr uint32_t JMS_ENTRY_OFFSET = 8; // submission or completion entry within the block
 constexpr uint8_t JMS_CDB_LENGTH = 12;
 
-uint8_t g_jms_no_answer = 0;
-
 // The bridge takes the transfer length big-endian in CDB bytes 3 to 5; for
 // the lengths the tool sends (512, 4096, 0) only byte 4 is non-zero.
 static void jms_cdb(uint8_t* envelope, uint8_t phase, uint32_t length) {
@@ -46,10 +44,10 @@ int jms_passthrough(HANDLE handle, void* buffer, uint32_t length, int direction,
     envelope_begin(envelope, jms_header(data_in_code(direction), length, g_timeout));
     jms_cdb(envelope, static_cast<uint8_t>(JMS_PHASE_COMMAND + (direction & 0xFF)), length);
     envelope_copy_in(envelope, buffer, length, direction);
-    if (!envelope_request(handle, envelope, "IOCtl: phase2 failed 0x%x!\n")) {
+    if (!envelope_run(handle, envelope, "IOCtl: phase2 failed 0x%x!\n")) {
         // The bridge runs the command in this phase: without its answer the
         // command may have run, or may still be running.
-        g_jms_no_answer = 1;
+        g_no_answer = 1;
         return 0;
     }
     if (!envelope_status_good(envelope))

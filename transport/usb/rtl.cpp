@@ -54,8 +54,9 @@ int rtl_passthrough(HANDLE handle, void* buffer, uint32_t length, int direction,
             RTL_PHASE_DATA, length);
     put_u8(envelope, SPT_CDB + 6, static_cast<uint8_t>((direction & 0xFF) - 1));
     envelope_copy_in(envelope, buffer, length, direction);
-    if (!envelope_send_with_direction(handle, envelope,
-                                      "IOCtl: rtl data exchange[2] %u failed 0x%x!\n", direction))
+    if (!envelope_run_with_direction(handle, envelope,
+                                     "IOCtl: rtl data exchange[2] %u failed 0x%x!\n", direction) ||
+        !envelope_status_good(envelope))
         return 0;
     envelope_copy_out(envelope, buffer, length, direction);
     return 1;

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "platform/wire.h"
+#include "transport/transport.h"
 
 void envelope_begin(uint8_t* envelope, const EnvelopeHeader& header) {
     memset(envelope, 0, ENVELOPE_SIZE);
@@ -36,20 +37,35 @@ int envelope_send(HANDLE handle, uint8_t* envelope, const char* failure_format) 
     return envelope_request(handle, envelope, failure_format) && envelope_status_good(envelope);
 }
 
-int envelope_send_with_direction(HANDLE handle, uint8_t* envelope, const char* failure_format,
-                                 int direction) {
-    if (!request(handle, envelope)) {
-        printf(failure_format, static_cast<unsigned>(direction), last_error());
-        return 0;
-    }
-    return envelope_status_good(envelope);
+int envelope_run(HANDLE handle, uint8_t* envelope, const char* failure_format) {
+    if (request(handle, envelope))
+        return 1;
+    const uint32_t error = last_error();
+    printf(failure_format, error);
+    if (error == ERROR_SEM_TIMEOUT)
+        g_no_answer = 1;
+    return 0;
+}
+
+int envelope_run_with_direction(HANDLE handle, uint8_t* envelope, const char* failure_format,
+                                int direction) {
+    if (request(handle, envelope))
+        return 1;
+    const uint32_t error = last_error();
+    printf(failure_format, static_cast<unsigned>(direction), error);
+    if (error == ERROR_SEM_TIMEOUT)
+        g_no_answer = 1;
+    return 0;
 }
 
 int envelope_status_good(const uint8_t* envelope) {
     const uint8_t status = envelope[SPT_SCSI_STATUS];
     if (status == ENVELOPE_STATUS_GOOD)
         return 1;
-    if (!g_probing) {
+    if (g_probing) {
+        if (status == ENVELOPE_STATUS_CHECK_CONDITION)
+            g_probing = PROBE_REFUSED;
+    } else {
         // The sense area was zeroed before the request: without sense asked
         // for, it still reads 0/00/00.
         const uint8_t* sense = envelope + ENVELOPE_SENSE_OFFSET;

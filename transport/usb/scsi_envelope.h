@@ -42,8 +42,11 @@ constexpr uint32_t COMPLETION_QUERY_TIMEOUT = 5;
 
 // 1 while detection probes. A bridge answers a CDB it does not know with
 // CHECK CONDITION, so a probe that meets a status other than GOOD has found
-// another bridge, not an error: the request fails without a line.
+// another bridge, not an error: the request fails without a line, and
+// CHECK CONDITION turns the flag to PROBE_REFUSED.
 extern uint8_t g_probing;
+constexpr uint8_t PROBE_REFUSED = 2;
+constexpr uint8_t ENVELOPE_STATUS_CHECK_CONDITION = 0x02;
 
 // Header values of one envelope; everything else of the header is zero.
 struct EnvelopeHeader {
@@ -65,11 +68,16 @@ int envelope_request(HANDLE handle, uint8_t* envelope, const char* failure_forma
 
 // The request, and then its SCSI status (envelope_status_good): 1 only when
 // the driver completed it and the device answered GOOD. A failed request
-// prints `failure_format` with the last-error code (and `direction` first
-// when the format has two conversions).
+// prints `failure_format` with the last-error code.
 int envelope_send(HANDLE handle, uint8_t* envelope, const char* failure_format);
-int envelope_send_with_direction(HANDLE handle, uint8_t* envelope, const char* failure_format,
-                                 int direction);
+
+// The request that runs the command (a bridge's data phase), as
+// envelope_request (with `direction` printed before the last-error code):
+// one that timed out had been taken by the bridge, which sets g_no_answer.
+// The SCSI status is the caller's to check.
+int envelope_run(HANDLE handle, uint8_t* envelope, const char* failure_format);
+int envelope_run_with_direction(HANDLE handle, uint8_t* envelope, const char* failure_format,
+                                int direction);
 
 // Whether the device answered a completed request with GOOD. Any other
 // status fails it: outside detection this prints "IOCtl: SCSI status 0x%02x,

@@ -1,6 +1,8 @@
 // Compile-time proof that the wire layouts the tool writes by offset match
 // the Windows SDK's own structures and constants in a 32-bit process. Nothing
-// here runs; a mismatch stops the build.
+// here runs and nothing includes this file: it stands above every layer whose
+// layouts it checks, and is compiled into the Windows program alone; a
+// mismatch stops the build.
 #include <cstddef>
 
 #include "dialogue/host_facts.h"
@@ -147,3 +149,4 @@ static_assert((GENERIC_READ | GENERIC_WRITE) == 0xC0000000u, "GENERIC_READ | GEN
 static_assert((FILE_SHARE_READ | FILE_SHARE_WRITE) == 3, "FILE_SHARE_READ | FILE_SHARE_WRITE");
 static_assert(OPEN_EXISTING == 3, "OPEN_EXISTING");
 static_assert(FILE_ATTRIBUTE_NORMAL == 0x80, "FILE_ATTRIBUTE_NORMAL");
+static_assert(ERROR_SEM_TIMEOUT == 121, "ERROR_SEM_TIMEOUT");
