@@ -137,3 +137,16 @@ int has_quiet_letter(const char* text) {
 int has_serial_letter(const char* text) {
     return strchr(text, 'N') != nullptr || strchr(text, 'n') != nullptr;
 }
+
+int confirm_erase(AnswerStream* stream) {
+    char answer[ANSWER_SIZE];
+    prompt("\nAll data on disk will be lost, You sure?\nPress 'Y' and 'Enter' for continue, "
+           "'N' for cancel ");
+    if (!read_answer(stream, answer))
+        return -1;
+    if (answer[0] != 'Y' && answer[0] != 'y') {
+        printf("Not sure - Exit!\n");
+        return 0;
+    }
+    return 1;
+}

@@ -47,6 +47,11 @@ int read_choice(const char* text, int32_t* value);
 // its default.
 int is_blank(const char* text);
 
+// The operator's confirmation of an erase: 1 when the answer begins with Y
+// or y; 0 after "Not sure - Exit!\n"; -1 when the answer cannot be read
+// (read_answer has said why).
+int confirm_erase(AnswerStream* stream);
+
 // Prints a prompt and makes it visible before the answer is read.
 void prompt(const char* text);
 

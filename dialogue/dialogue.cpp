@@ -210,14 +210,9 @@ static int run_drive(int drive, const Arguments& args, AnswerStream* answers, Ru
     report(run.log, "%s", ses_text(ses));
 
     if (!g_quiet) {
-        prompt("\nAll data on disk will be lost, You sure?\nPress 'Y' and 'Enter' for continue, "
-               "'N' for cancel ");
-        if (!read_answer(answers, answer))
-            return EXIT_BAD_INPUT;
-        if (answer[0] != 'Y' && answer[0] != 'y') {
-            printf("Not sure - Exit!\n");
-            return EXIT_NOT_CONFIRMED;
-        }
+        const int confirmed = confirm_erase(answers);
+        if (confirmed <= 0)
+            return confirmed < 0 ? EXIT_BAD_INPUT : EXIT_NOT_CONFIRMED;
     }
 
     if (!take_volumes_offline(drive, run.log, &run.volumes))

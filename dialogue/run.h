@@ -19,4 +19,3 @@ struct RunResources {
     VerifySamples* verify; // the read-back's samples
     EraseRecord record;
 };
-

@@ -67,19 +67,6 @@ static void report_actions(LogBlock* log, uint32_t actions) {
 
 // An action number as the operator gives it: optional white space, digits,
 // optional white space and nothing else; -1 for any other text.
-static int32_t read_action(const char* text) {
-    while (*text == ' ' || *text == '\t')
-        ++text;
-    int32_t value = 0;
-    int digits = 0;
-    for (; *text >= '0' && *text <= '9'; ++text, ++digits)
-        if (value < 1000)
-            value = value * 10 + (*text - '0');
-    while (*text == ' ' || *text == '\t')
-        ++text;
-    return digits && *text == 0 ? value : -1;
-}
-
 static int default_action(uint32_t actions) {
     if (actions & sanitize_action_bit(SANITIZE_CRYPTO_ERASE))
         return SANITIZE_CRYPTO_ERASE;
@@ -92,12 +79,11 @@ static int default_action(uint32_t actions) {
 // "Error: wrong sanitize action selected".
 static int choose_action(uint32_t actions, const char* action_text, AnswerStream* answers) {
     const int fallback = default_action(actions);
-    int32_t action;
+    int32_t action = fallback;
+    int readable = 1;
     if (action_text) {
-        action = read_action(action_text);
-    } else if (g_quiet) {
-        action = fallback;
-    } else {
+        readable = read_choice(action_text, &action);
+    } else if (!g_quiet) {
         char answer[ANSWER_SIZE];
         char question[96];
         snprintf(question, sizeof question,
@@ -105,10 +91,11 @@ static int choose_action(uint32_t actions, const char* action_text, AnswerStream
                  "default %u):",
                  static_cast<unsigned>(fallback));
         prompt(question);
-        read_answer(answers, answer);
-        action = answer[0] == 0 ? fallback : read_action(answer);
+        if (!read_answer(answers, answer))
+            return 0;
+        readable = is_blank(answer) || read_choice(answer, &action);
     }
-    if (action < SANITIZE_BLOCK_ERASE || action > SANITIZE_OVERWRITE ||
+    if (!readable || action < SANITIZE_BLOCK_ERASE || action > SANITIZE_OVERWRITE ||
         !(actions & sanitize_action_bit(action))) {
         printf("Error: wrong sanitize action selected\n");
         return 0;
@@ -164,7 +151,8 @@ static const char* outcome_line(const char* outcome, uint32_t elapsed_ms, char* 
     return outcome;
 }
 
-static int report_outcome(LogBlock* log, const SanitizeResult& r, const char** outcome, char* line) {
+static int report_outcome(LogBlock* log, const SanitizeResult& r, const char** outcome,
+                          char* line) {
     const SanitizeLog& last = r.last;
     const int done =
         last.status == SANITIZE_COMPLETED || last.status == SANITIZE_COMPLETED_DEALLOCATED;
@@ -247,8 +235,7 @@ int sanitize_drive(RunResources& run, int drive, HANDLE command_handle, const ui
     if (!nvme_identify_namespace(command_handle, ns))
         return EXIT_NOT_REACHED;
     const uint32_t size = lba_data_size(ns, current_format_index(ns));
-    const uint64_t megabytes = (namespace_size(ns) * size) >> 20;
-    report(run.log, "Size    : %1.0f MB\n", static_cast<double>(megabytes));
+    report(run.log, "Size    : %1.0f MB\n", capacity_mb(ns));
     report(run.log, "LBA Size: %u\n", size);
 
     r.action = r.followed ? sanitize_action_of(found.cdw10)
@@ -262,14 +249,9 @@ int sanitize_drive(RunResources& run, int drive, HANDLE command_handle, const ui
     uint32_t start = first_read;
     if (!r.followed) {
         if (!g_quiet) {
-            char answer[ANSWER_SIZE];
-            prompt("\nAll data on disk will be lost, You sure?\nPress 'Y' and 'Enter' for "
-                   "continue, 'N' for cancel ");
-            read_answer(answers, answer);
-            if (answer[0] != 'Y' && answer[0] != 'y') {
-                printf("Not sure - Exit!\n");
-                return EXIT_NOT_CONFIRMED;
-            }
+            const int confirmed = confirm_erase(answers);
+            if (confirmed <= 0)
+                return confirmed < 0 ? EXIT_BAD_INPUT : EXIT_NOT_CONFIRMED;
         }
     }
     if (!take_volumes_offline(drive, run.log, &run.volumes))

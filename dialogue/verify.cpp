@@ -165,7 +165,8 @@ static VerifyVerdict compare(VerifySamples* v, HANDLE disk, LogBlock* log) {
     return VERIFY_VERIFIED;
 }
 
-int verify_after_erase(VerifySamples* v, HANDLE disk, uint32_t lba_size, LogBlock* log, int confirmed) {
+int verify_after_erase(VerifySamples* v, HANDLE disk, uint32_t lba_size, LogBlock* log,
+                       int confirmed) {
     VerifyResult& r = v->result;
     if (v->unit > VERIFY_MAX_UNIT) {
         skip(&r, log, "%u-byte blocks are larger than the check reads", v->unit);

@@ -80,7 +80,8 @@ void verify_sample(VerifySamples* v, HANDLE disk, uint64_t capacity, uint32_t un
 // confirmed, 0 when verified or every sample was blank, 9 when data
 // survived, 10 when the check could not run; doubtful, 0 when verified, 9
 // when data survived, else 3.
-int verify_after_erase(VerifySamples* v, HANDLE disk, uint32_t lba_size, LogBlock* log, int confirmed);
+int verify_after_erase(VerifySamples* v, HANDLE disk, uint32_t lba_size, LogBlock* log,
+                       int confirmed);
 
 // An erase whose media could not be sampled before it (a sanitize that
 // began before this run): "Verify  : skipped, <reason>\n", and the exit
