@@ -209,16 +209,9 @@ static int run_drive(int drive, const Arguments& args, AnswerStream* answers, Ru
     report(run.log, "Selected SES action: ");
     report(run.log, "%s", ses_text(ses));
 
-    if (!g_quiet) {
-        const int confirmed = confirm_erase(answers);
-        if (confirmed <= 0)
-            return confirmed < 0 ? EXIT_BAD_INPUT : EXIT_NOT_CONFIRMED;
-    }
-
-    if (!take_volumes_offline(drive, run.log, &run.volumes))
-        return EXIT_REFUSED;
-    verify_sample(run.verify, run.disk, namespace_size(ns) * current_size,
-                  verify_unit(current_size, new_size), run.log);
+    if (const int status = ready_to_erase(run, drive, answers, 1, namespace_size(ns) * current_size,
+                                          verify_unit(current_size, new_size)))
+        return status;
 
     g_timeout = 300;
     record_format(&run.record, static_cast<uint32_t>(chosen), static_cast<uint32_t>(ses));

@@ -8,6 +8,7 @@
 #include "dialogue/dialogue.h"
 #include "dialogue/host_facts.h"
 #include "dialogue/json_line.h"
+#include "dialogue/mix.h"
 #include "dialogue/verify.h"
 #include "platform/device.h"
 #include "platform/report.h"
@@ -36,15 +37,6 @@ static void set_now(RecordText* field) {
     set_text(field, text);
 }
 
-// Spreads every bit of `x` over the result (a 64-bit finalizer).
-static uint64_t mix(uint64_t x) {
-    x ^= x >> 30;
-    x *= 0xBF58476D1CE4E5B9ull;
-    x ^= x >> 27;
-    x *= 0x94D049BB133111EBull;
-    return x ^ (x >> 31);
-}
-
 // Runs on one computer differ in their process id, or, with an id used
 // again, in their tick count and time.
 static void make_run_id(char* run) {
@@ -56,7 +48,8 @@ static void make_run_id(char* run) {
     uint64_t date = 0;
     for (WORD field : fields)
         date = date * 1000 + field;
-    const uint64_t id = mix((static_cast<uint64_t>(tick_ms()) << 32 | process_id()) ^ mix(date));
+    const uint64_t id =
+        mix64((static_cast<uint64_t>(tick_ms()) << 32 | process_id()) ^ mix64(date));
     static const char DIGITS[] = "0123456789abcdef";
     for (int i = 0; i < 16; ++i)
         run[i] = DIGITS[(id >> (60 - 4 * i)) & 0xF];

@@ -19,3 +19,12 @@ struct RunResources {
     VerifySamples* verify; // the read-back's samples
     EraseRecord record;
 };
+
+// Before an erase request: the operator's confirmation (outside quiet mode),
+// the disk's volumes taken offline, and the read-back's samples of a
+// namespace of `capacity` bytes in units of `unit`. A sanitize followed from
+// an earlier run (`fresh` 0) asks nothing and reads nothing: the drive
+// refuses reads until it ends. 0 to go on, else the run's exit status.
+struct AnswerStream;
+int ready_to_erase(RunResources& run, int drive, AnswerStream* answers, int fresh,
+                   uint64_t capacity, uint32_t unit);

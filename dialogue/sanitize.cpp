@@ -247,19 +247,9 @@ int sanitize_drive(RunResources& run, int drive, HANDLE command_handle, const ui
     const uint64_t limit_s = polling_limit_s(have_found, found, r.action);
 
     uint32_t start = first_read;
-    if (!r.followed) {
-        if (!g_quiet) {
-            const int confirmed = confirm_erase(answers);
-            if (confirmed <= 0)
-                return confirmed < 0 ? EXIT_BAD_INPUT : EXIT_NOT_CONFIRMED;
-        }
-    }
-    if (!take_volumes_offline(drive, run.log, &run.volumes))
-        return EXIT_REFUSED;
-    if (!r.followed) {
-        verify_sample(run.verify, run.disk, namespace_size(ns) * size, verify_unit(size, size),
-                      run.log);
-    }
+    if (const int status = ready_to_erase(run, drive, answers, !r.followed,
+                                          namespace_size(ns) * size, verify_unit(size, size)))
+        return status;
     // The record's first line is the evidence of a run that dies during the
     // sanitize: it goes out before the request, or before following one.
     record_sanitize(&run.record, record_action(r.action), nullptr);

@@ -4,22 +4,15 @@
 #include <cstring>
 
 #include "dialogue/dialogue.h"
+#include "dialogue/mix.h"
 #include "platform/report.h"
 #include "platform/wire.h"
 
 // The splitmix64 steps: positions from the seed, and the seed from the tick
 // counter.
-static uint64_t mix(uint64_t x) {
-    x ^= x >> 30;
-    x *= 0xBF58476D1CE4E5B9ull;
-    x ^= x >> 27;
-    x *= 0x94D049BB133111EBull;
-    return x ^ (x >> 31);
-}
-
 static uint64_t next_random(uint64_t* state) {
     *state += 0x9E3779B97F4A7C15ull;
-    return mix(*state);
+    return mix64(*state);
 }
 
 static uint8_t* page_buffer(VerifySamples* v) {
@@ -93,7 +86,7 @@ void verify_sample(VerifySamples* v, HANDLE disk, uint64_t capacity, uint32_t un
     v->unit = unit;
     if (unit > VERIFY_MAX_UNIT)
         return;
-    v->result.seed = mix(0x5EED000000000000ull | tick_ms());
+    v->result.seed = mix64(0x5EED000000000000ull | tick_ms());
     choose_units(v, capacity / unit);
     for (uint32_t i = 0; i < v->count; ++i) {
         if (!read_sample(v, disk, i, log))

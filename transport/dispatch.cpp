@@ -31,7 +31,9 @@ int nvme_identify_namespace(HANDLE handle, void* buffer) {
     return nvme_passthrough(handle, buffer, IDENTIFY_SIZE, DIR_FROM_DEVICE, &command);
 }
 
-int bridge_completion(HANDLE handle, uint8_t* entry) {
+// The active bridge's record of the last completion; 0 for the OFA driver,
+// which returned the completion with the request itself.
+static int bridge_completion(HANDLE handle, uint8_t* entry) {
     switch (g_transport & 0xFF) {
     case TRANSPORT_JMS:
         return jms_completion(handle, entry);
@@ -44,10 +46,9 @@ int bridge_completion(HANDLE handle, uint8_t* entry) {
     }
 }
 
-int nvme_format(HANDLE handle, int lbaf, int ses) {
-    const AdminCommand command = format_command(lbaf, ses);
+int nvme_run_no_data(HANDLE handle, const AdminCommand* command) {
     g_no_answer = 0;
-    if (!nvme_passthrough(handle, nullptr, 0, DIR_NONE, &command))
+    if (!nvme_passthrough(handle, nullptr, 0, DIR_NONE, command))
         return 0;
     // A bridge may end the data phase GOOD whatever the controller answered;
     // its record of the completion has the controller's own word. Without
@@ -56,4 +57,9 @@ int nvme_format(HANDLE handle, int lbaf, int ses) {
     if (!bridge_completion(handle, entry))
         return 1;
     return print_completion_status(entry) == 0;
+}
+
+int nvme_format(HANDLE handle, int lbaf, int ses) {
+    const AdminCommand command = format_command(lbaf, ses);
+    return nvme_run_no_data(handle, &command);
 }

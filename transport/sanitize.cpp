@@ -1,5 +1,4 @@
 // Sanitize and its status log along the chosen path.
-#include "nvme/completion.h"
 #include "nvme/sanitize.h"
 #include "transport/transport.h"
 
@@ -8,12 +7,7 @@ int nvme_sanitize(HANDLE handle, int action, uint32_t limit_s, uint32_t os_build
     if (g_transport == TRANSPORT_INBOX)
         return inbox_sanitize(handle, action, limit_s, os_build, route);
     const AdminCommand command = sanitize_command(action);
-    if (!nvme_passthrough(handle, nullptr, 0, DIR_NONE, &command))
-        return 0;
-    uint8_t entry[COMPLETION_ENTRY_SIZE];
-    if (!bridge_completion(handle, entry))
-        return 1;
-    return print_completion_status(entry) == 0;
+    return nvme_run_no_data(handle, &command);
 }
 
 int nvme_sanitize_log(HANDLE handle, uint8_t* log) {

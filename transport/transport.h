@@ -44,6 +44,10 @@ int nvme_identify_namespace(HANDLE handle, void* buffer);
 // and, where the controller's answer can be had, the controller reported
 // success.
 int nvme_format(HANDLE handle, int lbaf, int ses);
+// A command without data (Format NVM, Sanitize) along the chosen path, then,
+// through a bridge, the controller's completion as the bridge kept it; 1 when
+// the path carried it and no status says the controller refused it.
+int nvme_run_no_data(HANDLE handle, const AdminCommand* command);
 
 // Sanitize of the whole controller along the chosen path, the action by its
 // operator's number (nvme/sanitize.h). The OFA driver and the bridges carry
@@ -60,10 +64,6 @@ int nvme_sanitize_log(HANDLE handle, uint8_t* log);
 // The actions a sanitize through the chosen path can take, as SANICAP bits,
 // from the controller's own and what the path carries.
 uint32_t path_sanitize_actions(const uint8_t* identify, uint32_t os_build);
-
-// The active bridge's record of the last completion; 0 for the OFA driver,
-// which returned the completion with the request itself.
-int bridge_completion(HANDLE handle, uint8_t* entry);
 
 // The transports.
 int ofa_passthrough(HANDLE handle, void* buffer, uint32_t length, int direction,

@@ -1,0 +1,19 @@
+// The steps every erase takes between the operator's choices and its request.
+#include "dialogue/run.h"
+
+#include "dialogue/console.h"
+#include "dialogue/dialogue.h"
+
+int ready_to_erase(RunResources& run, int drive, AnswerStream* answers, int fresh,
+                   uint64_t capacity, uint32_t unit) {
+    if (fresh && !g_quiet) {
+        const int confirmed = confirm_erase(answers);
+        if (confirmed <= 0)
+            return confirmed < 0 ? EXIT_BAD_INPUT : EXIT_NOT_CONFIRMED;
+    }
+    if (!take_volumes_offline(drive, run.log, &run.volumes))
+        return EXIT_REFUSED;
+    if (fresh)
+        verify_sample(run.verify, run.disk, capacity, unit, run.log);
+    return 0;
+}
