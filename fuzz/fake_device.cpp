@@ -365,4 +365,3 @@ uint32_t computer_name(char* buffer, uint32_t size) {
 uint32_t process_id() {
     return 4;
 }
-

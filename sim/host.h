@@ -57,8 +57,8 @@ struct ControllerConfig {
     bool sanitize_stalls = false;   // a sanitize stops at half its time, never ending
     bool abort_in_sanitize = false; // the process ends at the first log read after one began
     SanitizeState sanitize_state;
-    uint8_t dlfeat = 1;           // Identify Namespace byte 33
-    double media_share = 1.0;     // share of units holding data at first ("data" 1, "blank" 0)
+    uint8_t dlfeat = 1;       // Identify Namespace byte 33
+    double media_share = 1.0; // share of units holding data at first ("data" 1, "blank" 0)
     EraseEffect erase_effect = ERASE_DEALLOCATE;
     bool sector_replug = false; // Windows keeps the old sector size until a re-plug
 };
