@@ -411,7 +411,8 @@ int device_control(HANDLE handle, uint32_t code, void* in, uint32_t in_size, voi
         reply = volume_request(
             s.host, s.drives, s.volumes, it->second.drive, it->first, it->second.access,
             Request{code, input.empty() ? nullptr : input.data(), in_size, out_size});
-        if (reply.ok)
+        // The lock and the dismount answer nothing, into no buffer.
+        if (reply.ok && !reply.out.empty() && out)
             std::memcpy(out, reply.out.data(), std::min<size_t>(reply.out.size(), out_size));
     } else {
         path = it->second.path;
