@@ -435,7 +435,7 @@ int device_control(HANDLE handle, uint32_t code, void* in, uint32_t in_size, voi
         } else {
             s.device_ms += reply.device_ms;
         }
-        if (reply.ok && !reply.out.empty())
+        if (reply.ok && !reply.out.empty() && out)
             std::memcpy(out, reply.out.data(), std::min<size_t>(reply.out.size(), out_size));
     }
     uint32_t error = reply.ok ? 0 : reply.error;
