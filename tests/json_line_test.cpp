@@ -52,18 +52,16 @@ bool is_prefix(const nlohmann::ordered_json& part, const nlohmann::ordered_json&
 
 } // namespace
 
-TEST(JsonLine, EscapesQuotesBackslashesAndEveryByteOutsidePrintableAscii) {
-    const std::string line = sample_line(512);
-    EXPECT_EQ(line, "{\"record\":1,\"quote\":\"a\\\"b\\\\c\",\"drive\":{\"model\":"
-                    "\"M\\u0001\\u001f\\u007f\\u00c3\\u00a9 \",\"inner\":{\"max\":"
-                    "18446744073709551615,\"yes\":true},\"none\":null},\"no\":false,"
-                    "\"last\":\"z\",\"truncated\":false}\n");
-}
-
-TEST(JsonLine, ALineTooLongIsCutAtAMemberAndStaysValid) {
-    nlohmann::ordered_json whole = nlohmann::ordered_json::parse(sample_line(512));
+TEST(JsonLine, EscapesEveryByteOutsidePrintableAsciiAndCutsALineAtAMember) {
+    const std::string full_line = sample_line(512);
+    EXPECT_EQ(full_line, "{\"record\":1,\"quote\":\"a\\\"b\\\\c\",\"drive\":{\"model\":"
+                         "\"M\\u0001\\u001f\\u007f\\u00c3\\u00a9 \",\"inner\":{\"max\":"
+                         "18446744073709551615,\"yes\":true},\"none\":null},\"no\":false,"
+                         "\"last\":\"z\",\"truncated\":false}\n");
+    // Too long for its buffer: cut after a member, still valid JSON.
+    nlohmann::ordered_json whole = nlohmann::ordered_json::parse(full_line);
     whole.erase("truncated");
-    const size_t full = sample_line(512).size();
+    const size_t full = full_line.size();
     for (uint32_t capacity = 0; capacity <= full + 2; ++capacity) {
         const std::string line = sample_line(capacity);
         if (capacity < JSON_LINE_MIN_CAPACITY) {
