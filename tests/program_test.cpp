@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -578,20 +579,6 @@ std::vector<Sent> rtl_sent(uint32_t cdw10) {
             {CODE_PASS_THROUGH, rtl_data_phase(DIR_FROM_BYTE, 512, 2)}};
 }
 
-// The inbox driver's queries: property, data type, value, sub-value, length.
-Sent inbox_property(uint32_t property, uint32_t type, uint32_t value, uint32_t sub,
-                    uint32_t length) {
-    std::vector<uint8_t> q(48 + length, 0);
-    put_le32(q.data(), 0, property);
-    put_le32(q.data(), 8, 3);
-    put_le32(q.data(), 12, type);
-    put_le32(q.data(), 16, value);
-    put_le32(q.data(), 20, sub);
-    put_le32(q.data(), 24, 40);
-    put_le32(q.data(), 28, length);
-    return {CODE_QUERY_PROPERTY, q};
-}
-
 // The erase request (the 16-byte input with the method and the timeout in
 // seconds, or none) and the queries of the namespace and the log.
 std::vector<Sent> inbox_sent(int method, uint32_t timeout_s) {
@@ -604,8 +591,8 @@ std::vector<Sent> inbox_sent(int method, uint32_t timeout_s) {
         put_le32(input.data(), 12, static_cast<uint32_t>(method));
     }
     return {{CODE_REINITIALIZE_MEDIA, input},
-            inbox_property(50, 1, 0, 1, 4096),
-            inbox_property(49, 2, 0x81, 0, 512)};
+            {CODE_QUERY_PROPERTY, inbox_query(0, 1, 50)},
+            {CODE_QUERY_PROPERTY, inbox_query(0x81, 0, 49, 2, 512)}};
 }
 
 // SCSI SANITIZE: AUSE and the service action, no data, sense asked for.
@@ -657,17 +644,7 @@ const std::string kKeyWait = "\nPress any key to exit\n";
 
 // Console or log text without the read-back's lines.
 std::string without_verify(const std::string& text) {
-    std::string kept;
-    size_t at = 0;
-    while (at < text.size()) {
-        size_t end = text.find('\n', at);
-        end = end == std::string::npos ? text.size() : end + 1;
-        const std::string line = text.substr(at, end - at);
-        if (line.rfind("Verif", 0) != 0)
-            kept += line;
-        at = end;
-    }
-    return kept;
+    return std::regex_replace(text, std::regex("\nVerif[^\n]*"), "");
 }
 
 struct SanitizeCase {
@@ -701,6 +678,8 @@ TEST(Program, SanitizeOnEveryPath) {
     const std::string refused = "Error: wrong sanitize action selected\n";
     const std::string stalled = ", \"controller\": {\"sanitize_stalls\": true}";
     const std::string unsure = "Sanitize unconfirmed [66000 ms]!\n";
+    const std::string still =
+        "Sanitize still running: keep the drive powered, run again with S to follow it\n" + unsure;
     const std::string all = R"(, "controller": {"sanicap": 7, "sanitize_ms": {"overwrite": 3000}})";
     const std::string failed =
         "Sanitize failed: the drive reports a failed sanitize\nSanitize error [2000 ms]!\n";
@@ -819,15 +798,8 @@ TEST(Program, SanitizeOnEveryPath) {
         // A sanitize that never ends: followed up to three times its
         // estimate and a minute; through the inbox driver the request waits
         // that long.
-        row(19045, "realtek", stalled, {"2SY"}, "",
-            "Sanitizing: 50%\nSanitize still running: keep the drive powered, run again with S to "
-            "follow it\n" +
-                unsure,
-            "Crypto Erase\nSanitize still running: keep the drive powered, run again with S to "
-            "follow "
-            "it\n" +
-                unsure,
-            3, rtl_sent(0x0C)),
+        row(19045, "realtek", stalled, {"2SY"}, "", "Sanitizing: 50%\n" + still,
+            "Crypto Erase\n" + still, 3, rtl_sent(0x0C)),
         row(19045, "inbox", stalled, {"2SY"}, "",
             "IOCtl: REINITIALIZE_MEDIA failed 0x79!\nSanitize error [66000 ms]!\n",
             "Sanitize error [66000 ms]!\n", 1, inbox_sent(2, 66)),
@@ -1095,7 +1067,6 @@ TEST(Program, EveryFormatOutcomeOnEveryPathLeavesItsRecord) {
         const size_t at = run.out.find(run.eol + c.outcome + " [") + run.eol.size();
         const std::string line = run.out.substr(at, run.out.find(run.eol, at) - at);
         EXPECT_EQ(end.at("outcome_line"), line) << what;
-        EXPECT_EQ(line.find(std::string(c.outcome) + " ["), 0u) << what;
         EXPECT_EQ(end.at("outcome"), c.outcome) << what;
         const uint64_t elapsed = std::stoull(line.substr(line.find('[') + 1));
         EXPECT_EQ(end.at("elapsed_ms"), elapsed) << what;
