@@ -9,6 +9,7 @@
 #include <conio.h>
 #include <cstdio>
 #include <cstring>
+#include <initializer_list>
 #include <fcntl.h>
 #include <io.h>
 
@@ -300,53 +301,50 @@ void expect_calls(const char* what, const Expected* expected, int count) {
 const HANDLE DEVICE = reinterpret_cast<HANDLE>(0x1234);
 
 void opens() {
+    // One CreateFileA each: no security attributes, no template. The drive
+    // read and write, OPEN_EXISTING, share mode and attributes as asked, each
+    // in its own place; the volume for queries only; the log for appending,
+    // shared, created when missing.
     static const char path[] = "\\\\.\\PhysicalDrive3";
-    // Read and write access, OPEN_EXISTING, no security attributes and no
-    // template; share mode and attributes as asked, each in its own place.
+    static const char volume[] = "\\\\.\\C:";
+    static const char log[] = "veltrane-log.txt";
+    const uintptr_t shared = FILE_SHARE_READ | FILE_SHARE_WRITE;
+    const uintptr_t rw = GENERIC_READ | GENERIC_WRITE;
     const struct {
         const char* what;
-        uint32_t share;
-        uint32_t flags;
+        HANDLE (*open)();
+        uintptr_t arg[7];
     } rows[] = {
-        {"open_device, the dialogue's exclusive handle", 0, FILE_ATTRIBUTE_NORMAL},
-        {"open_device, a short-lived query handle", FILE_SHARE_READ | FILE_SHARE_WRITE, 0},
+        {"open_device, the dialogue's exclusive handle",
+         [] { return open_device(path, 0, FILE_ATTRIBUTE_NORMAL); },
+         {word(path), rw, 0, 0, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, 0}},
+        {"open_device, a short-lived query handle",
+         [] { return open_device(path, shared, 0); },
+         {word(path), rw, shared, 0, OPEN_EXISTING, 0, 0}},
+        {"open_volume: no access rights, read/write sharing",
+         [] { return open_volume(volume); },
+         {word(volume), 0, shared, 0, OPEN_EXISTING, 0, 0}},
+        {"open_append",
+         [] { return open_append(log); },
+         {word(log), FILE_APPEND_DATA, shared, 0, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, 0}},
     };
     for (const auto& row : rows) {
         start(word(DEVICE));
-        check(open_device(path, row.share, row.flags) == DEVICE, row.what);
-        const Expected calls[] = {{"CreateFileA",
-                                   7,
-                                   {word(path), GENERIC_READ | GENERIC_WRITE, row.share, 0,
-                                    OPEN_EXISTING, row.flags, 0}}};
-        expect_calls(row.what, calls, 1);
+        check(row.open() == DEVICE, row.what);
+        Expected call = {"CreateFileA", 7, {}};
+        memcpy(call.arg, row.arg, sizeof row.arg);
+        expect_calls(row.what, &call, 1);
     }
-
-    static const char volume[] = "\\\\.\\C:";
-    start(word(DEVICE));
-    check(open_volume(volume) == DEVICE, "open_volume returns the handle");
-    const Expected volume_calls[] = {
-        {"CreateFileA",
-         7,
-         {word(volume), 0, FILE_SHARE_READ | FILE_SHARE_WRITE, 0, OPEN_EXISTING, 0, 0}}};
-    expect_calls("open_volume: no access rights, read/write sharing", volume_calls, 1);
-
-    start(word(DEVICE));
-    close_device(DEVICE);
-    const Expected close_calls[] = {{"CloseHandle", 1, {word(DEVICE)}}};
-    expect_calls("close_device", close_calls, 1);
+    for (void (*closer)(HANDLE) : {close_device, close_append}) {
+        start(0);
+        closer(DEVICE);
+        const Expected calls[] = {{"CloseHandle", 1, {word(DEVICE)}}};
+        expect_calls("close_device, close_append", calls, 1);
+    }
 }
 
-// The log: append rights only, shared, created when missing; the block in
-// one WriteFile, which fails unless every byte went.
-void log_file() {
-    static const char name[] = "veltrane-log.txt";
-    start(word(DEVICE));
-    check(open_append(name) == DEVICE, "open_append returns the handle");
-    const Expected open[] = {{"CreateFileA",
-                              7,
-                              {word(name), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, 0,
-                               OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, 0}}};
-    expect_calls("open_append", open, 1);
+// The log block in one WriteFile, which fails unless every byte went.
+void log_writes() {
     static const char block[] = "v0.7a\r\n";
     static const uintptr_t counts[] = {7, 6};
     for (uintptr_t written : counts) {
@@ -357,10 +355,6 @@ void log_file() {
         check(g_call_count < 1 || (g_calls[0].arg[3] != 0 && g_calls[0].arg[4] == 0),
               "WriteFile gets a count pointer and no OVERLAPPED");
     }
-    start(0);
-    close_append(DEVICE);
-    const Expected close[] = {{"CloseHandle", 1, {word(DEVICE)}}};
-    expect_calls("close_append", close, 1);
 }
 
 void device_controls() {
@@ -598,7 +592,7 @@ void key_wait() {
 
 int main() {
     opens();
-    log_file();
+    log_writes();
     device_controls();
     last_errors();
     host_facts();
