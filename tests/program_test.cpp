@@ -10,6 +10,8 @@
 #include "sim_support.h"
 #include "support.h"
 
+using namespace std::string_literals;
+
 namespace {
 
 const char* const kHost = R"({
@@ -277,11 +279,8 @@ TEST(Program, RunsThatMustNotEraseEndWithTheirStatus) {
         // prompt, through the closing step later (input from /dev/zero).
         {{}, std::string(5000, '2'), "drive number:Error: input line too long\n", 5, ""},
         {{},
-         std::string("\xFF\xFE"
-                     "2\0\n\0",
-                     6),
-         "drive number:Error: answers must be ANSI or "
-         "UTF-8 text\n",
+         "\xFF\xFE\x32\0\n\0"s,
+         "drive number:Error: answers must be ANSI or UTF-8 text\n",
          5,
          ""},
         {{"2"},
@@ -290,8 +289,7 @@ TEST(Program, RunsThatMustNotEraseEndWithTheirStatus) {
          5,
          ""},
         {{"2", "1"},
-         "\xFE\xFF\0"
-         "1\n",
+         "\xFE\xFF\0\x31\n"s,
          "default 1):Error: answers must be ANSI or UTF-8 text\n",
          5,
          ""},
@@ -1000,7 +998,7 @@ TEST(Program, VolumesGoOfflineAndTheReadBackJudgesTheErase) {
 
 namespace {
 
-// Every path and every outcome of Format NVM; device texts with characters
+// Every path and every outcome of Format NVM, each once; device texts with characters
 // the record must escape. The clock passes midnight, a month's end, during
 // a 1.5 s format.
 const char* const kRecordHost = R"({
@@ -1010,12 +1008,9 @@ const char* const kRecordHost = R"({
     {"number": 2, "path": "ofa", "controller": {"format_status": 266}},
     {"number": 3, "path": "jmicron", "vendor": "JMicron ", "product": "Q\"uote\\",
      "controller": {"model": "M\"odel\\ ", "serial": "SN\"1", "firmware": "F\\2"}},
-    {"number": 4, "path": "jmicron", "controller": {"format_status": 266}},
     {"number": 5, "path": "jmicron", "fail": [{"nth": 7, "error": 1167}]},
     {"number": 6, "path": "asmedia", "vendor": "ASMT", "product": "2362"},
-    {"number": 7, "path": "asmedia", "controller": {"format_status": 266}},
-    {"number": 8, "path": "realtek", "controller": {"format_ms": 900}},
-    {"number": 9, "path": "realtek", "controller": {"format_status": 266}}]})";
+    {"number": 8, "path": "realtek", "controller": {"format_ms": 900}}]})";
 
 // The rest of the console line that begins with `label`.
 std::string shown(const RunResult& run, const std::string& label) {
@@ -1041,13 +1036,10 @@ TEST(Program, EveryFormatOutcomeOnEveryPathLeavesItsRecord) {
         {{"1Y", "1"}, "Erased", 0, "OFA driver", "Driver  : OFA", none, none},
         {{"2Y"}, "Erase error", 1, "OFA driver", "Driver  : OFA", none, none},
         {{"3Y", "1", "2"}, "Erased", 0, "JMicron bridge", "Bridge  : JMS", "JMicron ", "Q\"uote\\"},
-        {{"4Y", "0", "0"}, "Erase error", 1, "JMicron bridge", "Bridge  : JMS", none, none},
         // The data phase never reached the drive: the read-back shows it.
         {{"5Y"}, "Possible Erased", 9, "JMicron bridge", "Bridge  : JMS", none, none},
         {{"6Y", "1", "0"}, "Erased", 0, "ASMedia bridge", "Bridge  : ASM", "ASMT", "2362"},
-        {{"7Y"}, "Erase error", 1, "ASMedia bridge", "Bridge  : ASM", none, none},
         {{"8Y", "1"}, "Erased", 0, "Realtek bridge", "Bridge  : RTL", none, none},
-        {{"9Y"}, "Erase error", 1, "Realtek bridge", "Bridge  : RTL", none, none},
     };
     const char* const NIST[] = {"none", "Purge", "Purge"};
     const char* const IEEE[] = {"none", "Clear", "Clear, possible Purge"};
