@@ -481,44 +481,28 @@ TEST(Program, LbaFormatsOfNvme2) {
     for (int i = 1; i < 64; ++i)
         lbads_64 += i % 2 ? ", 12" : ", 9";
     struct Case {
-        std::string controller;
-        std::vector<std::string> args;
-        std::string has;
-        uint32_t cdw10; // of the Format NVM sent; 0 for none
         int status;
+        uint32_t cdw10; // of the Format NVM sent; 0 for none
+        const char* args;
+        std::string controller;
+        std::string has;
     } cases[] = {
         // The index's bits 5:4 in FLBAS bits 6:5 and in CDW10 bits 13:12.
-        {R"("lbads": [9,9,9,9,9,9,9,9,9,9,9,9,9,9,9,9,12], "flbas": 32)",
-         {"2Y"},
-         "15   512\n16+ 4096\nDont change - Secure Erase only\n",
-         0x1200,
-         0},
-        {R"("lbads": [)" + lbads_64 + R"(], "nlbaf": 63)",
-         {"2Y", "63", "2"},
-         "62   512\n63  4096\nChange LBA data size format (512->4096)\n",
-         0x340F,
-         0},
+        {0, 0x1200, "2Y", R"("lbads": [9,9,9,9,9,9,9,9,9,9,9,9,9,9,9,9,12], "flbas": 32)",
+         "15   512\n16+ 4096\nDont change - Secure Erase only\n"},
+        {0, 0x340F, "2Y 63 2", R"("lbads": [)" + lbads_64 + R"(], "nlbaf": 63)",
+         "62   512\n63  4096\nChange LBA data size format (512->4096)\n"},
         // Rows up to NLBAF only; metadata sizes shown.
-        {R"("lbads": [9, 12, 12], "nlbaf": 1)",
-         {"2Y", "2"},
-         "##  LBAsize\n 0+  512\n 1  4096\nError: wrong LBA data size format\n",
-         0,
-         5},
-        {R"("lbads": [9, 9, 12], "ms": [0, 8, 0])",
-         {"2Y", "1"},
-         " 0+  512\n 1  512+8\n 2  4096\nChange LBA data size format (512->512+8)\n",
-         0x201,
-         0},
+        {5, 0, "2Y 2", R"("lbads": [9, 12, 12], "nlbaf": 1)",
+         "##  LBAsize\n 0+  512\n 1  4096\nError: wrong LBA data size format\n"},
+        {0, 0x201, "2Y 1", R"("lbads": [9, 9, 12], "ms": [0, 8, 0])",
+         " 0+  512\n 1  512+8\n 2  4096\nChange LBA data size format (512->512+8)\n"},
         // The capacity does not wrap.
-        {R"("lbads": [31])",
-         {"2Y"},
-         "Size    : 4000819544064 MB\nLBA Size: 2147483648\n",
-         0x200,
-         10},
+        {10, 0x200, "2Y", R"("lbads": [31])", "Size    : 4000819544064 MB\nLBA Size: 2147483648\n"},
     };
     for (const Case& c : cases) {
         const RunResult run = run_program(
-            drive_host(2, "jmicron", ", \"controller\": {" + c.controller + "}"), c.args);
+            drive_host(2, "jmicron", ", \"controller\": {" + c.controller + "}"), words(c.args));
         EXPECT_NE(run.out.find(run.text(c.has)), std::string::npos) << c.controller << run.out;
         EXPECT_NE(run.log.find(run.text(c.has.substr(0, c.has.rfind("Error")))), std::string::npos)
             << c.controller << run.log;
@@ -894,60 +878,46 @@ TEST(Program, VolumesGoOfflineAndTheReadBackJudgesTheErase) {
     const std::string crypto = "Selected sanitize action: 2 - Crypto Erase\n";
     const std::string sanitized = "Sanitized [2000 ms]!\n";
     struct Case {
-        std::vector<std::string> args;
-        std::string tail; // of standard output, from the SES line
         int status;
         size_t reads;
+        const char* args;
+        std::string tail; // of standard output, from the SES line
     } cases[] = {
-        {{"1Y"}, ses1 + erased + VERIFIED, 0, 4004},
-        {{"2Y", "1", "2"},
+        {0, 4004, "1Y", ses1 + erased + VERIFIED},
+        {0, 4004, "2Y 1 2",
          "Selected SES action: 2 - Cryptographic Erase\nVolume  : E:\\ dismounted\n"
          "Volume  : \\\\?\\Volume{00000000-0000-0000-0000-000000000002}\\ dismounted\n" +
-             erased + VERIFIED,
-         0,
-         4004},
-        {{"3Y"}, ses1 + "Volume  : F:\\ dismounted\n" + erased + SURVIVED, 9, 4004},
-        {{"4Y"}, ses1 + "Error: volume G:\\ is in use, close what uses it\n", 8, 0},
-        {{"5Y"},
+             erased + VERIFIED},
+        {9, 4004, "3Y", ses1 + "Volume  : F:\\ dismounted\n" + erased + SURVIVED},
+        {8, 0, "4Y", ses1 + "Error: volume G:\\ is in use, close what uses it\n"},
+        {9, 4004, "5Y",
          ses1 + erased + "Verify  : 2002 samples, 2002 held data, 501 unchanged\n" +
-             "Verify error: data survived the erase!\n",
-         9,
-         4004},
-        {{"6Y"},
+             "Verify error: data survived the erase!\n"},
+        {0, 4004, "6Y",
          ses1 + erased + "Verify  : 2002 samples, 0 held data, 0 unchanged\n" +
-             "Verify  : nothing to compare, the samples were blank before the erase\n",
-         0,
-         4004},
-        {{"7Y", "1"}, ses1 + erased + STALE_512, 10, 2002},
-        {{"8Y"},
+             "Verify  : nothing to compare, the samples were blank before the erase\n"},
+        {10, 2002, "7Y 1", ses1 + erased + STALE_512},
+        {10, 2002, "8Y",
          ses1 + "Verify  : read error 23 at offset 1000204881920\n" + erased +
-             "Verify  : skipped, the samples could not be read before the erase\n",
-         10,
-         2002},
-        {{"9Y"}, ses1 + erased + "Verify  : read error 1117 at offset 0\n", 10, 2003},
+             "Verify  : skipped, the samples could not be read before the erase\n"},
+        {10, 2003, "9Y", ses1 + erased + "Verify  : read error 1117 at offset 0\n"},
         // Fewer units than samples: every one of them.
-        {{"10Y", "1"},
-         ses1 + erased + "Verify  : 500 samples, 500 held data, 0 unchanged\nVerified!\n",
-         0,
-         1000},
-        {{"11Y"},
-         ses1 + erased + "Verify  : 2002 samples, 985 held data, 0 unchanged\nVerified!\n",
-         0,
-         4004},
-        {{"12Y"},
+        {0, 1000, "10Y 1",
+         ses1 + erased + "Verify  : 500 samples, 500 held data, 0 unchanged\nVerified!\n"},
+        {0, 4004, "11Y",
+         ses1 + erased + "Verify  : 2002 samples, 985 held data, 0 unchanged\nVerified!\n"},
+        {3, 2003, "12Y",
          ses1 + "IOCtl: phase2 failed 0x48f!\nPossible Erased [0 ms], re-plug drive!\n" +
-             "Verify  : read error 23 at offset 0\n",
-         3,
-         2003},
+             "Verify  : read error 23 at offset 0\n"},
         // Sanitize through the inbox driver, which Windows runs only on a disk
         // whose volumes are locked.
-        {{"13SY"}, crypto + "Volume  : H:\\ dismounted\n" + sanitized + VERIFIED, 0, 4004},
-        {{"14SY"}, crypto + "Error: volume I:\\ is in use, close what uses it\n", 8, 0},
-        {{"15SY"}, crypto + sanitized + SURVIVED, 9, 4004},
+        {0, 4004, "13SY", crypto + "Volume  : H:\\ dismounted\n" + sanitized + VERIFIED},
+        {8, 0, "14SY", crypto + "Error: volume I:\\ is in use, close what uses it\n"},
+        {9, 4004, "15SY", crypto + sanitized + SURVIVED},
     };
     for (const Case& k : cases) {
-        const RunResult run = run_program(kMediaHost, k.args);
-        const std::string& what = k.args[0];
+        const RunResult run = run_program(kMediaHost, words(k.args));
+        const std::string what = words(k.args)[0];
         EXPECT_EQ(run.status, k.status) << what;
         EXPECT_EQ(run.err, "") << what;
         EXPECT_TRUE(ends_with(run.out, run.text(k.tail))) << what << "\n" << run.out;

@@ -165,6 +165,14 @@ const std::string SURVIVED = "Verify  : 2002 samples, 2002 held data, 2002 uncha
 const std::string STALE_512 =
     "Verify  : skipped, Windows still sees 512-byte sectors: re-plug the drive\n";
 
+std::vector<std::string> words(const std::string& text) {
+    std::vector<std::string> list;
+    std::istringstream in(text);
+    for (std::string word; in >> word;)
+        list.push_back(word);
+    return list;
+}
+
 bool ends_with(const std::string& text, const std::string& tail) {
     return text.size() >= tail.size() &&
            text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
