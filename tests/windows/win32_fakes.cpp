@@ -411,31 +411,52 @@ void last_errors() {
 }
 
 void host_facts() {
+    // The system's own Windows directory, not a per-user one; the computer's
+    // name. Both into the caller's buffer, whole or not at all.
     char buffer[16];
     const struct {
         const char* what;
-        const char* directory;
+        uint32_t (*get)(char*, uint32_t);
+        const char* call;
+        const char* text;
+        uintptr_t answer;
         uint32_t result;
     } rows[] = {
-        {"windows_directory that fits", "C:\\WINDOWS", 10},
-        {"windows_directory that fills the buffer to its last byte", "C:\\WINDOWS\\abcd", 15},
-        {"windows_directory that does not fit", "C:\\WINDOWS\\abcde", 0},
-        {"windows_directory that cannot be read", "", 0},
+        {"windows_directory that fits", windows_directory, "GetSystemWindowsDirectoryA",
+         "C:\\WINDOWS", 0, 10},
+        {"windows_directory that fills the buffer to its last byte", windows_directory,
+         "GetSystemWindowsDirectoryA", "C:\\WINDOWS\\abcd", 0, 15},
+        {"windows_directory that does not fit", windows_directory, "GetSystemWindowsDirectoryA",
+         "C:\\WINDOWS\\abcde", 0, 0},
+        {"windows_directory that cannot be read", windows_directory, "GetSystemWindowsDirectoryA",
+         "", 0, 0},
+        {"computer_name that fits", computer_name, "GetComputerNameA", "DESK-7", TRUE, 6},
+        {"computer_name that fills the buffer to its last byte", computer_name, "GetComputerNameA",
+         "DESKTOP-7654321", TRUE, 15},
+        {"computer_name that does not fit", computer_name, "GetComputerNameA", "DESKTOP-87654321",
+         TRUE, 0},
+        {"computer_name that cannot be read", computer_name, "GetComputerNameA", "DESK", FALSE, 0},
     };
     for (const auto& row : rows) {
         memset(buffer, 0x7E, sizeof buffer);
-        start(0, 0, row.directory);
-        const uint32_t length = windows_directory(buffer, sizeof buffer);
-        check_eq(length, row.result, row.what);
+        start(row.answer, 0, row.text);
+        check_eq(row.get(buffer, sizeof buffer), row.result, row.what);
         if (row.result)
-            check(strcmp(buffer, row.directory) == 0, row.what);
-        // The system's own directory, not a per-user one.
-        const Expected calls[] = {{"GetSystemWindowsDirectoryA", 2, {word(buffer), sizeof buffer}}};
+            check(strcmp(buffer, row.text) == 0, row.what);
+        const Expected calls[] = {{row.call, 2, {word(buffer), sizeof buffer}}};
         expect_calls(row.what, calls, 1);
     }
 
     start(0xFFFFFF00u);
     check_eq(tick_ms(), 0xFFFFFF00u, "tick_ms is GetTickCount, all 32 bits");
+    start(4242);
+    check_eq(process_id(), 4242, "process_id is GetCurrentProcessId");
+    SYSTEMTIME time;
+    start(2031);
+    system_time(&time);
+    check_eq(time.wYear, 2031, "system_time is GetSystemTime's");
+    const Expected time_calls[] = {{"GetSystemTime", 1, {word(&time)}}};
+    expect_calls("system_time: GetSystemTime, UTC", time_calls, 1);
 
     OSVERSIONINFOEXA version;
     memset(&version, 0, sizeof version);
@@ -499,39 +520,6 @@ void reads() {
         if (!row.result)
             check_eq(last_error(), row.error, row.what);
     }
-}
-
-void record_facts() {
-    SYSTEMTIME time;
-    start(2031);
-    system_time(&time);
-    check_eq(time.wYear, 2031, "system_time is GetSystemTime's");
-    const Expected time_calls[] = {{"GetSystemTime", 1, {word(&time)}}};
-    expect_calls("system_time: GetSystemTime, UTC", time_calls, 1);
-
-    char name[8];
-    const struct {
-        const char* what;
-        const char* name;
-        uintptr_t answer;
-        uint32_t result;
-    } rows[] = {
-        {"computer_name that fits", "DESK-7", TRUE, 6},
-        {"computer_name that fills the buffer to its last byte", "DESK-77", TRUE, 7},
-        {"computer_name that does not fit", "DESK-777", TRUE, 0},
-        {"computer_name that cannot be read", "DESK", FALSE, 0},
-    };
-    for (const auto& row : rows) {
-        start(row.answer, 0, row.name);
-        check_eq(computer_name(name, sizeof name), row.result, row.what);
-        if (row.result)
-            check(strcmp(name, row.name) == 0, row.what);
-        const Expected calls[] = {{"GetComputerNameA", 2, {word(name), sizeof name}}};
-        expect_calls(row.what, calls, 1);
-    }
-
-    start(4242);
-    check_eq(process_id(), 4242, "process_id is GetCurrentProcessId");
 }
 
 void standard_streams() {
@@ -598,7 +586,6 @@ int main() {
     host_facts();
     volumes();
     reads();
-    record_facts();
     standard_streams();
     key_wait();
     printf(g_failures ? "%d checks failed\n" : "all checks passed\n", g_failures);
