@@ -42,6 +42,9 @@ TEST(SanitizeData, CapabilitiesAndStatusLogFields) {
     uint8_t identify[IDENTIFY_SIZE] = {};
     put_le32(identify, 328, 0xE0000005); // crypto, overwrite and bits the tool ignores
     EXPECT_EQ(sanitize_capabilities(identify), 0x5u);
+    EXPECT_EQ(sanitize_action_bit(SANITIZE_CRYPTO_ERASE), 1u);
+    EXPECT_EQ(sanitize_action_bit(SANITIZE_BLOCK_ERASE), 2u);
+    EXPECT_EQ(sanitize_action_bit(SANITIZE_OVERWRITE), 4u);
 
     uint8_t page[SANITIZE_LOG_SIZE] = {};
     put_le16(page, 0, 0xCCCD); // 80.0003 %
