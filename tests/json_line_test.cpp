@@ -36,20 +36,6 @@ std::string sample_line(uint32_t capacity) {
     return std::string(buffer.data(), size);
 }
 
-// Whether every member of `part` is the member of the same name in `whole`
-// and they come first, in order; nested objects likewise.
-bool is_prefix(const nlohmann::ordered_json& part, const nlohmann::ordered_json& whole) {
-    auto p = part.items().begin();
-    auto w = whole.items().begin();
-    for (; p != part.items().end(); ++p, ++w) {
-        if (w == whole.items().end() || p.key() != w.key())
-            return false;
-        if (p.value().is_object() ? !is_prefix(p.value(), w.value()) : p.value() != w.value())
-            return false;
-    }
-    return true;
-}
-
 } // namespace
 
 TEST(JsonLine, EscapesEveryByteOutsidePrintableAsciiAndCutsALineAtAMember) {
@@ -74,8 +60,13 @@ TEST(JsonLine, EscapesEveryByteOutsidePrintableAsciiAndCutsALineAtAMember) {
         // `truncated` is the last member, true exactly when something was cut.
         EXPECT_EQ(part.back(), capacity <= full) << line;
         part.erase("truncated");
-        EXPECT_TRUE(is_prefix(part, whole)) << line;
         EXPECT_EQ(part == whole, capacity > full) << line;
+        // Whole members, in order: without the braces that close them, they
+        // begin the full line.
+        std::string kept = line.substr(0, line.rfind("\"truncated\""));
+        while (kept.back() == '}' || kept.back() == ',')
+            kept.pop_back();
+        EXPECT_EQ(full_line.compare(0, kept.size(), kept), 0) << line;
     }
 }
 

@@ -135,16 +135,14 @@ std::string record_schema_problems(const std::string& records) {
         return "mkstemp failed";
     close(fd);
     write_file(path, records);
-    const std::string command = std::string(VELTRANE_PYTHON) + " " + VELTRANE_RECORD_VALIDATOR +
-                                " " + VELTRANE_RECORD_SCHEMA + " " + path + " 2>&1";
-    std::string problems;
-    FILE* out = popen(command.c_str(), "r");
-    char chunk[512];
-    size_t n;
-    while (out && (n = fread(chunk, 1, sizeof chunk, out)) > 0)
-        problems.append(chunk, n);
-    const int status = out ? pclose(out) : -1;
+    const std::string out = std::string(path) + ".out";
+    const int status =
+        std::system((std::string(VELTRANE_PYTHON) + " " + VELTRANE_RECORD_VALIDATOR + " " +
+                     VELTRANE_RECORD_SCHEMA + " " + path + " >" + out + " 2>&1")
+                        .c_str());
+    const std::string problems = read_file(out);
     unlink(path);
+    unlink(out.c_str());
     return status == 0 ? "" : "validator status " + std::to_string(status) + ": " + problems;
 }
 
