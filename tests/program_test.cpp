@@ -1061,9 +1061,9 @@ TEST(Program, EveryFormatOutcomeOnEveryPathLeavesItsRecord) {
                                                   ? before
                                                   : std::stoull(shown(run, change)))
             << what;
-        // The method, as the trace carried it, and what it reaches.
+        // The method, as the arguments chose it (quiet: the format in use,
+        // 0, and SES 1), and what it reaches.
         const nlohmann::json& method = end.at("method");
-        // Quiet defaults: the format in use (0), SES 1.
         const int ses = c.args.size() > 2 ? std::stoi(c.args[2]) : 1;
         EXPECT_EQ(method.at("command"), "Format NVM") << what;
         EXPECT_EQ(method.at("lba_format"), c.args.size() > 1 ? std::stoi(c.args[1]) : 0) << what;
