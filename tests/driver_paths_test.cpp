@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -61,24 +62,21 @@ class FailingOfa : public Model {
     uint32_t status_;
 };
 
-// The inbox driver answering with Identify data (bytes 48..4143 of the
-// reply) that are zero but for 0x80 at the reply's bytes `set`.
-class SparseInbox : public Model {
+// The inbox driver with every reply it gives changed by `patch`.
+class PatchedInbox : public Model {
   public:
-    explicit SparseInbox(std::vector<uint32_t> set) : set_(std::move(set)) {}
+    explicit PatchedInbox(std::function<void(std::vector<uint8_t>&)> patch)
+        : patch_(std::move(patch)) {}
     bool control(Drive& drive, bool port, const Request& request, Reply* reply) override {
         const bool mine = inner_->control(drive, port, request, reply);
-        if (mine && reply->ok) {
-            std::memset(reply->out.data() + 48, 0, 4096);
-            for (uint32_t at : set_)
-                reply->out[at] = 0x80;
-        }
+        if (mine && reply->ok)
+            patch_(reply->out);
         return mine;
     }
 
   private:
     std::unique_ptr<Model> inner_ = make_inbox_model();
-    std::vector<uint32_t> set_;
+    std::function<void(std::vector<uint8_t>&)> patch_;
 };
 
 } // namespace
@@ -177,7 +175,14 @@ TEST(DriverPaths, InboxAnswerCountsWhenItsIdentifyDataAreNotAllZero) {
     const std::vector<uint32_t> cases[] = {{}, {48}, {4143}, {48, 4143}};
     for (const std::vector<uint32_t>& set : cases) {
         use_host(drive_host(0, "inbox"));
-        ASSERT_TRUE(sim_replace_model(0, std::make_unique<SparseInbox>(set)));
+        // Identify data (bytes 48..4143 of the reply) zero but for 0x80 at
+        // the reply's bytes `set`.
+        ASSERT_TRUE(
+            sim_replace_model(0, std::make_unique<PatchedInbox>([&](std::vector<uint8_t>& out) {
+                                  std::memset(out.data() + 48, 0, 4096);
+                                  for (uint32_t at : set)
+                                      out[at] = 0x80;
+                              })));
         HANDLE disk = open_device("\\\\.\\PhysicalDrive0", 0, FILE_ATTRIBUTE_NORMAL);
         std::vector<uint8_t> identify(4096, 0xA5);
         EXPECT_EQ(inbox_identify_controller(disk, identify.data()), set.empty() ? 0 : 1)
@@ -194,28 +199,6 @@ TEST(DriverPaths, InboxAnswerCountsWhenItsIdentifyDataAreNotAllZero) {
     sim_reset();
 }
 
-namespace {
-
-// The inbox driver with one byte of every protocol data descriptor it
-// returns changed.
-class DescriptorInbox : public Model {
-  public:
-    DescriptorInbox(uint32_t at, uint8_t value) : at_(at), value_(value) {}
-    bool control(Drive& drive, bool port, const Request& request, Reply* reply) override {
-        const bool mine = inner_->control(drive, port, request, reply);
-        if (mine && reply->ok && reply->out.size() > at_)
-            reply->out[at_] = value_;
-        return mine;
-    }
-
-  private:
-    std::unique_ptr<Model> inner_ = make_inbox_model();
-    uint32_t at_;
-    uint8_t value_;
-};
-
-} // namespace
-
 TEST(DriverPaths, InboxLogCountsOnlyBehindADescriptorOfVersionAndSize48) {
     const struct {
         uint32_t at;
@@ -225,7 +208,12 @@ TEST(DriverPaths, InboxLogCountsOnlyBehindADescriptorOfVersionAndSize48) {
     } cases[] = {{0, 48, 1, 0}, {0, 40, 0, 0xA5}, {4, 49, 0, 0xA5}, {48 + 2, 7, 1, 7}};
     for (const auto& c : cases) {
         use_host(drive_host(0, "inbox"));
-        ASSERT_TRUE(sim_replace_model(0, std::make_unique<DescriptorInbox>(c.at, c.value)));
+        // One byte of every reply's protocol data descriptor changed.
+        ASSERT_TRUE(
+            sim_replace_model(0, std::make_unique<PatchedInbox>([&](std::vector<uint8_t>& out) {
+                                  if (out.size() > c.at)
+                                      out[c.at] = c.value;
+                              })));
         HANDLE disk = open_device("\\\\.\\PhysicalDrive0", 0, FILE_ATTRIBUTE_NORMAL);
         std::vector<uint8_t> log(512, 0xA5);
         testing::internal::CaptureStdout();

@@ -50,18 +50,7 @@ constexpr uint32_t CODE_UPDATE_DRIVE_SIZE = 0x0007C0C8;
 constexpr uint32_t CODE_UPDATE_PROPERTIES = 0x00070140;
 constexpr uint32_t CODE_GEOMETRY = 0x000700A0;
 
-enum class Step {
-    Listing,
-    Bus,
-    Address,
-    Probe,
-    Namespace,
-    Format,
-    Completion,
-    SizeRefresh,
-    Geometry,
-    Unknown
-};
+enum class Step { Listing, Bus, Address, Probe, Namespace, Format, Completion, Refresh, Unknown };
 enum class Probe { None, Jms, AsmLegacy, Asm, Rtl, Inbox, Ofa };
 
 // One device request of the clean run, as the sweep understands it.
@@ -71,9 +60,12 @@ struct Request {
     std::string message; // printf format of the failure message; "" for none
     int direction = 0;   // for the Realtek data phase's message
     bool sends_format = false;
-    bool runs_unanswered = false; // a JMicron data phase: its failure leaves the format possible
-    bool stale = false; // the drive size refresh: Windows keeps the old sector size without it
+    bool runs_unanswered = false;  // a JMicron data phase: its failure leaves the format possible
+    const char* verdict = nullptr; // a refresh's failure: the check's line; none: no change
 };
+
+const char* const STALE_SECTORS =
+    "Verify  : skipped, Windows still sees 512-byte sectors: re-plug the drive";
 
 // Quiet with every answer given, or the whole dialogue with typed answers.
 enum class Mode { Quiet, Dialogue };
@@ -196,14 +188,17 @@ std::vector<Request> classify(const std::vector<json>& requests) {
             r.step = Step::Probe;
             r.probe = Probe::Inbox;
             r.message = "IOCtl: ID failed 0x%x!\n";
-        } else if (code == CODE_UPDATE_DRIVE_SIZE || code == CODE_UPDATE_PROPERTIES) {
-            r.step = Step::SizeRefresh;
-            r.message = code == CODE_UPDATE_DRIVE_SIZE ? "IOCtl: update drive size failed 0x%x!\n"
-                                                       : "IOCtl: update properties failed 0x%x!\n";
-            r.stale = code == CODE_UPDATE_DRIVE_SIZE;
+        } else if (code == CODE_UPDATE_DRIVE_SIZE) {
+            r.step = Step::Refresh;
+            r.message = "IOCtl: update drive size failed 0x%x!\n";
+            r.verdict = STALE_SECTORS; // Windows keeps the old sector size
+        } else if (code == CODE_UPDATE_PROPERTIES) {
+            r.step = Step::Refresh;
+            r.message = "IOCtl: update properties failed 0x%x!\n";
         } else if (code == CODE_GEOMETRY) {
-            r.step = Step::Geometry;
+            r.step = Step::Refresh;
             r.message = "IOCtl: drive geometry failed 0x%x!\n";
+            r.verdict = "Verify  : skipped, Windows does not tell its sector size";
         } else if (code == CODE_GET_ADDRESS) {
             r.step = Step::Address;
             r.message = "IOCTL: Error scsi get address\n";
@@ -284,9 +279,6 @@ std::vector<Probe> deciding_probes(const std::vector<std::string>& clean_log) {
             return outcome.probes;
     return {};
 }
-
-const char* const STALE_SECTORS =
-    "Verify  : skipped, Windows still sees 512-byte sectors: re-plug the drive";
 
 const char* const OLD_ASMEDIA_LINE =
     "ASM2362 with old firmware is not supported, need to update firmware to 19xxxx";
@@ -393,14 +385,11 @@ Expectation expected_log(const CleanRun& clean, int drive, const Request& r) {
         return e;
     case Step::Completion:
         return same_as_clean(clean);
-    case Step::SizeRefresh:
-    case Step::Geometry:
-        if (r.step == Step::SizeRefresh && !r.stale)
+    case Step::Refresh:
+        if (!r.verdict)
             return same_as_clean(clean);
         e.log = head(clean.log, first_line(clean.log, {"Erased ["}) + 1);
-        e.log.push_back(r.step == Step::Geometry
-                            ? "Verify  : skipped, Windows does not tell its sector size"
-                            : STALE_SECTORS);
+        e.log.push_back(r.verdict);
         e.format_allowed = true;
         return e;
     case Step::Unknown:

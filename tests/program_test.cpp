@@ -2,12 +2,15 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <regex>
 #include <string>
 #include <vector>
 
 #include "platform/wire.h"
 #include "sim_support.h"
 #include "support.h"
+
+using namespace std::string_literals;
 
 namespace {
 
@@ -228,8 +231,6 @@ const char* const kGuardedHost = R"({"drives": [
   {"number": 19, "path": "ofa", "system": true},
   {"number": 20, "path": "jmicron", "controller": {"flbas": 1}},
   {"number": 21, "path": "ofa", "controller": {"format_ms": 300001}},
-  {"number": 22, "path": "asmedia", "controller": {"format_ms": 300001}},
-  {"number": 23, "path": "realtek", "controller": {"format_ms": 300001}},
   {"number": 24, "path": "asmedia", "fail": [{"nth": 9, "error": 121}]},
   {"number": 25, "path": "asmedia", "fail": [{"nth": 4, "error": 121}]}
 ]})";
@@ -278,11 +279,8 @@ TEST(Program, RunsThatMustNotEraseEndWithTheirStatus) {
         // prompt, through the closing step later (input from /dev/zero).
         {{}, std::string(5000, '2'), "drive number:Error: input line too long\n", 5, ""},
         {{},
-         std::string("\xFF\xFE"
-                     "2\0\n\0",
-                     6),
-         "drive number:Error: answers must be ANSI or "
-         "UTF-8 text\n",
+         "\xFF\xFE\x32\0\n\0"s,
+         "drive number:Error: answers must be ANSI or UTF-8 text\n",
          5,
          ""},
         {{"2"},
@@ -291,8 +289,7 @@ TEST(Program, RunsThatMustNotEraseEndWithTheirStatus) {
          5,
          ""},
         {{"2", "1"},
-         "\xFE\xFF\0"
-         "1\n",
+         "\xFE\xFF\0\x31\n"s,
          "default 1):Error: answers must be ANSI or UTF-8 text\n",
          5,
          ""},
@@ -394,20 +391,12 @@ TEST(Program, OutcomesOfAFormatHaveTheirStatus) {
          "",
          "IOCtl: phase2 failed 0x48f!\nPossible Erased [0 ms], re-plug drive!\n" + SURVIVED,
          9},
-        // A format request that timed out after the device took it, on every
-        // path: the read-back decides. A command phase that timed out had not
-        // reached the controller.
+        // A format request that timed out after the device took it (the
+        // bridges' in UsbBridges): the read-back decides. A command phase that
+        // timed out had not reached the controller.
         {{"21Y"},
          "",
          "NVME_OF failed 0x79!\nPossible Erased [300000 ms], re-plug drive!\n" + VERIFIED,
-         0},
-        {{"22Y"},
-         "",
-         "exchange[2] failed 0x79!\nPossible Erased [300000 ms], re-plug drive!\n" + VERIFIED,
-         0},
-        {{"23Y"},
-         "",
-         "[2] 1 failed 0x79!\nPossible Erased [300000 ms], re-plug drive!\n" + VERIFIED,
          0},
         {{"24Y"}, "", "Possible Erased [0 ms], re-plug drive!\n" + SURVIVED, 9},
         // Blank answers keep the format in use and SES 1.
@@ -492,44 +481,28 @@ TEST(Program, LbaFormatsOfNvme2) {
     for (int i = 1; i < 64; ++i)
         lbads_64 += i % 2 ? ", 12" : ", 9";
     struct Case {
-        std::string controller;
-        std::vector<std::string> args;
-        std::string has;
-        uint32_t cdw10; // of the Format NVM sent; 0 for none
         int status;
+        uint32_t cdw10; // of the Format NVM sent; 0 for none
+        const char* args;
+        std::string controller;
+        std::string has;
     } cases[] = {
         // The index's bits 5:4 in FLBAS bits 6:5 and in CDW10 bits 13:12.
-        {R"("lbads": [9,9,9,9,9,9,9,9,9,9,9,9,9,9,9,9,12], "flbas": 32)",
-         {"2Y"},
-         "15   512\n16+ 4096\nDont change - Secure Erase only\n",
-         0x1200,
-         0},
-        {R"("lbads": [)" + lbads_64 + R"(], "nlbaf": 63)",
-         {"2Y", "63", "2"},
-         "62   512\n63  4096\nChange LBA data size format (512->4096)\n",
-         0x340F,
-         0},
+        {0, 0x1200, "2Y", R"("lbads": [9,9,9,9,9,9,9,9,9,9,9,9,9,9,9,9,12], "flbas": 32)",
+         "15   512\n16+ 4096\nDont change - Secure Erase only\n"},
+        {0, 0x340F, "2Y 63 2", R"("lbads": [)" + lbads_64 + R"(], "nlbaf": 63)",
+         "62   512\n63  4096\nChange LBA data size format (512->4096)\n"},
         // Rows up to NLBAF only; metadata sizes shown.
-        {R"("lbads": [9, 12, 12], "nlbaf": 1)",
-         {"2Y", "2"},
-         "##  LBAsize\n 0+  512\n 1  4096\nError: wrong LBA data size format\n",
-         0,
-         5},
-        {R"("lbads": [9, 9, 12], "ms": [0, 8, 0])",
-         {"2Y", "1"},
-         " 0+  512\n 1  512+8\n 2  4096\nChange LBA data size format (512->512+8)\n",
-         0x201,
-         0},
+        {5, 0, "2Y 2", R"("lbads": [9, 12, 12], "nlbaf": 1)",
+         "##  LBAsize\n 0+  512\n 1  4096\nError: wrong LBA data size format\n"},
+        {0, 0x201, "2Y 1", R"("lbads": [9, 9, 12], "ms": [0, 8, 0])",
+         " 0+  512\n 1  512+8\n 2  4096\nChange LBA data size format (512->512+8)\n"},
         // The capacity does not wrap.
-        {R"("lbads": [31])",
-         {"2Y"},
-         "Size    : 4000819544064 MB\nLBA Size: 2147483648\n",
-         0x200,
-         10},
+        {10, 0x200, "2Y", R"("lbads": [31])", "Size    : 4000819544064 MB\nLBA Size: 2147483648\n"},
     };
     for (const Case& c : cases) {
         const RunResult run = run_program(
-            drive_host(2, "jmicron", ", \"controller\": {" + c.controller + "}"), c.args);
+            drive_host(2, "jmicron", ", \"controller\": {" + c.controller + "}"), words(c.args));
         EXPECT_NE(run.out.find(run.text(c.has)), std::string::npos) << c.controller << run.out;
         EXPECT_NE(run.log.find(run.text(c.has.substr(0, c.has.rfind("Error")))), std::string::npos)
             << c.controller << run.log;
@@ -588,20 +561,6 @@ std::vector<Sent> rtl_sent(uint32_t cdw10) {
             {CODE_PASS_THROUGH, rtl_data_phase(DIR_FROM_BYTE, 512, 2)}};
 }
 
-// The inbox driver's queries: property, data type, value, sub-value, length.
-Sent inbox_property(uint32_t property, uint32_t type, uint32_t value, uint32_t sub,
-                    uint32_t length) {
-    std::vector<uint8_t> q(48 + length, 0);
-    put_le32(q.data(), 0, property);
-    put_le32(q.data(), 8, 3);
-    put_le32(q.data(), 12, type);
-    put_le32(q.data(), 16, value);
-    put_le32(q.data(), 20, sub);
-    put_le32(q.data(), 24, 40);
-    put_le32(q.data(), 28, length);
-    return {CODE_QUERY_PROPERTY, q};
-}
-
 // The erase request (the 16-byte input with the method and the timeout in
 // seconds, or none) and the queries of the namespace and the log.
 std::vector<Sent> inbox_sent(int method, uint32_t timeout_s) {
@@ -614,8 +573,8 @@ std::vector<Sent> inbox_sent(int method, uint32_t timeout_s) {
         put_le32(input.data(), 12, static_cast<uint32_t>(method));
     }
     return {{CODE_REINITIALIZE_MEDIA, input},
-            inbox_property(50, 1, 0, 1, 4096),
-            inbox_property(49, 2, 0x81, 0, 512)};
+            {CODE_QUERY_PROPERTY, inbox_query(0, 1, 50)},
+            {CODE_QUERY_PROPERTY, inbox_query(0x81, 0, 49, 2, 512)}};
 }
 
 // SCSI SANITIZE: AUSE and the service action, no data, sense asked for.
@@ -667,17 +626,7 @@ const std::string kKeyWait = "\nPress any key to exit\n";
 
 // Console or log text without the read-back's lines.
 std::string without_verify(const std::string& text) {
-    std::string kept;
-    size_t at = 0;
-    while (at < text.size()) {
-        size_t end = text.find('\n', at);
-        end = end == std::string::npos ? text.size() : end + 1;
-        const std::string line = text.substr(at, end - at);
-        if (line.rfind("Verif", 0) != 0)
-            kept += line;
-        at = end;
-    }
-    return kept;
+    return std::regex_replace(text, std::regex("\nVerif[^\n]*"), "");
 }
 
 struct SanitizeCase {
@@ -711,20 +660,21 @@ TEST(Program, SanitizeOnEveryPath) {
     const std::string refused = "Error: wrong sanitize action selected\n";
     const std::string stalled = ", \"controller\": {\"sanitize_stalls\": true}";
     const std::string unsure = "Sanitize unconfirmed [66000 ms]!\n";
+    const std::string still =
+        "Sanitize still running: keep the drive powered, run again with S to follow it\n" + unsure;
     const std::string all = R"(, "controller": {"sanicap": 7, "sanitize_ms": {"overwrite": 3000}})";
     const std::string failed =
         "Sanitize failed: the drive reports a failed sanitize\nSanitize error [2000 ms]!\n";
     const SanitizeCase cases[] = {
-        // Each action on each path, by argument, quiet default or answer.
+        // Each path, and each action, by argument, quiet default or answer.
         row(19045, "ofa", "", {"2SY"}, "", kSanitized2s, "2 - Crypto Erase\nSanitized [2000 ms]!\n",
             0, ofa_sent(0x0C)),
         row(19045, "jmicron", "", {"2SY", "1"}, "",
             "1 - Block Erase\nSanitizing: 10%\nSanitizing: 30%\nSanitizing: 50%\nSanitizing: 60%\n"
             "Sanitizing: 80%\nSanitized [6000 ms]!\n",
             "1 - Block Erase\nSanitized [6000 ms]!\n", 0, jms_sent(0x0A)),
-        row(19045, "asmedia",
-            R"(, "controller": {"sanicap": 7, "sanitize_ms": {"overwrite": 3000}})", {"2SY", "3"},
-            "", "3 - Overwrite\nSanitizing: 30%\nSanitizing: 60%\nSanitized [3000 ms]!\n",
+        row(19045, "asmedia", all, {"2SY", "3"}, "",
+            "3 - Overwrite\nSanitizing: 30%\nSanitizing: 60%\nSanitized [3000 ms]!\n",
             "Sanitized [3000 ms]!\n", 0, asm_sent(0x1B)),
         row(19045, "realtek", "", {"2s"}, "\nY\n",
             "LBA Size: 512\n" + prompt + kSanitized2s.substr(0, 43) + confirm +
@@ -734,22 +684,6 @@ TEST(Program, SanitizeOnEveryPath) {
             "Sanitize: block erase, crypto erase\nSize    : 953869 MB\nLBA Size: 512\n"
             "Selected sanitize action: 1 - Block Erase\nSanitized [6000 ms]!\n",
             "1 - Block Erase\nSanitized [6000 ms]!\n", 0, inbox_sent(1, 78)),
-        row(19045, "ofa", "", {"2SY", "1"}, "", "Sanitized [6000 ms]!\n", "Sanitized [6000 ms]!\n",
-            0, ofa_sent(0x0A)),
-        row(19045, "ofa", all, {"2SY", "3"}, "", "Sanitized [3000 ms]!\n",
-            "Overwrite\nSanitized [3000 ms]!\n", 0, ofa_sent(0x1B)),
-        row(19045, "jmicron", all, {"2SY", "2"}, "", kSanitized2s, "Sanitized [2000 ms]!\n", 0,
-            jms_sent(0x0C)),
-        row(19045, "jmicron", all, {"2SY", "3"}, "", "Sanitized [3000 ms]!\n",
-            "Sanitized [3000 ms]!\n", 0, jms_sent(0x1B)),
-        row(19045, "asmedia", all, {"2SY"}, "", kSanitized2s, "Sanitized [2000 ms]!\n", 0,
-            asm_sent(0x0C)),
-        row(19045, "asmedia", all, {"2SY", "1"}, "", "Sanitized [6000 ms]!\n",
-            "Sanitized [6000 ms]!\n", 0, asm_sent(0x0A)),
-        row(19045, "realtek", all, {"2SY", "1"}, "", "Sanitized [6000 ms]!\n",
-            "Sanitized [6000 ms]!\n", 0, rtl_sent(0x0A)),
-        row(19045, "realtek", all, {"2SY", "3"}, "", "Sanitized [3000 ms]!\n",
-            "Sanitized [3000 ms]!\n", 0, rtl_sent(0x1B)),
         // Before build 19043 the request has no input and erases by crypto
         // erase only; before 14393 there is none.
         row(19042, "inbox", "", {"2SY"}, "",
@@ -764,8 +698,6 @@ TEST(Program, SanitizeOnEveryPath) {
             "Sanitize: not supported\n", 7, {}),
         // Without S the inbox driver ends the run, with a hint where it can
         // sanitize.
-        row(19045, "inbox", "", {"2"}, "", "incompatible nvme driver\n" + hint + kKeyWait,
-            "incompatible nvme driver\n", 7, {}),
         row(14393, "inbox", "", {"2Y"}, "", "incompatible nvme driver\n" + hint,
             "incompatible nvme driver\n", 7, {}),
         row(10586, "inbox", "", {"2Y"}, "", "incompatible nvme driver\n",
@@ -848,15 +780,8 @@ TEST(Program, SanitizeOnEveryPath) {
         // A sanitize that never ends: followed up to three times its
         // estimate and a minute; through the inbox driver the request waits
         // that long.
-        row(19045, "realtek", stalled, {"2SY"}, "",
-            "Sanitizing: 50%\nSanitize still running: keep the drive powered, run again with S to "
-            "follow it\n" +
-                unsure,
-            "Crypto Erase\nSanitize still running: keep the drive powered, run again with S to "
-            "follow "
-            "it\n" +
-                unsure,
-            3, rtl_sent(0x0C)),
+        row(19045, "realtek", stalled, {"2SY"}, "", "Sanitizing: 50%\n" + still,
+            "Crypto Erase\n" + still, 3, rtl_sent(0x0C)),
         row(19045, "inbox", stalled, {"2SY"}, "",
             "IOCtl: REINITIALIZE_MEDIA failed 0x79!\nSanitize error [66000 ms]!\n",
             "Sanitize error [66000 ms]!\n", 1, inbox_sent(2, 66)),
@@ -953,60 +878,46 @@ TEST(Program, VolumesGoOfflineAndTheReadBackJudgesTheErase) {
     const std::string crypto = "Selected sanitize action: 2 - Crypto Erase\n";
     const std::string sanitized = "Sanitized [2000 ms]!\n";
     struct Case {
-        std::vector<std::string> args;
-        std::string tail; // of standard output, from the SES line
         int status;
         size_t reads;
+        const char* args;
+        std::string tail; // of standard output, from the SES line
     } cases[] = {
-        {{"1Y"}, ses1 + erased + VERIFIED, 0, 4004},
-        {{"2Y", "1", "2"},
+        {0, 4004, "1Y", ses1 + erased + VERIFIED},
+        {0, 4004, "2Y 1 2",
          "Selected SES action: 2 - Cryptographic Erase\nVolume  : E:\\ dismounted\n"
          "Volume  : \\\\?\\Volume{00000000-0000-0000-0000-000000000002}\\ dismounted\n" +
-             erased + VERIFIED,
-         0,
-         4004},
-        {{"3Y"}, ses1 + "Volume  : F:\\ dismounted\n" + erased + SURVIVED, 9, 4004},
-        {{"4Y"}, ses1 + "Error: volume G:\\ is in use, close what uses it\n", 8, 0},
-        {{"5Y"},
+             erased + VERIFIED},
+        {9, 4004, "3Y", ses1 + "Volume  : F:\\ dismounted\n" + erased + SURVIVED},
+        {8, 0, "4Y", ses1 + "Error: volume G:\\ is in use, close what uses it\n"},
+        {9, 4004, "5Y",
          ses1 + erased + "Verify  : 2002 samples, 2002 held data, 501 unchanged\n" +
-             "Verify error: data survived the erase!\n",
-         9,
-         4004},
-        {{"6Y"},
+             "Verify error: data survived the erase!\n"},
+        {0, 4004, "6Y",
          ses1 + erased + "Verify  : 2002 samples, 0 held data, 0 unchanged\n" +
-             "Verify  : nothing to compare, the samples were blank before the erase\n",
-         0,
-         4004},
-        {{"7Y", "1"}, ses1 + erased + STALE_512, 10, 2002},
-        {{"8Y"},
+             "Verify  : nothing to compare, the samples were blank before the erase\n"},
+        {10, 2002, "7Y 1", ses1 + erased + STALE_512},
+        {10, 2002, "8Y",
          ses1 + "Verify  : read error 23 at offset 1000204881920\n" + erased +
-             "Verify  : skipped, the samples could not be read before the erase\n",
-         10,
-         2002},
-        {{"9Y"}, ses1 + erased + "Verify  : read error 1117 at offset 0\n", 10, 2003},
+             "Verify  : skipped, the samples could not be read before the erase\n"},
+        {10, 2003, "9Y", ses1 + erased + "Verify  : read error 1117 at offset 0\n"},
         // Fewer units than samples: every one of them.
-        {{"10Y", "1"},
-         ses1 + erased + "Verify  : 500 samples, 500 held data, 0 unchanged\nVerified!\n",
-         0,
-         1000},
-        {{"11Y"},
-         ses1 + erased + "Verify  : 2002 samples, 985 held data, 0 unchanged\nVerified!\n",
-         0,
-         4004},
-        {{"12Y"},
+        {0, 1000, "10Y 1",
+         ses1 + erased + "Verify  : 500 samples, 500 held data, 0 unchanged\nVerified!\n"},
+        {0, 4004, "11Y",
+         ses1 + erased + "Verify  : 2002 samples, 985 held data, 0 unchanged\nVerified!\n"},
+        {3, 2003, "12Y",
          ses1 + "IOCtl: phase2 failed 0x48f!\nPossible Erased [0 ms], re-plug drive!\n" +
-             "Verify  : read error 23 at offset 0\n",
-         3,
-         2003},
+             "Verify  : read error 23 at offset 0\n"},
         // Sanitize through the inbox driver, which Windows runs only on a disk
         // whose volumes are locked.
-        {{"13SY"}, crypto + "Volume  : H:\\ dismounted\n" + sanitized + VERIFIED, 0, 4004},
-        {{"14SY"}, crypto + "Error: volume I:\\ is in use, close what uses it\n", 8, 0},
-        {{"15SY"}, crypto + sanitized + SURVIVED, 9, 4004},
+        {0, 4004, "13SY", crypto + "Volume  : H:\\ dismounted\n" + sanitized + VERIFIED},
+        {8, 0, "14SY", crypto + "Error: volume I:\\ is in use, close what uses it\n"},
+        {9, 4004, "15SY", crypto + sanitized + SURVIVED},
     };
     for (const Case& k : cases) {
-        const RunResult run = run_program(kMediaHost, k.args);
-        const std::string& what = k.args[0];
+        const RunResult run = run_program(kMediaHost, words(k.args));
+        const std::string what = words(k.args)[0];
         EXPECT_EQ(run.status, k.status) << what;
         EXPECT_EQ(run.err, "") << what;
         EXPECT_TRUE(ends_with(run.out, run.text(k.tail))) << what << "\n" << run.out;
@@ -1057,7 +968,7 @@ TEST(Program, VolumesGoOfflineAndTheReadBackJudgesTheErase) {
 
 namespace {
 
-// Every path and every outcome of Format NVM; device texts with characters
+// Every path and every outcome of Format NVM, each once; device texts with characters
 // the record must escape. The clock passes midnight, a month's end, during
 // a 1.5 s format.
 const char* const kRecordHost = R"({
@@ -1067,12 +978,9 @@ const char* const kRecordHost = R"({
     {"number": 2, "path": "ofa", "controller": {"format_status": 266}},
     {"number": 3, "path": "jmicron", "vendor": "JMicron ", "product": "Q\"uote\\",
      "controller": {"model": "M\"odel\\ ", "serial": "SN\"1", "firmware": "F\\2"}},
-    {"number": 4, "path": "jmicron", "controller": {"format_status": 266}},
     {"number": 5, "path": "jmicron", "fail": [{"nth": 7, "error": 1167}]},
     {"number": 6, "path": "asmedia", "vendor": "ASMT", "product": "2362"},
-    {"number": 7, "path": "asmedia", "controller": {"format_status": 266}},
-    {"number": 8, "path": "realtek", "controller": {"format_ms": 900}},
-    {"number": 9, "path": "realtek", "controller": {"format_status": 266}}]})";
+    {"number": 8, "path": "realtek", "controller": {"format_ms": 900}}]})";
 
 // The rest of the console line that begins with `label`.
 std::string shown(const RunResult& run, const std::string& label) {
@@ -1081,24 +989,6 @@ std::string shown(const RunResult& run, const std::string& label) {
         return "<no " + label + ">";
     const size_t start = at + run.eol.size() + label.size();
     return run.out.substr(start, run.out.find(run.eol, start) - start);
-}
-
-// CDW10 of the Format NVM in the trace, whichever path carried it; -1 if none.
-long format_cdw10(const std::vector<nlohmann::json>& trace) {
-    for (const nlohmann::json& line : trace_ops(trace, "ioctl")) {
-        const std::vector<uint8_t> in = trace_input(line);
-        size_t at = 0;
-        if (line.at("code") == CODE_MINIPORT)
-            at = 52;
-        else if (in.size() > 31 && in[28] == 0xA1 && in[29] == 0x80)
-            at = 76;
-        else if (in.size() > 31 &&
-                 ((in[28] == 0xEA && in[30] == 0x80) || (in[28] == 0xE5 && in[31] == 0xF7)))
-            at = 68;
-        if (at && in.size() >= at + 64 && in[at] == 0x80)
-            return in[at + 40] | in[at + 41] << 8;
-    }
-    return -1;
 }
 
 } // namespace
@@ -1116,13 +1006,10 @@ TEST(Program, EveryFormatOutcomeOnEveryPathLeavesItsRecord) {
         {{"1Y", "1"}, "Erased", 0, "OFA driver", "Driver  : OFA", none, none},
         {{"2Y"}, "Erase error", 1, "OFA driver", "Driver  : OFA", none, none},
         {{"3Y", "1", "2"}, "Erased", 0, "JMicron bridge", "Bridge  : JMS", "JMicron ", "Q\"uote\\"},
-        {{"4Y", "0", "0"}, "Erase error", 1, "JMicron bridge", "Bridge  : JMS", none, none},
         // The data phase never reached the drive: the read-back shows it.
         {{"5Y"}, "Possible Erased", 9, "JMicron bridge", "Bridge  : JMS", none, none},
         {{"6Y", "1", "0"}, "Erased", 0, "ASMedia bridge", "Bridge  : ASM", "ASMT", "2362"},
-        {{"7Y"}, "Erase error", 1, "ASMedia bridge", "Bridge  : ASM", none, none},
         {{"8Y", "1"}, "Erased", 0, "Realtek bridge", "Bridge  : RTL", none, none},
-        {{"9Y"}, "Erase error", 1, "Realtek bridge", "Bridge  : RTL", none, none},
     };
     const char* const NIST[] = {"none", "Purge", "Purge"};
     const char* const IEEE[] = {"none", "Clear", "Clear, possible Purge"};
@@ -1142,7 +1029,6 @@ TEST(Program, EveryFormatOutcomeOnEveryPathLeavesItsRecord) {
         const size_t at = run.out.find(run.eol + c.outcome + " [") + run.eol.size();
         const std::string line = run.out.substr(at, run.out.find(run.eol, at) - at);
         EXPECT_EQ(end.at("outcome_line"), line) << what;
-        EXPECT_EQ(line.find(std::string(c.outcome) + " ["), 0u) << what;
         EXPECT_EQ(end.at("outcome"), c.outcome) << what;
         const uint64_t elapsed = std::stoull(line.substr(line.find('[') + 1));
         EXPECT_EQ(end.at("elapsed_ms"), elapsed) << what;
@@ -1175,12 +1061,12 @@ TEST(Program, EveryFormatOutcomeOnEveryPathLeavesItsRecord) {
                                                   ? before
                                                   : std::stoull(shown(run, change)))
             << what;
-        // The method, as the trace carried it, and what it reaches.
+        // The method, as the arguments chose it (quiet: the format in use,
+        // 0, and SES 1), and what it reaches.
         const nlohmann::json& method = end.at("method");
-        const long cdw10 = format_cdw10(run.trace);
+        const int ses = c.args.size() > 2 ? std::stoi(c.args[2]) : 1;
         EXPECT_EQ(method.at("command"), "Format NVM") << what;
-        EXPECT_EQ(method.at("lba_format"), cdw10 & 0xF) << what;
-        const int ses = static_cast<int>(cdw10 >> 9 & 7);
+        EXPECT_EQ(method.at("lba_format"), c.args.size() > 1 ? std::stoi(c.args[1]) : 0) << what;
         EXPECT_EQ(method.at("ses"), ses) << what;
         EXPECT_EQ(shown(run, "Selected SES action: ").substr(0, 1), std::to_string(ses)) << what;
         EXPECT_EQ(end.at("category").at("nist_800_88_r1"), NIST[ses]) << what;

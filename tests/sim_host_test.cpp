@@ -196,11 +196,6 @@ TEST_F(SimHost, OptionalFieldsTakeTheirDefaults) {
     EXPECT_EQ(bridge.controller.nlbaf, -1);
     EXPECT_EQ(bridge.controller.format_ms, 1500u);
     EXPECT_EQ(bridge.controller.format_status, 0u);
-    EXPECT_EQ(bridge.controller.sanicap, 3u);
-    EXPECT_EQ(bridge.controller.sanitize_ms.block + bridge.controller.sanitize_ms.crypto +
-                  bridge.controller.sanitize_ms.overwrite,
-              68000u);
-    EXPECT_TRUE(bridge.controller.sanitize_estimates);
     EXPECT_EQ(bridge.controller.sanitize_state.status, 0u);
     EXPECT_TRUE(bridge.bridge.check_condition);
     EXPECT_TRUE(bridge.bridge.completion);

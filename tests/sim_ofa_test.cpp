@@ -237,39 +237,31 @@ TEST_F(SimOfa, DriverRequestsOnTheWrongHandleFail) {
 }
 
 TEST_F(SimOfa, SanitizeRunsOnTheClockAndItsLogFollowsIt) {
-    auto log = [this](uint32_t lid = 0x81) {
-        std::vector<uint8_t> r = request(0x02, 0xFFFFFFFF, lid | 127u << 16, 2, 512);
+    // A request's status: SCT in the high byte, SC in the low one.
+    auto status = [this](std::vector<uint8_t> r) {
         EXPECT_TRUE(send(r));
-        return r;
+        return sct(r) << 8 | sc(r);
     };
-    std::vector<uint8_t> overwrite = request(0x84, 0, 0x1B, 0, 0);
-    ASSERT_TRUE(send(overwrite)); // SANICAP 3 lacks overwrite: Invalid Field
-    EXPECT_EQ(sc(overwrite), 0x02u);
+    auto log = [this](uint32_t dword) {
+        std::vector<uint8_t> r = request(0x02, 0xFFFFFFFF, 0x81 | 127u << 16, 2, 512);
+        EXPECT_TRUE(send(r));
+        return get_le32(r.data(), 152 + dword * 4);
+    };
+    EXPECT_EQ(status(request(0x84, 0, 0x1B, 0, 0)), 0x02u); // SANICAP 3 lacks overwrite
     const uint32_t before = tick_ms();
-    std::vector<uint8_t> block = request(0x84, 0, 0x0A, 0, 0);
-    ASSERT_TRUE(send(block));
-    EXPECT_EQ(sc(block), 0u);
-    EXPECT_EQ(tick_ms(), before); // it runs in the background
-    std::vector<uint8_t> page = log();
-    EXPECT_EQ(get_le32(page.data(), 152), 0x00020000u); // SPROG 0, in progress
-    EXPECT_EQ(get_le32(page.data(), 152 + 4), 0x0Au);
-    EXPECT_EQ(get_le32(page.data(), 152 + 8), 60u); // ETO, ETBE, ETCE in seconds
-    EXPECT_EQ(get_le32(page.data(), 152 + 12), 6u);
-    EXPECT_EQ(get_le32(page.data(), 152 + 16), 2u);
-    std::vector<uint8_t> busy = format(0);
-    ASSERT_TRUE(send(busy));
-    EXPECT_EQ(sc(busy), 0x1Du);
-    std::vector<uint8_t> id = identify(0, 1);
-    ASSERT_TRUE(send(id));
-    EXPECT_EQ(sc(id), 0u);
-    std::vector<uint8_t> other = log(0x02);
-    EXPECT_EQ(sct(other) << 8 | sc(other), 0x109u);
+    EXPECT_EQ(status(request(0x84, 0, 0x0A, 0, 0)), 0u);
+    EXPECT_EQ(tick_ms(), before);   // it runs in the background
+    EXPECT_EQ(log(0), 0x00020000u); // SPROG 0, in progress
+    EXPECT_EQ(log(1), 0x0Au);
+    EXPECT_EQ(log(2), 60u); // ETO, ETBE, ETCE in seconds
+    EXPECT_EQ(log(3), 6u);
+    EXPECT_EQ(log(4), 2u);
+    EXPECT_EQ(status(format(0)), 0x1Du);
+    EXPECT_EQ(status(identify(0, 1)), 0u);
+    EXPECT_EQ(status(request(0x02, 0xFFFFFFFF, 0x02 | 127u << 16, 2, 512)), 0x109u);
     sleep_ms(3000);
-    EXPECT_EQ(get_le16(log().data(), 152), 32768u);
+    EXPECT_EQ(log(0) & 0xFFFF, 32768u);
     sleep_ms(3000);
-    page = log();
-    EXPECT_EQ(get_le32(page.data(), 152), 0x0001FFFFu); // completed
-    std::vector<uint8_t> free_again = format(0);
-    ASSERT_TRUE(send(free_again));
-    EXPECT_EQ(sc(free_again), 0u);
+    EXPECT_EQ(log(0), 0x0001FFFFu); // completed
+    EXPECT_EQ(status(format(0)), 0u);
 }

@@ -120,16 +120,17 @@ std::vector<uint8_t> rtl_completion_query() {
     return rtl_envelope(0xE4, 0xF9, SPT_IN, 16, 24, 5);
 }
 
-std::vector<uint8_t> inbox_query(uint32_t cns, uint32_t nsid) {
-    std::vector<uint8_t> q(4144, 0);
+std::vector<uint8_t> inbox_query(uint32_t cns, uint32_t nsid, uint32_t property, uint32_t type,
+                                 uint32_t length) {
+    std::vector<uint8_t> q(48 + length, 0);
     uint8_t* p = q.data();
-    put_le32(p, 0, 49);
+    put_le32(p, 0, property);
     put_le32(p, 8, 3);
-    put_le32(p, 12, 1);
+    put_le32(p, 12, type);
     put_le32(p, 16, cns);
     put_le32(p, 20, nsid);
     put_le32(p, 24, 40);
-    put_le32(p, 28, 4096);
+    put_le32(p, 28, length);
     return q;
 }
 

@@ -56,8 +56,10 @@ std::vector<uint8_t> jms_completion_query();
 std::vector<uint8_t> asm_completion_query();
 std::vector<uint8_t> rtl_completion_query();
 
-// STORAGE_PROPERTY_QUERY for the NVMe identify property (49).
-std::vector<uint8_t> inbox_query(uint32_t cns, uint32_t nsid);
+// STORAGE_PROPERTY_QUERY of NVMe data: the adapter (49) or device (50) property, the data
+// type (1 identify, 2 log page), the CNS or log id, the namespace or sub-value, the length.
+std::vector<uint8_t> inbox_query(uint32_t cns, uint32_t nsid, uint32_t property = 49,
+                                 uint32_t type = 1, uint32_t length = 4096);
 
 // OFA miniport request: SRB_IO_CONTROL, entry (identifier 0x1234), lengths.
 std::vector<uint8_t> ofa_request(uint8_t opcode, uint32_t nsid, uint32_t cdw10, uint32_t direction,

@@ -135,16 +135,14 @@ std::string record_schema_problems(const std::string& records) {
         return "mkstemp failed";
     close(fd);
     write_file(path, records);
-    const std::string command = std::string(VELTRANE_PYTHON) + " " + VELTRANE_RECORD_VALIDATOR +
-                                " " + VELTRANE_RECORD_SCHEMA + " " + path + " 2>&1";
-    std::string problems;
-    FILE* out = popen(command.c_str(), "r");
-    char chunk[512];
-    size_t n;
-    while (out && (n = fread(chunk, 1, sizeof chunk, out)) > 0)
-        problems.append(chunk, n);
-    const int status = out ? pclose(out) : -1;
+    const std::string out = std::string(path) + ".out";
+    const int status =
+        std::system((std::string(VELTRANE_PYTHON) + " " + VELTRANE_RECORD_VALIDATOR + " " +
+                     VELTRANE_RECORD_SCHEMA + " " + path + " >" + out + " 2>&1")
+                        .c_str());
+    const std::string problems = read_file(out);
     unlink(path);
+    unlink(out.c_str());
     return status == 0 ? "" : "validator status " + std::to_string(status) + ": " + problems;
 }
 
@@ -164,6 +162,14 @@ const std::string SURVIVED = "Verify  : 2002 samples, 2002 held data, 2002 uncha
                              "Verify error: data survived the erase!\n";
 const std::string STALE_512 =
     "Verify  : skipped, Windows still sees 512-byte sectors: re-plug the drive\n";
+
+std::vector<std::string> words(const std::string& text) {
+    std::vector<std::string> list;
+    std::istringstream in(text);
+    for (std::string word; in >> word;)
+        list.push_back(word);
+    return list;
+}
 
 bool ends_with(const std::string& text, const std::string& tail) {
     return text.size() >= tail.size() &&

@@ -39,6 +39,8 @@ extern const std::string SURVIVED;
 extern const std::string STALE_512;
 
 bool ends_with(const std::string& text, const std::string& tail);
+// The words of `text`, split at spaces: a command line without empty arguments.
+std::vector<std::string> words(const std::string& text);
 
 // An `existing_log` that puts a directory where the log would be.
 extern const char* const LOG_AS_DIRECTORY;

@@ -165,6 +165,7 @@ TEST(UsbBridges, TheFormatsDataPhaseWaitsForTheFormat) {
                                                                         << run.out;
         EXPECT_TRUE(ends_with(run.log, choice + k.outcome)) << k.path << ms << "\n" << run.log;
         EXPECT_EQ(flbas_of(2), 1u) << k.path << ms;
+        EXPECT_EQ(run.status, 0) << k.path << ms; // verified, however doubtful the request
         EXPECT_TRUE(handles_balanced(run.trace));
     }
 }

@@ -9,6 +9,7 @@
 #include <conio.h>
 #include <cstdio>
 #include <cstring>
+#include <initializer_list>
 #include <fcntl.h>
 #include <io.h>
 
@@ -300,53 +301,50 @@ void expect_calls(const char* what, const Expected* expected, int count) {
 const HANDLE DEVICE = reinterpret_cast<HANDLE>(0x1234);
 
 void opens() {
+    // One CreateFileA each: no security attributes, no template. The drive
+    // read and write, OPEN_EXISTING, share mode and attributes as asked, each
+    // in its own place; the volume for queries only; the log for appending,
+    // shared, created when missing.
     static const char path[] = "\\\\.\\PhysicalDrive3";
-    // Read and write access, OPEN_EXISTING, no security attributes and no
-    // template; share mode and attributes as asked, each in its own place.
+    static const char volume[] = "\\\\.\\C:";
+    static const char log[] = "veltrane-log.txt";
+    const uintptr_t shared = FILE_SHARE_READ | FILE_SHARE_WRITE;
+    const uintptr_t rw = GENERIC_READ | GENERIC_WRITE;
     const struct {
         const char* what;
-        uint32_t share;
-        uint32_t flags;
+        HANDLE (*open)();
+        uintptr_t arg[7];
     } rows[] = {
-        {"open_device, the dialogue's exclusive handle", 0, FILE_ATTRIBUTE_NORMAL},
-        {"open_device, a short-lived query handle", FILE_SHARE_READ | FILE_SHARE_WRITE, 0},
+        {"open_device, the dialogue's exclusive handle",
+         [] { return open_device(path, 0, FILE_ATTRIBUTE_NORMAL); },
+         {word(path), rw, 0, 0, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, 0}},
+        {"open_device, a short-lived query handle",
+         [] { return open_device(path, shared, 0); },
+         {word(path), rw, shared, 0, OPEN_EXISTING, 0, 0}},
+        {"open_volume: no access rights, read/write sharing",
+         [] { return open_volume(volume); },
+         {word(volume), 0, shared, 0, OPEN_EXISTING, 0, 0}},
+        {"open_append",
+         [] { return open_append(log); },
+         {word(log), FILE_APPEND_DATA, shared, 0, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, 0}},
     };
     for (const auto& row : rows) {
         start(word(DEVICE));
-        check(open_device(path, row.share, row.flags) == DEVICE, row.what);
-        const Expected calls[] = {{"CreateFileA",
-                                   7,
-                                   {word(path), GENERIC_READ | GENERIC_WRITE, row.share, 0,
-                                    OPEN_EXISTING, row.flags, 0}}};
-        expect_calls(row.what, calls, 1);
+        check(row.open() == DEVICE, row.what);
+        Expected call = {"CreateFileA", 7, {}};
+        memcpy(call.arg, row.arg, sizeof row.arg);
+        expect_calls(row.what, &call, 1);
     }
-
-    static const char volume[] = "\\\\.\\C:";
-    start(word(DEVICE));
-    check(open_volume(volume) == DEVICE, "open_volume returns the handle");
-    const Expected volume_calls[] = {
-        {"CreateFileA",
-         7,
-         {word(volume), 0, FILE_SHARE_READ | FILE_SHARE_WRITE, 0, OPEN_EXISTING, 0, 0}}};
-    expect_calls("open_volume: no access rights, read/write sharing", volume_calls, 1);
-
-    start(word(DEVICE));
-    close_device(DEVICE);
-    const Expected close_calls[] = {{"CloseHandle", 1, {word(DEVICE)}}};
-    expect_calls("close_device", close_calls, 1);
+    for (void (*closer)(HANDLE) : {close_device, close_append}) {
+        start(0);
+        closer(DEVICE);
+        const Expected calls[] = {{"CloseHandle", 1, {word(DEVICE)}}};
+        expect_calls("close_device, close_append", calls, 1);
+    }
 }
 
-// The log: append rights only, shared, created when missing; the block in
-// one WriteFile, which fails unless every byte went.
-void log_file() {
-    static const char name[] = "veltrane-log.txt";
-    start(word(DEVICE));
-    check(open_append(name) == DEVICE, "open_append returns the handle");
-    const Expected open[] = {{"CreateFileA",
-                              7,
-                              {word(name), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, 0,
-                               OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, 0}}};
-    expect_calls("open_append", open, 1);
+// The log block in one WriteFile, which fails unless every byte went.
+void log_writes() {
     static const char block[] = "v0.7a\r\n";
     static const uintptr_t counts[] = {7, 6};
     for (uintptr_t written : counts) {
@@ -357,10 +355,6 @@ void log_file() {
         check(g_call_count < 1 || (g_calls[0].arg[3] != 0 && g_calls[0].arg[4] == 0),
               "WriteFile gets a count pointer and no OVERLAPPED");
     }
-    start(0);
-    close_append(DEVICE);
-    const Expected close[] = {{"CloseHandle", 1, {word(DEVICE)}}};
-    expect_calls("close_append", close, 1);
 }
 
 void device_controls() {
@@ -417,31 +411,52 @@ void last_errors() {
 }
 
 void host_facts() {
+    // The system's own Windows directory, not a per-user one; the computer's
+    // name. Both into the caller's buffer, whole or not at all.
     char buffer[16];
     const struct {
         const char* what;
-        const char* directory;
+        uint32_t (*get)(char*, uint32_t);
+        const char* call;
+        const char* text;
+        uintptr_t answer;
         uint32_t result;
     } rows[] = {
-        {"windows_directory that fits", "C:\\WINDOWS", 10},
-        {"windows_directory that fills the buffer to its last byte", "C:\\WINDOWS\\abcd", 15},
-        {"windows_directory that does not fit", "C:\\WINDOWS\\abcde", 0},
-        {"windows_directory that cannot be read", "", 0},
+        {"windows_directory that fits", windows_directory, "GetSystemWindowsDirectoryA",
+         "C:\\WINDOWS", 0, 10},
+        {"windows_directory that fills the buffer to its last byte", windows_directory,
+         "GetSystemWindowsDirectoryA", "C:\\WINDOWS\\abcd", 0, 15},
+        {"windows_directory that does not fit", windows_directory, "GetSystemWindowsDirectoryA",
+         "C:\\WINDOWS\\abcde", 0, 0},
+        {"windows_directory that cannot be read", windows_directory, "GetSystemWindowsDirectoryA",
+         "", 0, 0},
+        {"computer_name that fits", computer_name, "GetComputerNameA", "DESK-7", TRUE, 6},
+        {"computer_name that fills the buffer to its last byte", computer_name, "GetComputerNameA",
+         "DESKTOP-7654321", TRUE, 15},
+        {"computer_name that does not fit", computer_name, "GetComputerNameA", "DESKTOP-87654321",
+         TRUE, 0},
+        {"computer_name that cannot be read", computer_name, "GetComputerNameA", "DESK", FALSE, 0},
     };
     for (const auto& row : rows) {
         memset(buffer, 0x7E, sizeof buffer);
-        start(0, 0, row.directory);
-        const uint32_t length = windows_directory(buffer, sizeof buffer);
-        check_eq(length, row.result, row.what);
+        start(row.answer, 0, row.text);
+        check_eq(row.get(buffer, sizeof buffer), row.result, row.what);
         if (row.result)
-            check(strcmp(buffer, row.directory) == 0, row.what);
-        // The system's own directory, not a per-user one.
-        const Expected calls[] = {{"GetSystemWindowsDirectoryA", 2, {word(buffer), sizeof buffer}}};
+            check(strcmp(buffer, row.text) == 0, row.what);
+        const Expected calls[] = {{row.call, 2, {word(buffer), sizeof buffer}}};
         expect_calls(row.what, calls, 1);
     }
 
     start(0xFFFFFF00u);
     check_eq(tick_ms(), 0xFFFFFF00u, "tick_ms is GetTickCount, all 32 bits");
+    start(4242);
+    check_eq(process_id(), 4242, "process_id is GetCurrentProcessId");
+    SYSTEMTIME time;
+    start(2031);
+    system_time(&time);
+    check_eq(time.wYear, 2031, "system_time is GetSystemTime's");
+    const Expected time_calls[] = {{"GetSystemTime", 1, {word(&time)}}};
+    expect_calls("system_time: GetSystemTime, UTC", time_calls, 1);
 
     OSVERSIONINFOEXA version;
     memset(&version, 0, sizeof version);
@@ -453,14 +468,19 @@ void host_facts() {
 }
 
 void volumes() {
+    // The search hands over the caller's buffer and closes its handle.
     char name[50];
     const HANDLE search = reinterpret_cast<HANDLE>(0x5EA);
     start(word(search));
     check(find_first_volume(name, sizeof name) == search, "find_first_volume");
-    start(FALSE, 18);
+    g_answer.result = FALSE;
     check(find_next_volume(search, name, sizeof name) == 0, "find_next_volume at the end");
-    start(0);
     find_volume_close(search);
+    const Expected search_calls[] = {
+        {"FindFirstVolumeA", 2, {word(name), sizeof name}},
+        {"FindNextVolumeA", 3, {word(search), word(name), sizeof name}},
+        {"FindVolumeClose", 1, {word(search)}}};
+    expect_calls("the volume search", search_calls, 3);
     static const char volume[] = "\\\\?\\Volume{x}\\";
     start(TRUE);
     check(volume_path_names(volume, name, sizeof name) == 1, "volume_path_names");
@@ -468,15 +488,6 @@ void volumes() {
     const Expected calls[] = {
         {"GetVolumePathNamesForVolumeNameA", 3, {word(volume), word(name), sizeof name}}};
     expect_calls("volume_path_names hands over the caller's buffer", calls, 1);
-    start(word(search));
-    find_first_volume(name, sizeof name);
-    find_next_volume(search, name, sizeof name);
-    find_volume_close(search);
-    const Expected search_calls[] = {
-        {"FindFirstVolumeA", 2, {word(name), sizeof name}},
-        {"FindNextVolumeA", 3, {word(search), word(name), sizeof name}},
-        {"FindVolumeClose", 1, {word(search)}}};
-    expect_calls("the volume search", search_calls, 3);
 }
 
 void reads() {
@@ -509,39 +520,6 @@ void reads() {
         if (!row.result)
             check_eq(last_error(), row.error, row.what);
     }
-}
-
-void record_facts() {
-    SYSTEMTIME time;
-    start(2031);
-    system_time(&time);
-    check_eq(time.wYear, 2031, "system_time is GetSystemTime's");
-    const Expected time_calls[] = {{"GetSystemTime", 1, {word(&time)}}};
-    expect_calls("system_time: GetSystemTime, UTC", time_calls, 1);
-
-    char name[8];
-    const struct {
-        const char* what;
-        const char* name;
-        uintptr_t answer;
-        uint32_t result;
-    } rows[] = {
-        {"computer_name that fits", "DESK-7", TRUE, 6},
-        {"computer_name that fills the buffer to its last byte", "DESK-77", TRUE, 7},
-        {"computer_name that does not fit", "DESK-777", TRUE, 0},
-        {"computer_name that cannot be read", "DESK", FALSE, 0},
-    };
-    for (const auto& row : rows) {
-        start(row.answer, 0, row.name);
-        check_eq(computer_name(name, sizeof name), row.result, row.what);
-        if (row.result)
-            check(strcmp(name, row.name) == 0, row.what);
-        const Expected calls[] = {{"GetComputerNameA", 2, {word(name), sizeof name}}};
-        expect_calls(row.what, calls, 1);
-    }
-
-    start(4242);
-    check_eq(process_id(), 4242, "process_id is GetCurrentProcessId");
 }
 
 void standard_streams() {
@@ -602,13 +580,12 @@ void key_wait() {
 
 int main() {
     opens();
-    log_file();
+    log_writes();
     device_controls();
     last_errors();
     host_facts();
     volumes();
     reads();
-    record_facts();
     standard_streams();
     key_wait();
     printf(g_failures ? "%d checks failed\n" : "all checks passed\n", g_failures);
