@@ -55,7 +55,6 @@ struct OpenHandle {
 constexpr uintptr_t FIRST_SEARCH_HANDLE = 0x10000;
 constexpr uint32_t ERROR_NO_MORE_FILES_CODE = 18;
 constexpr uint32_t ERROR_FILENAME_EXCED_RANGE_CODE = 206;
-constexpr uint32_t ERROR_SECTOR_NOT_FOUND_CODE = 27;
 
 struct Stack {
     bool loaded = false;
