@@ -18,6 +18,9 @@ constexpr uint32_t POLL_MS = 1000;
 constexpr uint64_t NO_ESTIMATE_LIMIT_S = 12 * 3600;
 constexpr uint64_t LIMIT_MARGIN_S = 60;
 constexpr uint32_t LIMIT_ESTIMATES = 3;
+// An estimate that would keep the tool waiting longer is not believed: the
+// operator runs the tool again with S to follow the sanitize further.
+constexpr uint64_t MOST_LIMIT_S = 48 * 3600;
 
 static const int ACTIONS[] = {SANITIZE_BLOCK_ERASE, SANITIZE_CRYPTO_ERASE, SANITIZE_OVERWRITE};
 
@@ -104,12 +107,13 @@ static int choose_action(uint32_t actions, const char* action_text, AnswerStream
 }
 
 // How long a sanitize of `action` is followed: three times the log's
-// estimate and a minute, or 12 hours without one.
+// estimate and a minute, at most 48 hours, or 12 hours without one.
 static uint64_t polling_limit_s(int have_log, const SanitizeLog& log, int action) {
     const uint32_t estimate = have_log ? sanitize_estimate(log, action) : 0;
     if (estimate == 0)
         return NO_ESTIMATE_LIMIT_S;
-    return LIMIT_ESTIMATES * static_cast<uint64_t>(estimate) + LIMIT_MARGIN_S;
+    const uint64_t limit = LIMIT_ESTIMATES * static_cast<uint64_t>(estimate) + LIMIT_MARGIN_S;
+    return limit < MOST_LIMIT_S ? limit : MOST_LIMIT_S;
 }
 
 // Reads the log once a second from `start` until it no longer reports a

@@ -308,8 +308,10 @@ uint32_t tick_ms() {
     return 1000000u + g_state.requests * 10u + g_state.slept_ms;
 }
 
+// Time passes an hour for every second slept: a sanitize the replies keep
+// "in progress" is followed to its 12-hour limit in a few polls, not 43200.
 void sleep_ms(uint32_t ms) {
-    g_state.slept_ms += ms;
+    g_state.slept_ms += ms * 3600u;
 }
 
 int os_version(OSVERSIONINFOEXA* record) {

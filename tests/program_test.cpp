@@ -790,6 +790,10 @@ TEST(Program, SanitizeOnEveryPath) {
         row(19045, "inbox", stalled, {"2SY"}, "",
             "IOCtl: REINITIALIZE_MEDIA failed 0x79!\nSanitize error [66000 ms]!\n",
             "Sanitize error [66000 ms]!\n", 1, inbox_sent(2, 66)),
+        // An estimate of 46 days is not believed: 48 hours at most.
+        row(19045, "inbox", R"(, "controller": {"sanitize_ms": {"crypto": 4000000000}})", {"2SY"},
+            "", "IOCtl: REINITIALIZE_MEDIA failed 0x79!\nSanitize error [172800000 ms]!\n",
+            "Sanitize error [172800000 ms]!\n", 1, inbox_sent(2, 172800)),
     };
     for (const SanitizeCase& c : cases) {
         const std::string host = "{\"os\": {\"build\": " + std::to_string(c.build) +
