@@ -51,15 +51,23 @@ void sanitize_hint(int drive, const uint8_t* identify) {
                static_cast<unsigned>(drive));
 }
 
+// An action as the actions line and the record name it; null for none.
+static const char* record_action(int action) {
+    static const char* const names[] = {"block erase", "crypto erase", "overwrite"};
+    for (int i = 0; i < 3; ++i)
+        if (ACTIONS[i] == action)
+            return names[i];
+    return nullptr;
+}
+
 // "Sanitize: block erase, crypto erase" or "Sanitize: not supported".
 static void report_actions(LogBlock* log, uint32_t actions) {
-    static const char* const names[] = {"block erase", "crypto erase", "overwrite"};
     char line[64] = "Sanitize: ";
     const char* separator = "";
-    for (int i = 0; i < 3; ++i) {
-        if (actions & sanitize_action_bit(ACTIONS[i])) {
+    for (int action : ACTIONS) {
+        if (actions & sanitize_action_bit(action)) {
             strcat(line, separator);
-            strcat(line, names[i]);
+            strcat(line, record_action(action));
             separator = ", ";
         }
     }
@@ -178,20 +186,7 @@ static int report_outcome(LogBlock* log, const SanitizeResult& r, const char** o
     return status;
 }
 
-// The record's names of an action and of the inbox driver's route.
-static const char* record_action(int action) {
-    switch (action) {
-    case SANITIZE_BLOCK_ERASE:
-        return "block erase";
-    case SANITIZE_CRYPTO_ERASE:
-        return "crypto erase";
-    case SANITIZE_OVERWRITE:
-        return "overwrite";
-    default:
-        return nullptr;
-    }
-}
-
+// The record's name of the inbox driver's route.
 static const char* record_route(SanitizeRoute route) {
     switch (route) {
     case ROUTE_REINITIALIZE_MEDIA:

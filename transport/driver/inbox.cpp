@@ -8,17 +8,23 @@
 #include "transport/transport.h"
 #include "platform/wire.h"
 
-int inbox_identify_controller(HANDLE handle, uint8_t* identify) {
-    uint8_t query[INBOX_QUERY_SIZE];
-    memset(query, 0, sizeof query);
-    put_le32(query, INBOX_PROPERTY_ID, StorageAdapterProtocolSpecificProperty);
+void inbox_protocol_query(uint8_t* query, uint32_t property, uint32_t data_type, uint32_t value,
+                          uint32_t sub_value, uint32_t length) {
+    memset(query, 0, INBOX_DATA + length);
+    put_le32(query, INBOX_PROPERTY_ID, property);
     put_le32(query, INBOX_QUERY_TYPE, PropertyStandardQuery);
     put_le32(query, INBOX_PROTOCOL_TYPE, ProtocolTypeNvme);
-    put_le32(query, INBOX_DATA_TYPE, NVMeDataTypeIdentify);
-    put_le32(query, INBOX_REQUEST_VALUE, NVME_IDENTIFY_CNS_CONTROLLER);
-    put_le32(query, INBOX_REQUEST_SUB_VALUE, 0);
+    put_le32(query, INBOX_DATA_TYPE, data_type);
+    put_le32(query, INBOX_REQUEST_VALUE, value);
+    put_le32(query, INBOX_REQUEST_SUB_VALUE, sub_value);
     put_le32(query, INBOX_DATA_OFFSET_FIELD, INBOX_SPECIFIC_DATA_SIZE);
-    put_le32(query, INBOX_DATA_LENGTH_FIELD, IDENTIFY_SIZE);
+    put_le32(query, INBOX_DATA_LENGTH_FIELD, length);
+}
+
+int inbox_identify_controller(HANDLE handle, uint8_t* identify) {
+    uint8_t query[INBOX_QUERY_SIZE];
+    inbox_protocol_query(query, StorageAdapterProtocolSpecificProperty, NVMeDataTypeIdentify,
+                         NVME_IDENTIFY_CNS_CONTROLLER, 0, IDENTIFY_SIZE);
     if (!device_control(handle, IOCTL_STORAGE_QUERY_PROPERTY, query, sizeof query, query,
                         sizeof query)) {
         printf("IOCtl: ID failed 0x%x!\n", last_error());

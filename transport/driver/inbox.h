@@ -51,3 +51,9 @@ constexpr uint8_t SCSI_SANITIZE_CDB_LENGTH = 10;
 constexpr uint8_t SCSI_SANITIZE_AUSE = 0x20;
 constexpr uint8_t SCSI_SANITIZE_BLOCK_ERASE = 0x02;
 constexpr uint8_t SCSI_SANITIZE_CRYPTO_ERASE = 0x03;
+
+// STORAGE_PROPERTY_QUERY for NVMe protocol data: `property`, `data_type`,
+// the request value and sub-value, and `length` bytes of data right behind
+// the 40-byte protocol block. Zeroes and fills INBOX_DATA + length bytes.
+void inbox_protocol_query(uint8_t* query, uint32_t property, uint32_t data_type, uint32_t value,
+                          uint32_t sub_value, uint32_t length);

@@ -14,56 +14,40 @@
 
 constexpr uint32_t ERROR_INVALID_FUNCTION_CODE = 1;
 
-static void protocol_query(uint8_t* query, uint32_t property, uint32_t data_type, uint32_t value,
-                           uint32_t sub_value, uint32_t length) {
-    memset(query, 0, INBOX_DATA + length);
-    put_le32(query, INBOX_PROPERTY_ID, property);
-    put_le32(query, INBOX_QUERY_TYPE, PropertyStandardQuery);
-    put_le32(query, INBOX_PROTOCOL_TYPE, ProtocolTypeNvme);
-    put_le32(query, INBOX_DATA_TYPE, data_type);
-    put_le32(query, INBOX_REQUEST_VALUE, value);
-    put_le32(query, INBOX_REQUEST_SUB_VALUE, sub_value);
-    put_le32(query, INBOX_DATA_OFFSET_FIELD, INBOX_SPECIFIC_DATA_SIZE);
-    put_le32(query, INBOX_DATA_LENGTH_FIELD, length);
-}
-
 static int descriptor_valid(const uint8_t* query) {
     return get_le32(query, INBOX_DESCRIPTOR_VERSION) == INBOX_DESCRIPTOR_SIZE &&
            get_le32(query, INBOX_DESCRIPTOR_SIZE_FIELD) == INBOX_DESCRIPTOR_SIZE;
 }
 
-int inbox_identify_namespace(HANDLE handle, uint8_t* ns) {
+// A protocol-specific query of `length` bytes of data into `data`; on
+// failure, "IOCtl: <name> failed 0x%x!" or, for a reply without its
+// descriptor, "IOCtl: <name> returned no <what> data!".
+static int protocol_read(HANDLE handle, uint32_t property, uint32_t data_type, uint32_t value,
+                         uint32_t sub_value, uint8_t* data, uint32_t length, const char* name,
+                         const char* what) {
     uint8_t query[INBOX_QUERY_SIZE];
-    protocol_query(query, StorageDeviceProtocolSpecificProperty, NVMeDataTypeIdentify,
-                   NVME_IDENTIFY_CNS_NAMESPACE, 1, IDENTIFY_SIZE);
-    if (!device_control(handle, IOCTL_STORAGE_QUERY_PROPERTY, query, sizeof query, query,
-                        sizeof query)) {
-        printf("IOCtl: ID NS failed 0x%x!\n", last_error());
+    const uint32_t size = INBOX_DATA + length;
+    inbox_protocol_query(query, property, data_type, value, sub_value, length);
+    if (!device_control(handle, IOCTL_STORAGE_QUERY_PROPERTY, query, size, query, size)) {
+        printf("IOCtl: %s failed 0x%x!\n", name, last_error());
         return 0;
     }
     if (!descriptor_valid(query)) {
-        printf("IOCtl: ID NS returned no namespace data!\n");
+        printf("IOCtl: %s returned no %s data!\n", name, what);
         return 0;
     }
-    memcpy(ns, query + INBOX_DATA, IDENTIFY_SIZE);
+    memcpy(data, query + INBOX_DATA, length);
     return 1;
 }
 
+int inbox_identify_namespace(HANDLE handle, uint8_t* ns) {
+    return protocol_read(handle, StorageDeviceProtocolSpecificProperty, NVMeDataTypeIdentify,
+                         NVME_IDENTIFY_CNS_NAMESPACE, 1, ns, IDENTIFY_SIZE, "ID NS", "namespace");
+}
+
 int inbox_sanitize_log(HANDLE handle, uint8_t* log) {
-    uint8_t query[INBOX_LOG_QUERY_SIZE];
-    protocol_query(query, StorageAdapterProtocolSpecificProperty, NVMeDataTypeLogPage,
-                   SANITIZE_LOG_ID, 0, SANITIZE_LOG_SIZE);
-    if (!device_control(handle, IOCTL_STORAGE_QUERY_PROPERTY, query, sizeof query, query,
-                        sizeof query)) {
-        printf("IOCtl: LOG failed 0x%x!\n", last_error());
-        return 0;
-    }
-    if (!descriptor_valid(query)) {
-        printf("IOCtl: LOG returned no log data!\n");
-        return 0;
-    }
-    memcpy(log, query + INBOX_DATA, SANITIZE_LOG_SIZE);
-    return 1;
+    return protocol_read(handle, StorageAdapterProtocolSpecificProperty, NVMeDataTypeLogPage,
+                         SANITIZE_LOG_ID, 0, log, SANITIZE_LOG_SIZE, "LOG", "log");
 }
 
 uint32_t inbox_sanitize_actions(uint32_t os_build) {
