@@ -138,6 +138,10 @@ int has_serial_letter(const char* text) {
     return strchr(text, 'N') != nullptr || strchr(text, 'n') != nullptr;
 }
 
+int has_sanitize_letter(const char* text) {
+    return strchr(text, 'S') != nullptr || strchr(text, 's') != nullptr;
+}
+
 int confirm_erase(AnswerStream* stream) {
     char answer[ANSWER_SIZE];
     prompt("\nAll data on disk will be lost, You sure?\nPress 'Y' and 'Enter' for continue, "

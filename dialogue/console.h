@@ -58,3 +58,4 @@ void prompt(const char* text);
 // Option letters of a drive string.
 int has_quiet_letter(const char* text);
 int has_serial_letter(const char* text);
+int has_sanitize_letter(const char* text);

@@ -24,10 +24,6 @@ constexpr uint64_t MOST_LIMIT_S = 48 * 3600;
 
 static const int ACTIONS[] = {SANITIZE_BLOCK_ERASE, SANITIZE_CRYPTO_ERASE, SANITIZE_OVERWRITE};
 
-int has_sanitize_letter(const char* text) {
-    return strchr(text, 'S') != nullptr || strchr(text, 's') != nullptr;
-}
-
 static const char* action_name(int action) {
     switch (action) {
     case SANITIZE_BLOCK_ERASE:

@@ -10,9 +10,6 @@
 #include "nvme/sanitize.h"
 #include "transport/transport.h"
 
-// The option letter S (or s) of a drive string.
-int has_sanitize_letter(const char* text);
-
 // On the console, after the inbox driver's "Error - possible incompatible
 // nvme driver" line: a hint when that driver can sanitize the drive.
 void sanitize_hint(int drive, const uint8_t* identify);
