@@ -7,6 +7,7 @@
 
 #include "dialogue/console.h"
 #include "dialogue/host_facts.h"
+#include "dialogue/options.h"
 #include "dialogue/record.h"
 #include "dialogue/run.h"
 #include "dialogue/sanitize.h"
@@ -78,25 +79,26 @@ static const char* ses_text(int ses) {
 
 // Steps from the handles to the report; returns the run's exit status when
 // it ends, whatever the reason. The caller closes what was opened.
-static int run_drive(int drive, const Arguments& args, AnswerStream* answers, RunResources& run) {
-    run.disk = open_exclusive("\\\\.\\PhysicalDrive%d", drive);
-    if (run.disk == INVALID_HANDLE_VALUE) {
+static int run_drive(const Arguments& args, AnswerStream* answers, RunResources& run) {
+    DriveState* drive = &run.drive;
+    drive->disk = open_exclusive("\\\\.\\PhysicalDrive%d", drive->number);
+    if (drive->disk == INVALID_HANDLE_VALUE) {
         printf("Error open disk\n");
         return EXIT_NOT_REACHED;
     }
 
     uint8_t address[SCSI_ADDRESS_SIZE];
     memset(address, 0, sizeof address);
-    if (!g_is_usb) {
-        if (!device_control(run.disk, IOCTL_SCSI_GET_ADDRESS, nullptr, 0, address,
+    if (!drive->is_usb) {
+        if (!device_control(drive->disk, IOCTL_SCSI_GET_ADDRESS, nullptr, 0, address,
                             sizeof address)) {
             report(run.log, "IOCTL: Error scsi get address\n");
             return EXIT_NOT_REACHED;
         }
         const uint8_t port_number = address[SCSI_ADDRESS_PORT_NUMBER];
         report(run.log, "Scsi    : %u\n", static_cast<unsigned>(port_number));
-        run.port = open_exclusive("\\\\.\\SCSI%d:", port_number);
-        if (run.port == INVALID_HANDLE_VALUE) {
+        drive->port = open_exclusive("\\\\.\\SCSI%d:", port_number);
+        if (drive->port == INVALID_HANDLE_VALUE) {
             printf("Error open scsi device\n");
             return EXIT_NOT_REACHED;
         }
@@ -104,10 +106,8 @@ static int run_drive(int drive, const Arguments& args, AnswerStream* answers, Ru
 
     uint8_t identify[IDENTIFY_SIZE];
     memset(identify, 0, sizeof identify);
-    HANDLE command_handle = INVALID_HANDLE_VALUE;
-    if (!detect_transport(run.disk, g_is_usb ? INVALID_HANDLE_VALUE : run.port, identify, run.log,
-                          &command_handle))
-        return g_old_asmedia ? EXIT_NOT_SUPPORTED : EXIT_NOT_REACHED;
+    if (!detect_transport(drive, identify, run.log))
+        return drive->old_asmedia ? EXIT_NOT_SUPPORTED : EXIT_NOT_REACHED;
 
     char model[ID_CTRL_MN_SIZE + 2];
     char firmware[ID_CTRL_FR_SIZE + 2];
@@ -122,27 +122,27 @@ static int run_drive(int drive, const Arguments& args, AnswerStream* answers, Ru
     printf("S/N     : %s\n", serial);
     if (g_log_serial)
         log_only(run.log, "S/N     : %s\n", serial);
-    record_identity(&run.record, g_transport, model, firmware, serial);
+    record_identity(&run.record, drive->transport, model, firmware, serial);
 
-    if (g_transport == TRANSPORT_NONE || (g_transport == TRANSPORT_INBOX && !args.sanitize)) {
+    if (drive->transport == TRANSPORT_NONE ||
+        (drive->transport == TRANSPORT_INBOX && !args.sanitize)) {
         report(run.log, "Error - possible incompatible nvme driver\n");
-        if (g_transport == TRANSPORT_INBOX)
+        if (drive->transport == TRANSPORT_INBOX)
             sanitize_hint(drive, identify);
         return EXIT_NOT_SUPPORTED;
     }
     // The OFA driver reaches namespace 1 of the controller behind the port,
     // whichever drive was chosen: only the drive at address 0 is that one.
-    if (g_transport == TRANSPORT_OFA &&
+    if (drive->transport == TRANSPORT_OFA &&
         (address[SCSI_ADDRESS_PATH_ID] || address[SCSI_ADDRESS_TARGET_ID] ||
          address[SCSI_ADDRESS_LUN])) {
         report(run.log, "Error: drive %u is not namespace 1 of its controller\n",
-               static_cast<unsigned>(drive));
+               static_cast<unsigned>(drive->number));
         return EXIT_REFUSED;
     }
     if (args.sanitize) {
         SanitizeResult sanitized;
-        return sanitize_drive(run, drive, command_handle, identify, args.format, answers,
-                              &sanitized);
+        return sanitize_drive(run, identify, args.format, answers, &sanitized);
     }
 
     uint8_t ns[IDENTIFY_SIZE];
@@ -150,7 +150,7 @@ static int run_drive(int drive, const Arguments& args, AnswerStream* answers, Ru
     // Without the namespace data the current format is unknown: a format
     // chosen from a zeroed buffer could change the LBA size while saying it
     // does not. The transport has printed why.
-    if (!nvme_identify_namespace(command_handle, ns))
+    if (!nvme_identify_namespace(drive, ns))
         return EXIT_NOT_REACHED;
 
     const uint32_t current = current_format_index(ns);
@@ -209,18 +209,18 @@ static int run_drive(int drive, const Arguments& args, AnswerStream* answers, Ru
     report(run.log, "Selected SES action: ");
     report(run.log, "%s", ses_text(ses));
 
-    if (const int status = ready_to_erase(run, drive, answers, 1, namespace_size(ns) * current_size,
+    if (const int status = ready_to_erase(run, answers, 1, namespace_size(ns) * current_size,
                                           verify_unit(current_size, new_size)))
         return status;
 
-    g_timeout = 300;
+    drive->timeout = ERASE_TIMEOUT_S;
     record_format(&run.record, static_cast<uint32_t>(chosen), static_cast<uint32_t>(ses));
     record_erase_started(&run.record);
     write_record(&run.record);
     // What the console shows so far must survive a crash during the erase.
     fflush(stdout);
     const uint32_t start = tick_ms();
-    const int erased = nvme_format(command_handle, chosen, ses);
+    const int erased = nvme_format(drive, chosen, ses);
     const uint32_t elapsed = tick_ms() - start;
     int status;
     const char* outcome;
@@ -229,7 +229,7 @@ static int run_drive(int drive, const Arguments& args, AnswerStream* answers, Ru
         outcome = "Erased";
         snprintf(line, sizeof line, "Erased [%u ms]!", elapsed);
         status = EXIT_ERASED;
-    } else if (g_no_answer) {
+    } else if (drive->no_answer) {
         outcome = "Possible Erased";
         snprintf(line, sizeof line, "Possible Erased [%u ms], re-plug drive!", elapsed);
         status = EXIT_POSSIBLY_ERASED;
@@ -240,7 +240,7 @@ static int run_drive(int drive, const Arguments& args, AnswerStream* answers, Ru
     }
     report(run.log, "%s\n", line);
     if (status != EXIT_ERASE_ERROR)
-        status = verify_after_erase(run.verify, run.disk, new_size, run.log, erased);
+        status = verify_after_erase(run.verify, drive->disk, new_size, run.log, erased);
     // The record's final line follows the run's last outcome line.
     record_verification(&run.record, run.verify);
     record_outcome(&run.record, outcome, line, elapsed, status);
@@ -249,7 +249,6 @@ static int run_drive(int drive, const Arguments& args, AnswerStream* answers, Ru
 }
 
 int dialogue_main(int argc, char** argv) {
-    g_timeout = 5;
     read_os_version();
     printf("Veltrane (FormatUnit) v%s by Brastel\n", VELTRANE_VERSION);
     char os[sizeof g_os_version.szCSDVersion + 64];
@@ -258,10 +257,16 @@ int dialogue_main(int argc, char** argv) {
     g_quiet = 0;
     g_log_serial = 0;
 
+    Options options;
+    if (!read_options(argc, argv, &options)) {
+        printf("Error: unknown option %s\n", options.unknown);
+        fflush(stdout);
+        return EXIT_BAD_INPUT;
+    }
     Arguments args;
-    args.drive = argc > 1 ? argv[1] : nullptr;
-    args.format = argc > 2 ? argv[2] : nullptr;
-    args.ses = argc > 3 ? argv[3] : nullptr;
+    args.drive = options.positional[0];
+    args.format = options.positional[1];
+    args.ses = options.positional[2];
     args.sanitize = 0;
 
     AnswerStream answers;
@@ -293,6 +298,12 @@ int dialogue_main(int argc, char** argv) {
         g_log_serial = 1;
     if (has_sanitize_letter(drive_text))
         args.sanitize = 1;
+    // Drive, LBA format and SES; in sanitize mode drive and action.
+    if (options.positional_count > (args.sanitize ? 2u : 3u)) {
+        printf("Error: too many arguments\n");
+        fflush(stdout);
+        return EXIT_BAD_INPUT;
+    }
 
     char log_name[128];
     memset(log_name, 0, sizeof log_name);
@@ -301,8 +312,7 @@ int dialogue_main(int argc, char** argv) {
     RunResources run;
     record_begin(&run.record, static_cast<uint32_t>(drive));
     run.log = log_open(&block, log_name) ? &block : nullptr;
-    run.disk = INVALID_HANDLE_VALUE;
-    run.port = INVALID_HANDLE_VALUE;
+    drive_state_init(&run.drive, drive);
     run.volumes.count = 0;
     // Too large for the stack; one run at a time uses it.
     static VerifySamples verify;
@@ -315,26 +325,27 @@ int dialogue_main(int argc, char** argv) {
 
     // The bus query shares the drive; the disk of the running system is
     // refused before the drive is opened for the run.
-    query_bus_type(drive, &run.record.vendor, &run.record.product);
-    if (g_bus_type == BusTypeUsb)
-        g_is_usb = 1;
+    run.drive.bus_type = query_bus_type(drive, &run.record.vendor, &run.record.product);
+    if (run.drive.bus_type == BusTypeUsb)
+        run.drive.is_usb = 1;
     const int system_disk = holds_running_system(drive);
-    run.record.bus = g_is_usb ? "USB" : "NVME";
-    report(run.log, "Drive   : %u(%s)\n", static_cast<unsigned>(drive), g_is_usb ? "USB" : "NVME");
+    run.record.bus = run.drive.is_usb ? "USB" : "NVME";
+    report(run.log, "Drive   : %u(%s)\n", static_cast<unsigned>(drive),
+           run.drive.is_usb ? "USB" : "NVME");
 
     int status;
     if (system_disk) {
         report(run.log, "Error: drive %u holds the running system\n", static_cast<unsigned>(drive));
         status = EXIT_REFUSED;
     } else {
-        status = run_drive(drive, args, &answers, run);
+        status = run_drive(args, &answers, run);
     }
 
     close_log(run);
-    if (run.disk != INVALID_HANDLE_VALUE)
-        close_device(run.disk);
-    if (run.port != INVALID_HANDLE_VALUE)
-        close_device(run.port);
+    if (run.drive.disk != INVALID_HANDLE_VALUE)
+        close_device(run.drive.disk);
+    if (run.drive.port != INVALID_HANDLE_VALUE)
+        close_device(run.drive.port);
     release_volumes(&run.volumes);
     if (!g_quiet)
         wait_for_key();

@@ -8,7 +8,6 @@
 #include "platform/report.h"
 #include "platform/wire.h"
 
-uint8_t g_bus_type = 0;
 OSVERSIONINFOEXA g_os_version;
 
 HANDLE open_physical_drive(int number) {
@@ -72,18 +71,20 @@ static void keep_text(const uint8_t* reply, uint32_t offset_field, RecordText* f
     field->known = 1;
 }
 
-void query_bus_type(int number, RecordText* vendor, RecordText* product) {
+uint8_t query_bus_type(int number, RecordText* vendor, RecordText* product) {
     uint8_t reply[DESCRIPTOR_BUFFER_SIZE];
     memset(reply, 0, sizeof reply);
     HANDLE handle = open_physical_drive(number);
     if (handle == INVALID_HANDLE_VALUE)
-        return;
+        return 0;
+    uint8_t bus_type = 0;
     if (query_descriptor(handle, reply)) {
-        g_bus_type = reply[DESCRIPTOR_BUS_TYPE];
+        bus_type = reply[DESCRIPTOR_BUS_TYPE];
         keep_text(reply, DESCRIPTOR_VENDOR_ID_OFFSET, vendor);
         keep_text(reply, DESCRIPTOR_PRODUCT_ID_OFFSET, product);
     }
     close_device(handle);
+    return bus_type;
 }
 
 void read_os_version() {

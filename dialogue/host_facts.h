@@ -31,15 +31,14 @@ constexpr uint32_t DISK_EXTENT_DISK_NUMBER = 0;
 constexpr uint32_t VOLUME_EXTENTS_HELD = 256;
 constexpr uint32_t WINDOWS_DIRECTORY_SIZE = 260; // MAX_PATH
 
-extern uint8_t g_bus_type;
 extern OSVERSIONINFOEXA g_os_version;
 
 HANDLE open_physical_drive(int number);
 void list_drives();
-// Sets g_bus_type from the drive's device descriptor; with `vendor` and
-// `product` given, they receive the descriptor's texts, made printable, when
-// it has them.
-void query_bus_type(int number, RecordText* vendor = nullptr, RecordText* product = nullptr);
+// The bus type (STORAGE_BUS_TYPE) of the drive's device descriptor, 0 when
+// the drive cannot be queried; with `vendor` and `product` given, they
+// receive the descriptor's texts, made printable, when it has them.
+uint8_t query_bus_type(int number, RecordText* vendor = nullptr, RecordText* product = nullptr);
 void read_os_version();
 
 // Whether disk `number` holds the volume of the running system's Windows

@@ -4,16 +4,16 @@
 #include "dialogue/console.h"
 #include "dialogue/dialogue.h"
 
-int ready_to_erase(RunResources& run, int drive, AnswerStream* answers, int fresh,
-                   uint64_t capacity, uint32_t unit) {
+int ready_to_erase(RunResources& run, AnswerStream* answers, int fresh, uint64_t capacity,
+                   uint32_t unit) {
     if (fresh && !g_quiet) {
         const int confirmed = confirm_erase(answers);
         if (confirmed <= 0)
             return confirmed < 0 ? EXIT_BAD_INPUT : EXIT_NOT_CONFIRMED;
     }
-    if (!take_volumes_offline(drive, run.log, &run.volumes))
+    if (!take_volumes_offline(run.drive.number, run.log, &run.volumes))
         return EXIT_REFUSED;
     if (fresh)
-        verify_sample(run.verify, run.disk, capacity, unit, run.log);
+        verify_sample(run.verify, run.drive.disk, capacity, unit, run.log);
     return 0;
 }

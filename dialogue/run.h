@@ -8,13 +8,13 @@
 #include "dialogue/volumes.h"
 #include "platform/device.h"
 #include "platform/report.h"
+#include "transport/drive_state.h"
 
 // What the run has opened, released by the closing step, and the record of
 // its erase.
 struct RunResources {
-    LogBlock* log; // null when the log file cannot be opened
-    HANDLE disk;
-    HANDLE port;
+    LogBlock* log;         // null when the log file cannot be opened
+    DriveState drive;      // the chosen drive: its handles and its path
     QuietDisk volumes;     // offline until the end of the run
     VerifySamples* verify; // the read-back's samples
     EraseRecord record;
@@ -26,5 +26,5 @@ struct RunResources {
 // an earlier run (`fresh` 0) asks nothing and reads nothing: the drive
 // refuses reads until it ends. 0 to go on, else the run's exit status.
 struct AnswerStream;
-int ready_to_erase(RunResources& run, int drive, AnswerStream* answers, int fresh,
-                   uint64_t capacity, uint32_t unit);
+int ready_to_erase(RunResources& run, AnswerStream* answers, int fresh, uint64_t capacity,
+                   uint32_t unit);

@@ -41,10 +41,10 @@ static uint32_t os_build() {
     return g_os_version.dwBuildNumber;
 }
 
-void sanitize_hint(int drive, const uint8_t* identify) {
-    if (path_sanitize_actions(identify, os_build()) != 0)
+void sanitize_hint(const DriveState* drive, const uint8_t* identify) {
+    if (path_sanitize_actions(drive, identify, os_build()) != 0)
         printf("Sanitize is possible through this driver: run with S (e.g. %uS)\n",
-               static_cast<unsigned>(drive));
+               static_cast<unsigned>(drive->number));
 }
 
 // An action as the actions line and the record name it; null for none.
@@ -123,7 +123,7 @@ static uint64_t polling_limit_s(int have_log, const SanitizeLog& log, int action
 // Reads the log once a second from `start` until it no longer reports a
 // sanitize in progress or `limit_ms` have passed; a read that fails waits for
 // the next. 1 with the last log read in `last`, 0 when no read succeeded.
-static int follow(HANDLE handle, uint32_t start, uint64_t limit_ms, SanitizeLog* last) {
+static int follow(DriveState* drive, uint32_t start, uint64_t limit_ms, SanitizeLog* last) {
     int have = 0;
     uint32_t shown = 0; // the last progress step printed
     uint32_t before = start;
@@ -131,7 +131,7 @@ static int follow(HANDLE handle, uint32_t start, uint64_t limit_ms, SanitizeLog*
     for (;;) {
         uint8_t page[SANITIZE_LOG_SIZE];
         memset(page, 0, sizeof page);
-        if (nvme_sanitize_log(handle, page)) {
+        if (nvme_sanitize_log(drive, page)) {
             decode_sanitize_log(page, last);
             have = 1;
             if (last->status != SANITIZE_IN_PROGRESS)
@@ -203,8 +203,9 @@ static void record_final(RunResources& run, const SanitizeResult& r, const char*
     write_record(&run.record);
 }
 
-int sanitize_drive(RunResources& run, int drive, HANDLE command_handle, const uint8_t* identify,
-                   const char* action_text, AnswerStream* answers, SanitizeResult* result) {
+int sanitize_drive(RunResources& run, const uint8_t* identify, const char* action_text,
+                   AnswerStream* answers, SanitizeResult* result) {
+    DriveState* drive = &run.drive;
     SanitizeResult& r = *result;
     memset(&r, 0, sizeof r);
     // A log that cannot be read now leaves only the estimate unknown.
@@ -213,11 +214,11 @@ int sanitize_drive(RunResources& run, int drive, HANDLE command_handle, const ui
     memset(page, 0, sizeof page);
     SanitizeLog found;
     memset(&found, 0, sizeof found);
-    const int have_found = nvme_sanitize_log(command_handle, page);
+    const int have_found = nvme_sanitize_log(drive, page);
     if (have_found)
         decode_sanitize_log(page, &found);
 
-    r.actions = path_sanitize_actions(identify, os_build());
+    r.actions = path_sanitize_actions(drive, identify, os_build());
     report_actions(run.log, r.actions);
     if (!r.actions)
         return EXIT_NOT_SUPPORTED;
@@ -227,7 +228,7 @@ int sanitize_drive(RunResources& run, int drive, HANDLE command_handle, const ui
 
     uint8_t ns[IDENTIFY_SIZE];
     memset(ns, 0, sizeof ns);
-    if (!nvme_identify_namespace(command_handle, ns))
+    if (!nvme_identify_namespace(drive, ns))
         return EXIT_NOT_REACHED;
     const uint32_t size = lba_data_size(ns, current_format_index(ns));
     report(run.log, "Size    : %1.0f MB\n", capacity_mb(ns));
@@ -242,8 +243,8 @@ int sanitize_drive(RunResources& run, int drive, HANDLE command_handle, const ui
     const uint64_t limit_s = polling_limit_s(have_found, found, r.action);
 
     uint32_t start = first_read;
-    if (const int status = ready_to_erase(run, drive, answers, !r.followed,
-                                          namespace_size(ns) * size, verify_unit(size, size)))
+    if (const int status = ready_to_erase(run, answers, !r.followed, namespace_size(ns) * size,
+                                          verify_unit(size, size)))
         return status;
     // The record's first line is the evidence of a run that dies during the
     // sanitize: it goes out before the request, or before following one.
@@ -256,14 +257,14 @@ int sanitize_drive(RunResources& run, int drive, HANDLE command_handle, const ui
     char line[RECORD_TEXT_SIZE];
     const char* outcome;
     if (!r.followed) {
-        g_timeout = 300;
+        drive->timeout = ERASE_TIMEOUT_S;
         // What the console shows so far must survive a crash during the erase.
         fflush(stdout);
         start = tick_ms();
         r.sent = 1;
-        r.accepted = nvme_sanitize(command_handle, r.action, static_cast<uint32_t>(limit_s),
-                                   os_build(), &r.route);
-        g_timeout = 5; // the log is read with the identify timeout
+        r.accepted =
+            nvme_sanitize(drive, r.action, static_cast<uint32_t>(limit_s), os_build(), &r.route);
+        drive->timeout = IDENTIFY_TIMEOUT_S; // the log is read with the identify timeout
         if (!r.accepted) {
             r.elapsed_ms = tick_ms() - start;
             outcome = outcome_line("Sanitize error", r.elapsed_ms, line);
@@ -272,7 +273,7 @@ int sanitize_drive(RunResources& run, int drive, HANDLE command_handle, const ui
             return EXIT_ERASE_ERROR;
         }
     }
-    r.log_read = follow(command_handle, start, limit_s * 1000, &r.last);
+    r.log_read = follow(drive, start, limit_s * 1000, &r.last);
     r.elapsed_ms = tick_ms() - start;
     int status = report_outcome(run.log, r, &outcome, line);
     // The check decides after a confirmed or an unconfirmed sanitize, never
@@ -282,7 +283,7 @@ int sanitize_drive(RunResources& run, int drive, HANDLE command_handle, const ui
         const int confirmed = status == EXIT_ERASED;
         status = r.followed ? verify_impossible(run.verify, run.log,
                                                 "the sanitize began before this run", confirmed)
-                            : verify_after_erase(run.verify, run.disk, size, run.log, confirmed);
+                            : verify_after_erase(run.verify, drive->disk, size, run.log, confirmed);
     }
     record_final(run, r, outcome, line, status);
     return status;

@@ -12,7 +12,7 @@
 
 // On the console, after the inbox driver's "Error - possible incompatible
 // nvme driver" line: a hint when that driver can sanitize the drive.
-void sanitize_hint(int drive, const uint8_t* identify);
+void sanitize_hint(const DriveState* drive, const uint8_t* identify);
 
 // What sanitize mode did, for the run's record: zero where a step did not
 // run.
@@ -31,5 +31,5 @@ struct SanitizeResult {
 // The steps after the identity lines in sanitize mode, up to the report.
 // `action_text` is the second argument, null when absent. Fills `result` and
 // returns the run's exit status.
-int sanitize_drive(RunResources& run, int drive, HANDLE command_handle, const uint8_t* identify,
-                   const char* action_text, AnswerStream* answers, SanitizeResult* result);
+int sanitize_drive(RunResources& run, const uint8_t* identify, const char* action_text,
+                   AnswerStream* answers, SanitizeResult* result);

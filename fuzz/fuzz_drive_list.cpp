@@ -36,7 +36,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fake_device_reset(replies);
 
     list_drives();
-    g_bus_type = 0;
     query_bus_type(static_cast<int>(data[0] >> 2));
     if (fake_open_handles() != 0 || fake_bad_closes() != 0)
         abort();

@@ -6,8 +6,6 @@
 
 #include "platform/wire.h"
 
-uint32_t g_timeout = 5;
-
 AdminCommand identify_controller_command() {
     AdminCommand command;
     memset(&command, 0, sizeof command);

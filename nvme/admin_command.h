@@ -29,10 +29,6 @@ constexpr uint32_t SUBMISSION_ENTRY_SIZE = 64;
 constexpr uint8_t NVME_OPC_IDENTIFY = 0x06;
 constexpr uint8_t NVME_OPC_FORMAT_NVM = 0x80;
 
-// Seconds that the OFA request and the JMicron envelopes carry: 5 from
-// start-up, 300 from just before Format NVM.
-extern uint32_t g_timeout;
-
 AdminCommand identify_controller_command();
 AdminCommand identify_namespace_command();
 AdminCommand format_command(int lbaf, int ses);

@@ -22,7 +22,7 @@ enum SanitizeAction {
 };
 
 // Whether a command may run for minutes within its request: Format NVM, and
-// Sanitize as far as a bridge hands it over. Their requests carry g_timeout.
+// Sanitize as far as a bridge hands it over. Their requests carry the erase timeout.
 int command_waits_long(const AdminCommand* command);
 
 // SANACT values of CDW10 bits 2:0.

@@ -185,7 +185,8 @@ TEST(DriverPaths, InboxAnswerCountsWhenItsIdentifyDataAreNotAllZero) {
                               })));
         HANDLE disk = open_device("\\\\.\\PhysicalDrive0", 0, FILE_ATTRIBUTE_NORMAL);
         std::vector<uint8_t> identify(4096, 0xA5);
-        EXPECT_EQ(inbox_identify_controller(disk, identify.data()), set.empty() ? 0 : 1)
+        DriveState drive = drive_on(disk);
+        EXPECT_EQ(inbox_identify_controller(&drive, identify.data()), set.empty() ? 0 : 1)
             << set.size();
         close_device(disk);
         std::vector<uint8_t> expected(4096, 0xA5);
@@ -217,7 +218,8 @@ TEST(DriverPaths, InboxLogCountsOnlyBehindADescriptorOfVersionAndSize48) {
         HANDLE disk = open_device("\\\\.\\PhysicalDrive0", 0, FILE_ATTRIBUTE_NORMAL);
         std::vector<uint8_t> log(512, 0xA5);
         testing::internal::CaptureStdout();
-        EXPECT_EQ(inbox_sanitize_log(disk, log.data()), c.read) << c.at;
+        DriveState drive = drive_on(disk);
+        EXPECT_EQ(inbox_sanitize_log(&drive, log.data()), c.read) << c.at;
         EXPECT_EQ(testing::internal::GetCapturedStdout(),
                   c.read ? "" : "IOCtl: LOG returned no log data!\n");
         EXPECT_EQ(log[2], c.sstat) << c.at;
@@ -276,7 +278,6 @@ TEST(DriverPaths, StatusLineWheneverScOrSctIsSet) {
 
 TEST(DriverPaths, CommandsCompletedWithAnErrorFail) {
     use_host(ofa_host());
-    g_timeout = 5;
     HANDLE port = open_device("\\\\.\\SCSI4:", 0, FILE_ATTRIBUTE_NORMAL);
     ASSERT_NE(port, INVALID_HANDLE_VALUE);
     // CNS 2 is an invalid field: the call is accepted, the command failed,
@@ -285,7 +286,8 @@ TEST(DriverPaths, CommandsCompletedWithAnErrorFail) {
     command.cdw10 = 2;
     std::vector<uint8_t> buffer(4096, 0xAA);
     testing::internal::CaptureStdout();
-    EXPECT_EQ(ofa_passthrough(port, buffer.data(), 4096, DIR_FROM_DEVICE, &command), 0);
+    DriveState on_port = drive_on(port);
+    EXPECT_EQ(ofa_passthrough(&on_port, buffer.data(), 4096, DIR_FROM_DEVICE, &command), 0);
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "NVME status: SC: 0x02, SCT: 0\n");
     EXPECT_EQ(buffer, std::vector<uint8_t>(4096, 0xAA));
     close_device(port);
@@ -298,15 +300,14 @@ TEST(DriverPaths, CommandsCompletedWithAnErrorFail) {
     port = open_device("\\\\.\\SCSI4:", 0, FILE_ATTRIBUTE_NORMAL);
     uint8_t identify[4096];
     std::memset(identify, 0, sizeof identify);
-    EXPECT_EQ(probe_ofa(port, identify), 0);
-    g_is_usb = 0;
-    g_transport = TRANSPORT_NONE;
-    HANDLE command_handle = INVALID_HANDLE_VALUE;
+    DriveState drive = drive_on(disk);
+    drive.port = port;
+    EXPECT_EQ(probe_ofa(&drive, identify), 0);
     testing::internal::CaptureStdout();
-    EXPECT_EQ(detect_transport(disk, port, identify, nullptr, &command_handle), 0);
+    EXPECT_EQ(detect_transport(&drive, identify, nullptr), 0);
     EXPECT_EQ(testing::internal::GetCapturedStdout(),
               "IOCtl: ID failed 0x32!\nNVME status: SC: 0x06, SCT: 0\nIdentify error!\n");
-    EXPECT_EQ(g_transport, TRANSPORT_NONE);
+    EXPECT_EQ(drive.transport, TRANSPORT_NONE);
     close_device(disk);
     close_device(port);
     EXPECT_EQ(sim_open_handles(), 0);

@@ -103,7 +103,8 @@ TEST(Program, DefaultHostDrivesEndToEnd) {
          "with S (e.g. 0S)\n\nPress any key to exit\n",
          "Error - possible incompatible nvme driver\n",
          7},
-        {{"1Y", "1"},
+        // Options stand anywhere and are not counted as answers.
+        {{"--note=a", "1Y", "--asset= b ", "1", "--note="},
          "Drive   : 1(NVME)\nScsi    : 1\nIOCtl: ID failed 0x32!\n"
          "Driver  : OFA\nModel   : Simulated NVMe SSD 1TB",
          "Erased [1500 ms]!\n" + VERIFIED,
@@ -116,7 +117,7 @@ TEST(Program, DefaultHostDrivesEndToEnd) {
     };
     for (const Case& k : cases) {
         const RunResult run = run_program("", k.args);
-        const char drive = k.args[0][0];
+        const char drive = k.args[0][0] == '-' ? k.args[1][0] : k.args[0][0];
         EXPECT_EQ(run.status, k.status) << drive;
         EXPECT_EQ(run.err, "") << drive;
         EXPECT_NE(run.out.find(run.text(k.has)), std::string::npos) << run.out;
@@ -273,6 +274,27 @@ TEST(Program, RunsThatMustNotEraseEndWithTheirStatus) {
         {{"0x2Y"}, "", "Error: bad drive number\n", 5, "\\\\.\\PhysicalDrive0"},
         {{"0.2Y"}, "", "Error: bad drive number\n", 5, "\\\\.\\PhysicalDrive0"},
         {{"0 2Y"}, "", "Error: bad drive number\n", 5, "\\\\.\\PhysicalDrive0"},
+        // Every argument is read first: an unknown option, or one that needs
+        // its '=', ends the run before the drive list; positional arguments
+        // past what the mode reads are refused with the drive string.
+        {{"2Y", "--bogus=1"},
+         "",
+         "19045 \nError: unknown option --bogus=1\n",
+         5,
+         "\\\\.\\PhysicalDrive0"},
+        {{"--Asset=x", "2Y"}, "", "Error: unknown option --Asset=x\n", 5, "\\\\.\\PhysicalDrive2"},
+        {{"--note"}, "", "19045 \nError: unknown option --note\n", 5, "\\\\.\\PhysicalDrive0"},
+        {{"2Y", "1", "1", "1"},
+         "",
+         "19045 \nError: too many arguments\n",
+         5,
+         "\\\\.\\PhysicalDrive2"},
+        {{"2SY", "1", "2"}, "", "19045 \nError: too many arguments\n", 5, "\\\\.\\PhysicalDrive2"},
+        {{"Y2", "1", "1", "1"},
+         "",
+         "19045 \nError: bad drive number\n",
+         5,
+         "\\\\.\\PhysicalDrive2"},
         {{}, "2 (WD My Passport)\n1\n0\nN\n", "number:Error: bad drive number\n", 5, ""},
         // Lines past 4096 bytes and UTF-16 end the run: at once at the drive
         // prompt, through the closing step later (input from /dev/zero).

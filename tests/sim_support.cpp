@@ -252,3 +252,12 @@ bool format_sent(const std::vector<nlohmann::json>& trace) {
     }
     return false;
 }
+
+DriveState drive_on(HANDLE handle, uint32_t timeout_s) {
+    DriveState drive;
+    drive_state_init(&drive, 0);
+    drive.disk = handle;
+    drive.port = handle;
+    drive.timeout = timeout_s;
+    return drive;
+}

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/device.h"
+#include "transport/drive_state.h"
 
 // Request codes as the trace shows them, written out here so that a wrong
 // code in platform/ shows.
@@ -80,6 +81,10 @@ std::string data_text(const std::vector<uint8_t>& e, uint32_t off, uint32_t size
 
 // FLBAS of drive `number` as its controller holds it now.
 uint32_t flbas_of(int number);
+
+// A drive whose disk and port are both `handle` (each transport sends
+// through the one it uses), with requests carrying `timeout_s` seconds.
+DriveState drive_on(HANDLE handle, uint32_t timeout_s = 5);
 
 // Loads `host` fresh and checks at the end that every handle was closed.
 class SimTest : public ::testing::Test {

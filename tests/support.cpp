@@ -212,10 +212,6 @@ RunResult run_dialogue(const std::string& host_json, const std::vector<std::stri
         write_file(LOG_FILE_NAME, existing_log);
 
     use_host(host_json);
-    g_transport = TRANSPORT_NONE;
-    g_is_usb = 0;
-    g_bus_type = 0;
-    g_timeout = 5;
 
     write_file("stdin.txt", input);
     if (!freopen("stdin.txt", "r", stdin))

@@ -34,12 +34,14 @@ struct Sent {
 
 // Runs one transport call on a fresh host and returns the inputs it sent.
 Sent send_through(TransportCall transport, const char* path, void* buffer, uint32_t length,
-                  int direction, const AdminCommand& command, const std::string& host = kHost) {
+                  int direction, const AdminCommand& command, const std::string& host = kHost,
+                  uint32_t timeout_s = 5) {
     use_host(host);
     HANDLE handle = open_device(path, 0, FILE_ATTRIBUTE_NORMAL);
     EXPECT_NE(handle, INVALID_HANDLE_VALUE) << path;
     Sent sent;
-    sent.result = transport(handle, buffer, length, direction, &command);
+    DriveState drive = drive_on(handle, timeout_s);
+    sent.result = transport(&drive, buffer, length, direction, &command);
     close_device(handle);
     for (const nlohmann::json& line : trace_ops(current_trace(), "ioctl")) {
         sent.inputs.push_back(trace_input(line));
@@ -49,8 +51,8 @@ Sent send_through(TransportCall transport, const char* path, void* buffer, uint3
 }
 
 // The inbox query in the transport call's shape.
-int inbox_call(HANDLE handle, void* buffer, uint32_t, int, const AdminCommand*) {
-    return inbox_identify_controller(handle, static_cast<uint8_t*>(buffer));
+int inbox_call(DriveState* drive, void* buffer, uint32_t, int, const AdminCommand*) {
+    return inbox_identify_controller(drive, static_cast<uint8_t*>(buffer));
 }
 
 // A bridge that answers every CDB GOOD, with zeros to read.
@@ -75,8 +77,6 @@ bool zero_from(const std::vector<uint8_t>& bytes, size_t from, size_t to) {
 
 class Tunnels : public ::testing::Test {
   protected:
-    void SetUp() override { g_timeout = 5; }
-    void TearDown() override { g_timeout = 5; }
     uint8_t data[65536 + 16];
 };
 
@@ -104,9 +104,8 @@ TEST_F(Tunnels, JmicronIdentifyControllerWorkedExample) {
 }
 
 TEST_F(Tunnels, JmicronFormatWorkedExample) {
-    g_timeout = 300;
     const Sent sent = send_through(jms_passthrough, "\\\\.\\PhysicalDrive2", nullptr, 0, DIR_NONE,
-                                   format_command(1, 1));
+                                   format_command(1, 1), kHost, 300);
     ASSERT_EQ(sent.inputs.size(), 2u);
     EXPECT_EQ(head(sent.inputs[0], 44),
               hex_bytes("2C 00 00 00 00 00 0C 18 00 00 00 00 00 02 00 00 2C 01 00 00 44 00 00 "
@@ -202,10 +201,9 @@ TEST_F(Tunnels, AsmediaIdentifyControllerWorkedExample) {
 
 TEST_F(Tunnels, AsmediaFormatWorkedExample) {
     // The command phase keeps its 5 s; the data phase, which runs the format,
-    // carries g_timeout.
-    g_timeout = 300;
+    // carries the drive's timeout.
     const Sent sent = send_through(asm_passthrough, "\\\\.\\PhysicalDrive3", nullptr, 0, DIR_NONE,
-                                   format_command(1, 1));
+                                   format_command(1, 1), kHost, 300);
     ASSERT_EQ(sent.inputs.size(), 2u);
     EXPECT_EQ(head(sent.inputs[0], 44),
               hex_bytes("2C 00 00 00 00 00 10 00 00 00 00 00 40 00 00 00 05 00 00 00 44 00 00 "
@@ -250,10 +248,9 @@ TEST_F(Tunnels, AsmediaIdSmartWorkedExampleAndItsRefusalToWrite) {
 
 TEST_F(Tunnels, RealtekIdentifyAndFormat) {
     // Every Realtek envelope keeps its 2 s but the data phase of a format,
-    // which carries g_timeout.
-    g_timeout = 300;
+    // which carries the drive's timeout.
     Sent sent = send_through(rtl_passthrough, "\\\\.\\PhysicalDrive5", data, 4096, DIR_FROM_DEVICE,
-                             identify_controller_command());
+                             identify_controller_command(), kHost, 300);
     ASSERT_EQ(sent.inputs.size(), 2u);
     ASSERT_EQ(sent.inputs[0].size(), 132u);
     EXPECT_EQ(head(sent.inputs[0], 44),
@@ -267,7 +264,7 @@ TEST_F(Tunnels, RealtekIdentifyAndFormat) {
     EXPECT_EQ(sent.inputs[1], rtl_data_phase(DIR_FROM_BYTE, 4096));
 
     sent = send_through(rtl_passthrough, "\\\\.\\PhysicalDrive5", nullptr, 0, DIR_NONE,
-                        format_command(0, 2));
+                        format_command(0, 2), kHost, 300);
     ASSERT_EQ(sent.inputs.size(), 2u);
     EXPECT_EQ(sent.inputs[0], rtl_command_phase(0x80, 1, 0x400));
     EXPECT_EQ(sent.inputs[1],
@@ -311,9 +308,8 @@ TEST_F(Tunnels, OfaRequestLayouts) {
     EXPECT_TRUE(zero_from(request, 96, 152 - 4));
     EXPECT_EQ(get_le32(request.data(), 148), 152u);
 
-    g_timeout = 300;
     const Sent identify = send_through(ofa_passthrough, "\\\\.\\SCSI4:", data, 4096,
-                                       DIR_FROM_DEVICE, identify_controller_command());
+                                       DIR_FROM_DEVICE, identify_controller_command(), kHost, 300);
     ASSERT_EQ(identify.inputs.size(), 1u);
     const std::vector<uint8_t>& read = identify.inputs[0];
     ASSERT_EQ(read.size(), 4248u);
@@ -390,10 +386,11 @@ TEST_F(Tunnels, EveryTransportLeavesTheBufferAloneWhenARequestFails) {
 
 TEST_F(Tunnels, CompletionQueriesOfTheBridges) {
     // After Identify with CNS 2, which the controller rejects (SCT 0 / SC
-    // 0x02), each bridge's query, with its own 5 s whatever g_timeout says.
+    // 0x02), each bridge's query, with its own 5 s whatever the drive's
+    // timeout says.
     struct Case {
         TransportCall transport;
-        int (*query)(HANDLE, uint8_t*);
+        int (*query)(DriveState*, uint8_t*);
         const char* path;
         std::vector<uint8_t> sent; // as the simulator tests build it
         const char* header;
@@ -410,17 +407,17 @@ TEST_F(Tunnels, CompletionQueriesOfTheBridges) {
     };
     for (const Case& k : cases) {
         use_host(kHost);
-        g_timeout = 300;
         HANDLE handle = open_device(k.path, 0, FILE_ATTRIBUTE_NORMAL);
+        DriveState drive = drive_on(handle, 300);
         AdminCommand command = identify_controller_command();
         command.cdw10 = 2;
         testing::internal::CaptureStdout();
-        EXPECT_EQ(k.transport(handle, data, 4096, DIR_FROM_DEVICE, &command), 0) << k.path;
+        EXPECT_EQ(k.transport(&drive, data, 4096, DIR_FROM_DEVICE, &command), 0) << k.path;
         testing::internal::GetCapturedStdout();
         uint8_t entry[16];
         memset(entry, 0xEE, sizeof entry);
         testing::internal::CaptureStdout();
-        EXPECT_EQ(k.query(handle, entry), 1) << k.path;
+        EXPECT_EQ(k.query(&drive, entry), 1) << k.path;
         EXPECT_EQ(testing::internal::GetCapturedStdout(), "") << k.path;
         close_device(handle);
         EXPECT_EQ(std::vector<uint8_t>(entry, entry + 16),
@@ -436,7 +433,7 @@ TEST_F(Tunnels, CompletionQueriesOfTheBridges) {
 TEST_F(Tunnels, CompletionQueriesThatFailSayNothing) {
     struct Case {
         const char* what;
-        int (*query)(HANDLE, uint8_t*);
+        int (*query)(DriveState*, uint8_t*);
         std::string host;
         bool zero_bridge; // a bridge that answers every CDB GOOD with zeros
     } cases[] = {
@@ -461,10 +458,11 @@ TEST_F(Tunnels, CompletionQueriesThatFailSayNothing) {
             ASSERT_TRUE(sim_replace_model(2, std::make_unique<ZeroBridge>()));
         }
         HANDLE handle = open_device("\\\\.\\PhysicalDrive2", 0, FILE_ATTRIBUTE_NORMAL);
+        DriveState drive = drive_on(handle);
         uint8_t entry[16];
         memset(entry, 0xEE, sizeof entry);
         testing::internal::CaptureStdout();
-        EXPECT_EQ(k.query(handle, entry), 0) << k.what;
+        EXPECT_EQ(k.query(&drive, entry), 0) << k.what;
         EXPECT_EQ(testing::internal::GetCapturedStdout(), "") << k.what;
         close_device(handle);
         EXPECT_EQ(trace_ops(current_trace(), "ioctl").size(), 1u) << k.what;

@@ -67,7 +67,7 @@ TEST(UsbBridges, AsmediaDriveIsDetectedIdentifiedAndErased) {
     EXPECT_EQ(opcodes,
               (std::vector<uint8_t>{0xA1, 0xE6, 0xEA, 0xEB, 0xEA, 0xEB, 0xEA, 0xEB, 0xEB}));
     EXPECT_FALSE(has_realtek_opcode(opcodes));
-    // Format NVM: 5 s in the command phase, g_timeout (300 s) in the data
+    // Format NVM: 5 s in the command phase, the drive's timeout (300 s) in the data
     // phase, which runs it.
     const auto inputs = scsi_inputs(run.trace);
     ASSERT_EQ(inputs.size(), 9u);
@@ -98,7 +98,7 @@ TEST(UsbBridges, RealtekDriveIsDetectedIdentifiedAndErased) {
     // Identify Namespace moved its 4096 bytes in the data phase.
     EXPECT_EQ(inputs[5].size(), 4164u);
     EXPECT_EQ(get_le32(inputs[5].data(), 12), 4096u);
-    // Format NVM: 2 s in the command phase, g_timeout (300 s) in the data
+    // Format NVM: 2 s in the command phase, the drive's timeout (300 s) in the data
     // phase, which runs it.
     EXPECT_EQ(get_le32(inputs[6].data(), 16), 2u);
     EXPECT_EQ(get_le32(inputs[7].data(), 16), 300u);
@@ -272,8 +272,9 @@ TEST(UsbBridges, EveryBridgeDeliversTheSame4096IdentifyBytes) {
     for (const Case& k : cases) {
         std::vector<uint8_t> buffer(4096, 0xFF);
         HANDLE h = open_device(k.path, 0, 128);
+        DriveState drive = drive_on(h);
         const AdminCommand command = identify_controller_command();
-        EXPECT_EQ(k.transport(h, buffer.data(), 4096, DIR_FROM_DEVICE, &command), 1) << k.path;
+        EXPECT_EQ(k.transport(&drive, buffer.data(), 4096, DIR_FROM_DEVICE, &command), 1) << k.path;
         close_device(h);
         EXPECT_EQ(std::string(reinterpret_cast<const char*>(buffer.data()) + 24, 4), "Same");
         EXPECT_EQ(get_le16(buffer.data(), 2048), 2500u) << k.path; // power state 0
@@ -284,8 +285,9 @@ TEST(UsbBridges, EveryBridgeDeliversTheSame4096IdentifyBytes) {
     // Identify Namespace through the Realtek data phase, too.
     std::vector<uint8_t> ns(4096, 0xFF);
     HANDLE h = open_device("\\\\.\\PhysicalDrive5", 0, 128);
+    DriveState drive = drive_on(h);
     const AdminCommand command = identify_namespace_command();
-    EXPECT_EQ(rtl_passthrough(h, ns.data(), 4096, DIR_FROM_DEVICE, &command), 1);
+    EXPECT_EQ(rtl_passthrough(&drive, ns.data(), 4096, DIR_FROM_DEVICE, &command), 1);
     close_device(h);
     EXPECT_EQ(get_le64(ns.data(), 0), 1953525168u);
     EXPECT_EQ(ns[130], 9);

@@ -2,24 +2,25 @@
 #include "nvme/sanitize.h"
 #include "transport/transport.h"
 
-int nvme_sanitize(HANDLE handle, int action, uint32_t limit_s, uint32_t os_build,
+int nvme_sanitize(DriveState* drive, int action, uint32_t limit_s, uint32_t os_build,
                   SanitizeRoute* route) {
-    if (g_transport == TRANSPORT_INBOX)
-        return inbox_sanitize(handle, action, limit_s, os_build, route);
+    if (drive->transport == TRANSPORT_INBOX)
+        return inbox_sanitize(drive, action, limit_s, os_build, route);
     const AdminCommand command = sanitize_command(action);
-    return nvme_run_no_data(handle, &command);
+    return nvme_run_no_data(drive, &command);
 }
 
-int nvme_sanitize_log(HANDLE handle, uint8_t* log) {
-    if (g_transport == TRANSPORT_INBOX)
-        return inbox_sanitize_log(handle, log);
+int nvme_sanitize_log(DriveState* drive, uint8_t* log) {
+    if (drive->transport == TRANSPORT_INBOX)
+        return inbox_sanitize_log(drive, log);
     const AdminCommand command = sanitize_log_command();
-    return nvme_passthrough(handle, log, SANITIZE_LOG_SIZE, DIR_FROM_DEVICE, &command);
+    return nvme_passthrough(drive, log, SANITIZE_LOG_SIZE, DIR_FROM_DEVICE, &command);
 }
 
-uint32_t path_sanitize_actions(const uint8_t* identify, uint32_t os_build) {
+uint32_t path_sanitize_actions(const DriveState* drive, const uint8_t* identify,
+                               uint32_t os_build) {
     const uint32_t controller = sanitize_capabilities(identify);
-    if (g_transport == TRANSPORT_INBOX)
+    if (drive->transport == TRANSPORT_INBOX)
         return controller & inbox_sanitize_actions(os_build);
     return controller;
 }

@@ -156,19 +156,24 @@ void transport_round(const char* name, TransportCall call) {
     for (int fail = -1; fail < 4; ++fail) {
         fake_device_reset(replies(7, fail));
         HANDLE disk = open_disk();
+        DriveState drive;
+        drive_state_init(&drive, 2);
+        drive.disk = disk;
+        drive.port = disk;
+        DriveState* d = &drive;
         uint8_t buffer[IDENTIFY_SIZE];
         no_allocation(name, [&] {
             const AdminCommand identify = identify_controller_command();
             const AdminCommand ns = identify_namespace_command();
             const AdminCommand format = format_command(1, 1);
-            call(disk, buffer, IDENTIFY_SIZE, DIR_FROM_DEVICE, &identify);
-            call(disk, buffer, IDENTIFY_SIZE, DIR_FROM_DEVICE, &ns);
-            call(disk, nullptr, 0, DIR_NONE, &format);
+            call(d, buffer, IDENTIFY_SIZE, DIR_FROM_DEVICE, &identify);
+            call(d, buffer, IDENTIFY_SIZE, DIR_FROM_DEVICE, &ns);
+            call(d, nullptr, 0, DIR_NONE, &format);
             const AdminCommand sanitize = sanitize_command(SANITIZE_CRYPTO_ERASE);
             const AdminCommand log = sanitize_log_command();
-            call(disk, nullptr, 0, DIR_NONE, &sanitize);
-            call(disk, buffer, SANITIZE_LOG_SIZE, DIR_FROM_DEVICE, &log);
-            call(disk, buffer, MAX_TRANSFER + 1, DIR_FROM_DEVICE, &identify); // too long
+            call(d, nullptr, 0, DIR_NONE, &sanitize);
+            call(d, buffer, SANITIZE_LOG_SIZE, DIR_FROM_DEVICE, &log);
+            call(d, buffer, MAX_TRANSFER + 1, DIR_FROM_DEVICE, &identify); // too long
         });
         close_device(disk);
     }
@@ -212,48 +217,47 @@ int main() {
     for (const auto& d : detections) {
         for (int fail = -1; fail < 8; ++fail) {
             fake_device_reset(replies(d.usb ? 7 : 17, fail));
-            HANDLE disk = open_disk();
-            HANDLE port = open_device("\\\\.\\SCSI3:", 0, 0x80);
-            g_transport = TRANSPORT_NONE;
-            g_is_usb = d.usb;
+            DriveState drive;
+            drive_state_init(&drive, 2);
+            drive.disk = open_disk();
+            drive.port = open_device("\\\\.\\SCSI3:", 0, 0x80);
+            drive.is_usb = d.usb;
             uint8_t identify[IDENTIFY_SIZE];
             uint8_t ns[IDENTIFY_SIZE];
-            HANDLE command = INVALID_HANDLE_VALUE;
             int found = 0;
             no_allocation("detection and commands", [&] {
-                found = detect_transport(disk, port, identify, log, &command);
+                found = detect_transport(&drive, identify, log);
                 if (found) {
-                    nvme_identify_namespace(command, ns);
-                    nvme_format(command, 1, 2);
+                    nvme_identify_namespace(&drive, ns);
+                    nvme_format(&drive, 1, 2);
                     // The inbox driver's erase request is refused (error 1):
                     // the SCSI SANITIZE command follows.
-                    nvme_sanitize(command, SANITIZE_BLOCK_ERASE, 78, 19045);
-                    nvme_sanitize_log(command, ns);
+                    nvme_sanitize(&drive, SANITIZE_BLOCK_ERASE, 78, 19045);
+                    nvme_sanitize_log(&drive, ns);
                 }
             });
             if (fail == -1)
-                expect(found && g_transport == d.kind, "detection on the answering fake");
-            close_device(port);
-            close_device(disk);
+                expect(found && drive.transport == d.kind, "detection on the answering fake");
+            close_device(drive.port);
+            close_device(drive.disk);
         }
     }
 
     // The OFA path as detection's fallback: the inbox query is refused.
     fake_device_reset(replies(17, 0));
     {
-        HANDLE disk = open_disk();
-        HANDLE port = open_device("\\\\.\\SCSI3:", 0, 0x80);
-        g_transport = TRANSPORT_NONE;
-        g_is_usb = 0;
+        DriveState drive;
+        drive_state_init(&drive, 2);
+        drive.disk = open_disk();
+        drive.port = open_device("\\\\.\\SCSI3:", 0, 0x80);
         uint8_t identify[IDENTIFY_SIZE];
-        HANDLE command = INVALID_HANDLE_VALUE;
         no_allocation("OFA detection", [&] {
-            detect_transport(disk, port, identify, log, &command);
-            nvme_format(command, 0, 1);
+            detect_transport(&drive, identify, log);
+            nvme_format(&drive, 0, 1);
         });
-        expect(g_transport == TRANSPORT_OFA && command == port, "OFA detected");
-        close_device(port);
-        close_device(disk);
+        expect(drive.transport == TRANSPORT_OFA, "OFA detected");
+        close_device(drive.port);
+        close_device(drive.disk);
     }
 
     transport_round("JMicron tunnel", jms_passthrough);
@@ -263,38 +267,43 @@ int main() {
     transport_round("OFA pass-through", ofa_passthrough);
     for (int fail = -1; fail < 1; ++fail) {
         fake_device_reset(replies(17, fail));
-        HANDLE disk = open_disk();
+        DriveState drive;
+        drive_state_init(&drive, 2);
+        drive.disk = open_disk();
         uint8_t identify[IDENTIFY_SIZE];
-        no_allocation("inbox query", [&] { inbox_identify_controller(disk, identify); });
-        close_device(disk);
+        no_allocation("inbox query", [&] { inbox_identify_controller(&drive, identify); });
+        close_device(drive.disk);
     }
     // The bridges' completion queries, answered and failing.
     const struct {
         const char* name;
-        int (*query)(HANDLE, uint8_t*);
+        int (*query)(DriveState*, uint8_t*);
     } queries[] = {{"JMicron completion", jms_completion},
                    {"ASMedia completion", asm_completion},
                    {"Realtek completion", rtl_completion}};
     for (const auto& q : queries) {
         for (int fail = -1; fail < 1; ++fail) {
             fake_device_reset(replies(7, fail));
-            HANDLE disk = open_disk();
+            DriveState drive;
+            drive_state_init(&drive, 2);
+            drive.disk = open_disk();
             uint8_t entry[16];
-            no_allocation(q.name, [&] { q.query(disk, entry); });
-            close_device(disk);
+            no_allocation(q.name, [&] { q.query(&drive, entry); });
+            close_device(drive.disk);
         }
     }
 
     // The host facts' short-lived handles.
     fake_device_reset(replies(7, -1));
     int system = 0;
+    uint8_t bus_type = 0;
     no_allocation("drive list, bus and system-disk queries", [&] {
         list_drives();
-        query_bus_type(2);
+        bus_type = query_bus_type(2);
         read_os_version();
         system = holds_running_system(2);
     });
-    expect(g_bus_type == 7, "bus query answered");
+    expect(bus_type == 7, "bus query answered");
     expect(system == 1, "system disk found");
 
     // The quiet disk and the read-back: two volumes on the disk taken
@@ -305,16 +314,19 @@ int main() {
         r.readable = 1;
         r.sector_size = 4096;
         fake_device_reset(r);
-        HANDLE disk = open_disk();
+        DriveState drive;
+        drive_state_init(&drive, 2);
+        drive.disk = open_disk();
+        drive.transport = TRANSPORT_JMS;
+        HANDLE disk = drive.disk;
         static VerifySamples verify;
         QuietDisk quiet;
         quiet.count = 0;
         int offline = 0, status = -1;
-        g_transport = TRANSPORT_JMS;
         no_allocation("volumes and read-back", [&] {
             offline = take_volumes_offline(2, log, &quiet);
             verify_sample(&verify, disk, 1ull << 40, 4096, log);
-            nvme_format(disk, 1, 1);
+            nvme_format(&drive, 1, 1);
             status = verify_after_erase(&verify, disk, 4096, log, 1);
             release_volumes(&quiet);
         });

@@ -21,11 +21,11 @@ void inbox_protocol_query(uint8_t* query, uint32_t property, uint32_t data_type,
     put_le32(query, INBOX_DATA_LENGTH_FIELD, length);
 }
 
-int inbox_identify_controller(HANDLE handle, uint8_t* identify) {
+int inbox_identify_controller(DriveState* drive, uint8_t* identify) {
     uint8_t query[INBOX_QUERY_SIZE];
     inbox_protocol_query(query, StorageAdapterProtocolSpecificProperty, NVMeDataTypeIdentify,
                          NVME_IDENTIFY_CNS_CONTROLLER, 0, IDENTIFY_SIZE);
-    if (!device_control(handle, IOCTL_STORAGE_QUERY_PROPERTY, query, sizeof query, query,
+    if (!device_control(drive->disk, IOCTL_STORAGE_QUERY_PROPERTY, query, sizeof query, query,
                         sizeof query)) {
         printf("IOCtl: ID failed 0x%x!\n", last_error());
         return 0;

@@ -22,13 +22,13 @@ static int descriptor_valid(const uint8_t* query) {
 // A protocol-specific query of `length` bytes of data into `data`; on
 // failure, "IOCtl: <name> failed 0x%x!" or, for a reply without its
 // descriptor, "IOCtl: <name> returned no <what> data!".
-static int protocol_read(HANDLE handle, uint32_t property, uint32_t data_type, uint32_t value,
+static int protocol_read(HANDLE disk, uint32_t property, uint32_t data_type, uint32_t value,
                          uint32_t sub_value, uint8_t* data, uint32_t length, const char* name,
                          const char* what) {
     uint8_t query[INBOX_QUERY_SIZE];
     const uint32_t size = INBOX_DATA + length;
     inbox_protocol_query(query, property, data_type, value, sub_value, length);
-    if (!device_control(handle, IOCTL_STORAGE_QUERY_PROPERTY, query, size, query, size)) {
+    if (!device_control(disk, IOCTL_STORAGE_QUERY_PROPERTY, query, size, query, size)) {
         printf("IOCtl: %s failed 0x%x!\n", name, last_error());
         return 0;
     }
@@ -40,13 +40,13 @@ static int protocol_read(HANDLE handle, uint32_t property, uint32_t data_type, u
     return 1;
 }
 
-int inbox_identify_namespace(HANDLE handle, uint8_t* ns) {
-    return protocol_read(handle, StorageDeviceProtocolSpecificProperty, NVMeDataTypeIdentify,
+int inbox_identify_namespace(DriveState* drive, uint8_t* ns) {
+    return protocol_read(drive->disk, StorageDeviceProtocolSpecificProperty, NVMeDataTypeIdentify,
                          NVME_IDENTIFY_CNS_NAMESPACE, 1, ns, IDENTIFY_SIZE, "ID NS", "namespace");
 }
 
-int inbox_sanitize_log(HANDLE handle, uint8_t* log) {
-    return protocol_read(handle, StorageAdapterProtocolSpecificProperty, NVMeDataTypeLogPage,
+int inbox_sanitize_log(DriveState* drive, uint8_t* log) {
+    return protocol_read(drive->disk, StorageAdapterProtocolSpecificProperty, NVMeDataTypeLogPage,
                          SANITIZE_LOG_ID, 0, log, SANITIZE_LOG_SIZE, "LOG", "log");
 }
 
@@ -59,7 +59,7 @@ uint32_t inbox_sanitize_actions(uint32_t os_build) {
     return 0;
 }
 
-static int scsi_sanitize(HANDLE handle, int action, uint32_t timeout_s) {
+static int scsi_sanitize(DriveState* drive, int action, uint32_t timeout_s) {
     uint8_t envelope[ENVELOPE_SIZE];
     envelope_begin(envelope, {SCSI_SANITIZE_CDB_LENGTH, ENVELOPE_SENSE_SIZE,
                               SCSI_IOCTL_DATA_UNSPECIFIED, 0, timeout_s, ENVELOPE_SENSE_OFFSET});
@@ -67,10 +67,10 @@ static int scsi_sanitize(HANDLE handle, int action, uint32_t timeout_s) {
     put_u8(envelope, SPT_CDB + 1,
            SCSI_SANITIZE_AUSE | (action == SANITIZE_BLOCK_ERASE ? SCSI_SANITIZE_BLOCK_ERASE
                                                                 : SCSI_SANITIZE_CRYPTO_ERASE));
-    return envelope_send(handle, envelope, "IOCtl: SCSI SANITIZE failed 0x%x!\n");
+    return envelope_send(drive, envelope, "IOCtl: SCSI SANITIZE failed 0x%x!\n");
 }
 
-int inbox_sanitize(HANDLE handle, int action, uint32_t timeout_s, uint32_t os_build,
+int inbox_sanitize(DriveState* drive, int action, uint32_t timeout_s, uint32_t os_build,
                    SanitizeRoute* route) {
     uint8_t input[REINIT_SIZE];
     memset(input, 0, sizeof input);
@@ -84,7 +84,7 @@ int inbox_sanitize(HANDLE handle, int action, uint32_t timeout_s, uint32_t os_bu
     const int with_input = os_build >= BUILD_REINITIALIZE_INPUT;
     if (route)
         *route = ROUTE_REINITIALIZE_MEDIA;
-    if (device_control(handle, IOCTL_STORAGE_REINITIALIZE_MEDIA, with_input ? input : nullptr,
+    if (device_control(drive->disk, IOCTL_STORAGE_REINITIALIZE_MEDIA, with_input ? input : nullptr,
                        with_input ? REINIT_SIZE : 0, nullptr, 0))
         return 1;
     const uint32_t error = last_error();
@@ -93,5 +93,5 @@ int inbox_sanitize(HANDLE handle, int action, uint32_t timeout_s, uint32_t os_bu
         return 0;
     if (route)
         *route = ROUTE_SCSI_SANITIZE;
-    return scsi_sanitize(handle, action, timeout_s);
+    return scsi_sanitize(drive, action, timeout_s);
 }

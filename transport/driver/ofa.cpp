@@ -20,7 +20,7 @@ static uint32_t ofa_direction(int direction) {
     }
 }
 
-int ofa_passthrough(HANDLE handle, void* buffer, uint32_t length, int direction,
+int ofa_passthrough(DriveState* drive, void* buffer, uint32_t length, int direction,
                     const AdminCommand* command) {
     if (!check_transfer_length(length))
         return 0;
@@ -30,7 +30,7 @@ int ofa_passthrough(HANDLE handle, void* buffer, uint32_t length, int direction,
     build_submission_entry(command, request + OFA_NVME_CMD);
     put_le32(request, SRB_HEADER_LENGTH, SRB_IO_CONTROL_SIZE);
     memcpy(request + SRB_SIGNATURE, NVME_SIG_STR, 8);
-    put_le32(request, SRB_TIMEOUT, g_timeout);
+    put_le32(request, SRB_TIMEOUT, drive->timeout);
     put_le32(request, SRB_CONTROL_CODE, NVME_PASS_THROUGH_SRB_IO_CODE);
     put_le32(request, SRB_LENGTH, length + OFA_DATA_BUFFER - SRB_IO_CONTROL_SIZE);
     put_le32(request, OFA_DATA_BUFFER_LEN, length);
@@ -40,13 +40,13 @@ int ofa_passthrough(HANDLE handle, void* buffer, uint32_t length, int direction,
         memcpy(request + OFA_DATA_BUFFER, buffer, length);
 
     const uint32_t size = length + OFA_DATA_BUFFER;
-    if (!device_control(handle, IOCTL_SCSI_MINIPORT, request, size, request, size)) {
+    if (!device_control(drive->port, IOCTL_SCSI_MINIPORT, request, size, request, size)) {
         const uint32_t error = last_error();
         printf("IOCtl: NVME_OF failed 0x%x!\n", error);
         // The driver runs the command within this one request: one that timed
         // out had been taken.
         if (error == ERROR_SEM_TIMEOUT)
-            g_no_answer = 1;
+            drive->no_answer = 1;
         return 0;
     }
     // The driver's answer holds the controller's: a command it completed with

@@ -37,7 +37,7 @@ static EnvelopeHeader asm_header(uint8_t data_in, uint32_t length, uint32_t time
     return {ASM_CDB_LENGTH, 0, data_in, length, timeout, 0}; // no sense requested
 }
 
-int asm_passthrough(HANDLE handle, void* buffer, uint32_t length, int direction,
+int asm_passthrough(DriveState* drive, void* buffer, uint32_t length, int direction,
                     const AdminCommand* command) {
     if (!check_transfer_length(length))
         return 0;
@@ -48,30 +48,30 @@ int asm_passthrough(HANDLE handle, void* buffer, uint32_t length, int direction,
                    asm_header(SCSI_IOCTL_DATA_OUT, SUBMISSION_ENTRY_SIZE, ASM_COMMAND_TIMEOUT));
     asm_cdb(envelope, ASM_OPCODE_WRITE, ASM_PHASE_COMMAND, cdb_direction, SUBMISSION_ENTRY_SIZE);
     build_submission_entry(command, envelope + ENVELOPE_DATA_OFFSET);
-    if (!envelope_send(handle, envelope, "IOCtl: asm cmd send[1] failed 0x%x!\n"))
+    if (!envelope_send(drive, envelope, "IOCtl: asm cmd send[1] failed 0x%x!\n"))
         return 0;
 
     // The bridge runs the command in the data phase: an erase's data phase
     // waits as long as the erase itself may take.
-    const uint32_t timeout = command_waits_long(command) ? g_timeout : ASM_DATA_TIMEOUT;
+    const uint32_t timeout = command_waits_long(command) ? drive->timeout : ASM_DATA_TIMEOUT;
     const uint8_t opcode = (direction & 0xFF) == DIR_TO_DEVICE ? ASM_OPCODE_WRITE : ASM_OPCODE_READ;
     envelope_begin(envelope, asm_header(data_in_code_unspecified(direction), length, timeout));
     asm_cdb(envelope, opcode, ASM_PHASE_DATA, cdb_direction, length);
     envelope_copy_in(envelope, buffer, length, direction);
-    if (!envelope_run(handle, envelope, "IOCtl: asm data exchange[2] failed 0x%x!\n") ||
-        !envelope_status_good(envelope))
+    if (!envelope_run(drive, envelope, "IOCtl: asm data exchange[2] failed 0x%x!\n") ||
+        !envelope_status_good(drive, envelope))
         return 0;
     envelope_copy_out(envelope, buffer, length, direction);
     return 1;
 }
 
-int asm_completion(HANDLE handle, uint8_t* entry) {
+int asm_completion(DriveState* drive, uint8_t* entry) {
     uint8_t envelope[ENVELOPE_SIZE];
     envelope_begin(envelope,
                    asm_header(SCSI_IOCTL_DATA_IN, COMPLETION_ENTRY_SIZE, COMPLETION_QUERY_TIMEOUT));
     asm_cdb(envelope, ASM_OPCODE_READ, ASM_PHASE_COMPLETION, 0, COMPLETION_ENTRY_SIZE);
     const uint8_t* reply = envelope + ENVELOPE_DATA_OFFSET;
-    if (!envelope_query(handle, envelope))
+    if (!envelope_query(drive, envelope))
         return 0;
     // FF FF in the status half of dword 3: the controller has run no command.
     if (reply[14] == 0xFF && reply[15] == 0xFF)
@@ -80,7 +80,7 @@ int asm_completion(HANDLE handle, uint8_t* entry) {
     return 1;
 }
 
-int asm_legacy_passthrough(HANDLE handle, void* buffer, uint32_t length, int direction,
+int asm_legacy_passthrough(DriveState* drive, void* buffer, uint32_t length, int direction,
                            const AdminCommand* command) {
     if (!check_transfer_length(length))
         return 0;
@@ -97,7 +97,7 @@ int asm_legacy_passthrough(HANDLE handle, void* buffer, uint32_t length, int dir
     put_u8(envelope, SPT_CDB + 0, ASM_OPCODE_ID_SMART);
     put_u8(envelope, SPT_CDB + 1, command->cdw0 & 0xFF);
     put_u8(envelope, SPT_CDB + 3, command->cdw10 & 0xFF);
-    if (!envelope_send(handle, envelope, "IOCtl: ASM Id/Smart failed 0x%x!\n"))
+    if (!envelope_send(drive, envelope, "IOCtl: ASM Id/Smart failed 0x%x!\n"))
         return 0;
     envelope_copy_out(envelope, buffer, length, direction);
     return 1;

@@ -30,7 +30,7 @@ static EnvelopeHeader rtl_header(uint8_t data_in, uint32_t length, uint8_t sense
     return {RTL_CDB_LENGTH, sense_length, data_in, length, timeout, ENVELOPE_SENSE_OFFSET};
 }
 
-int rtl_passthrough(HANDLE handle, void* buffer, uint32_t length, int direction,
+int rtl_passthrough(DriveState* drive, void* buffer, uint32_t length, int direction,
                     const AdminCommand* command) {
     if (!check_transfer_length(length))
         return 0;
@@ -42,32 +42,32 @@ int rtl_passthrough(HANDLE handle, void* buffer, uint32_t length, int direction,
                    rtl_header(SCSI_IOCTL_DATA_OUT, SUBMISSION_ENTRY_SIZE, 0, RTL_TIMEOUT));
     rtl_cdb(envelope, RTL_OPCODE_WRITE, RTL_PHASE_COMMAND, SUBMISSION_ENTRY_SIZE);
     build_submission_entry(command, envelope + ENVELOPE_DATA_OFFSET);
-    if (!envelope_send(handle, envelope, "IOCtl: rtl cmd send[1] failed 0x%x!\n"))
+    if (!envelope_send(drive, envelope, "IOCtl: rtl cmd send[1] failed 0x%x!\n"))
         return 0;
 
     // The bridge runs the command in the data phase: an erase's data phase
     // waits as long as the erase itself may take.
-    const uint32_t timeout = command_waits_long(command) ? g_timeout : RTL_TIMEOUT;
+    const uint32_t timeout = command_waits_long(command) ? drive->timeout : RTL_TIMEOUT;
     envelope_begin(envelope, rtl_header(data_in_code_unspecified(direction), length,
                                         ENVELOPE_SENSE_SIZE, timeout));
     rtl_cdb(envelope, (direction & 0xFF) == DIR_FROM_DEVICE ? RTL_OPCODE_READ : RTL_OPCODE_WRITE,
             RTL_PHASE_DATA, length);
     put_u8(envelope, SPT_CDB + 6, static_cast<uint8_t>((direction & 0xFF) - 1));
     envelope_copy_in(envelope, buffer, length, direction);
-    if (!envelope_run_with_direction(handle, envelope,
+    if (!envelope_run_with_direction(drive, envelope,
                                      "IOCtl: rtl data exchange[2] %u failed 0x%x!\n", direction) ||
-        !envelope_status_good(envelope))
+        !envelope_status_good(drive, envelope))
         return 0;
     envelope_copy_out(envelope, buffer, length, direction);
     return 1;
 }
 
-int rtl_completion(HANDLE handle, uint8_t* entry) {
+int rtl_completion(DriveState* drive, uint8_t* entry) {
     uint8_t envelope[ENVELOPE_SIZE];
     envelope_begin(envelope, rtl_header(SCSI_IOCTL_DATA_IN, COMPLETION_ENTRY_SIZE,
                                         ENVELOPE_SENSE_SIZE, COMPLETION_QUERY_TIMEOUT));
     rtl_cdb(envelope, RTL_OPCODE_READ, RTL_PHASE_COMPLETION, COMPLETION_ENTRY_SIZE);
-    if (!envelope_query(handle, envelope))
+    if (!envelope_query(drive, envelope))
         return 0;
     memcpy(entry, envelope + ENVELOPE_DATA_OFFSET, COMPLETION_ENTRY_SIZE);
     return 1;

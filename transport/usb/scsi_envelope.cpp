@@ -19,52 +19,52 @@ void envelope_begin(uint8_t* envelope, const EnvelopeHeader& header) {
     put_le32(envelope, SPT_SENSE_INFO_OFFSET, header.sense_info_offset);
 }
 
-uint8_t g_probing = 0;
-
-static int request(HANDLE handle, uint8_t* envelope) {
+// Every envelope goes to the drive's disk handle.
+static int request(DriveState* drive, uint8_t* envelope) {
     const uint32_t size = ENVELOPE_DATA_OFFSET + get_le32(envelope, SPT_DATA_TRANSFER_LENGTH);
-    return device_control(handle, IOCTL_SCSI_PASS_THROUGH, envelope, size, envelope, size);
+    return device_control(drive->disk, IOCTL_SCSI_PASS_THROUGH, envelope, size, envelope, size);
 }
 
-int envelope_request(HANDLE handle, uint8_t* envelope, const char* failure_format) {
-    if (request(handle, envelope))
+int envelope_request(DriveState* drive, uint8_t* envelope, const char* failure_format) {
+    if (request(drive, envelope))
         return 1;
     printf(failure_format, last_error());
     return 0;
 }
 
-int envelope_send(HANDLE handle, uint8_t* envelope, const char* failure_format) {
-    return envelope_request(handle, envelope, failure_format) && envelope_status_good(envelope);
+int envelope_send(DriveState* drive, uint8_t* envelope, const char* failure_format) {
+    return envelope_request(drive, envelope, failure_format) &&
+           envelope_status_good(drive, envelope);
 }
 
-int envelope_run(HANDLE handle, uint8_t* envelope, const char* failure_format) {
-    if (request(handle, envelope))
+int envelope_run(DriveState* drive, uint8_t* envelope, const char* failure_format) {
+    if (request(drive, envelope))
         return 1;
     const uint32_t error = last_error();
     printf(failure_format, error);
     if (error == ERROR_SEM_TIMEOUT)
-        g_no_answer = 1;
+        drive->no_answer = 1;
     return 0;
 }
 
-int envelope_run_with_direction(HANDLE handle, uint8_t* envelope, const char* failure_format,
+int envelope_run_with_direction(DriveState* drive, uint8_t* envelope, const char* failure_format,
                                 int direction) {
-    if (request(handle, envelope))
+    if (request(drive, envelope))
         return 1;
     const uint32_t error = last_error();
     printf(failure_format, static_cast<unsigned>(direction), error);
     if (error == ERROR_SEM_TIMEOUT)
-        g_no_answer = 1;
+        drive->no_answer = 1;
     return 0;
 }
 
-int envelope_status_good(const uint8_t* envelope) {
+int envelope_status_good(DriveState* drive, const uint8_t* envelope) {
     const uint8_t status = envelope[SPT_SCSI_STATUS];
     if (status == ENVELOPE_STATUS_GOOD)
         return 1;
-    if (g_probing) {
+    if (drive->probing) {
         if (status == ENVELOPE_STATUS_CHECK_CONDITION)
-            g_probing = PROBE_REFUSED;
+            drive->probing = PROBE_REFUSED;
     } else {
         // The sense area was zeroed before the request: without sense asked
         // for, it still reads 0/00/00.
@@ -77,8 +77,8 @@ int envelope_status_good(const uint8_t* envelope) {
     return 0;
 }
 
-int envelope_query(HANDLE handle, uint8_t* envelope) {
-    return request(handle, envelope) && envelope[SPT_SCSI_STATUS] == ENVELOPE_STATUS_GOOD;
+int envelope_query(DriveState* drive, uint8_t* envelope) {
+    return request(drive, envelope) && envelope[SPT_SCSI_STATUS] == ENVELOPE_STATUS_GOOD;
 }
 
 void envelope_copy_in(uint8_t* envelope, const void* buffer, uint32_t length, int direction) {

@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "nvme/admin_command.h"
+#include "transport/drive_state.h"
 
 // Header field offsets of SCSI_PASS_THROUGH in a 32-bit process; the Windows
 // build checks every one of them against the SDK's structure.
@@ -40,11 +41,10 @@ constexpr uint32_t SENSE_ASCQ = 13;
 // read what the bridge kept.
 constexpr uint32_t COMPLETION_QUERY_TIMEOUT = 5;
 
-// 1 while detection probes. A bridge answers a CDB it does not know with
-// CHECK CONDITION, so a probe that meets a status other than GOOD has found
-// another bridge, not an error: the request fails without a line, and
-// CHECK CONDITION turns the flag to PROBE_REFUSED.
-extern uint8_t g_probing;
+// The drive's probing flag is 1 while detection probes. A bridge answers a
+// CDB it does not know with CHECK CONDITION, so a probe that meets a status
+// other than GOOD has found another bridge, not an error: the request fails
+// without a line, and CHECK CONDITION turns the flag to PROBE_REFUSED.
 constexpr uint8_t PROBE_REFUSED = 2;
 constexpr uint8_t ENVELOPE_STATUS_CHECK_CONDITION = 0x02;
 
@@ -64,30 +64,30 @@ void envelope_begin(uint8_t* envelope, const EnvelopeHeader& header);
 // Sends the envelope with IOCTL_SCSI_PASS_THROUGH, 68 + DataTransferLength
 // bytes in and out. When the request fails, prints `failure_format` with the
 // last-error code and returns 0; nothing is said of the SCSI status.
-int envelope_request(HANDLE handle, uint8_t* envelope, const char* failure_format);
+int envelope_request(DriveState* drive, uint8_t* envelope, const char* failure_format);
 
 // The request, and then its SCSI status (envelope_status_good): 1 only when
 // the driver completed it and the device answered GOOD. A failed request
 // prints `failure_format` with the last-error code.
-int envelope_send(HANDLE handle, uint8_t* envelope, const char* failure_format);
+int envelope_send(DriveState* drive, uint8_t* envelope, const char* failure_format);
 
 // The request that runs the command (a bridge's data phase), as
 // envelope_request (with `direction` printed before the last-error code):
-// one that timed out had been taken by the bridge, which sets g_no_answer.
-// The SCSI status is the caller's to check.
-int envelope_run(HANDLE handle, uint8_t* envelope, const char* failure_format);
-int envelope_run_with_direction(HANDLE handle, uint8_t* envelope, const char* failure_format,
+// one that timed out had been taken by the bridge, which sets the drive's
+// no-answer flag. The SCSI status is the caller's to check.
+int envelope_run(DriveState* drive, uint8_t* envelope, const char* failure_format);
+int envelope_run_with_direction(DriveState* drive, uint8_t* envelope, const char* failure_format,
                                 int direction);
 
 // Whether the device answered a completed request with GOOD. Any other
 // status fails it: outside detection this prints "IOCtl: SCSI status 0x%02x,
 // sense %x/%02x/%02x!\n" with the sense key, ASC and ASCQ (0/00/00 when the
 // envelope asks for no sense data) and returns 0.
-int envelope_status_good(const uint8_t* envelope);
+int envelope_status_good(DriveState* drive, const uint8_t* envelope);
 
 // Sends the envelope as envelope_send does; 1 when the driver completed the
 // request and the device answered GOOD. Prints nothing, whatever failed.
-int envelope_query(HANDLE handle, uint8_t* envelope);
+int envelope_query(DriveState* drive, uint8_t* envelope);
 
 // The data phase's copies: the caller's bytes into the data area before a
 // to-device send, the data area back into the caller's buffer after a
