@@ -14,6 +14,7 @@ constexpr uint32_t RECORD_FORMAT = 1;
 // bytes) could make it longer, which cuts the line (`"truncated": true`).
 constexpr uint32_t RECORD_LINE_SIZE = 4096;
 constexpr uint32_t RECORD_TEXT_SIZE = 128;
+constexpr uint32_t RECORD_REACH_HELD = 100; // drives 0 to 99
 
 struct RecordText {
     int known;
@@ -69,6 +70,16 @@ struct EraseRecord {
     RecordNumber not_pattern;
     RecordNumber seed;
     RecordText verification_result; // "verified", "skipped: <reason>", ...
+
+    // The controller's number of namespaces (Identify Controller NN), and
+    // the disks an erase reached: the chosen one and those that share its
+    // controller, in drive-number order.
+    RecordNumber nn;
+    uint32_t reach_count;
+    struct {
+        uint32_t number;
+        uint32_t namespace_id;
+    } reach[RECORD_REACH_HELD];
 
     int write_failure_told; // "Write Record File Error" is printed once a run
 };

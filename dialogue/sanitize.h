@@ -14,6 +14,8 @@
 // nvme driver" line: a hint when that driver can sanitize the drive.
 void sanitize_hint(const DriveState* drive, const uint8_t* identify);
 
+constexpr uint32_t SANITIZE_LOG_EVIDENCE = 32;
+
 // What sanitize mode did, for the run's record: zero where a step did not
 // run.
 struct SanitizeResult {
@@ -26,6 +28,12 @@ struct SanitizeResult {
     SanitizeLog last;    // the last such read
     uint32_t elapsed_ms; // from the request, or the first log read, to the end
     SanitizeRoute route; // the inbox driver's request that carried it
+    // The Sanitize Status log's first bytes as read before the request and
+    // last after it, for the record's evidence.
+    int have_log_before;
+    uint8_t log_before[SANITIZE_LOG_EVIDENCE];
+    int have_log_after;
+    uint8_t log_after[SANITIZE_LOG_EVIDENCE];
 };
 
 // The steps after the identity lines in sanitize mode, up to the report.

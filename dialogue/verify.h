@@ -20,6 +20,7 @@ constexpr uint32_t VERIFY_SUBSECTIONS = 1000;
 constexpr uint32_t VERIFY_MAX_SAMPLES = 2 + 2 * VERIFY_SUBSECTIONS;
 constexpr uint32_t VERIFY_PAGE = 4096;
 constexpr uint32_t VERIFY_REASON_SIZE = 80;
+constexpr uint32_t VERIFY_LEVEL_SIZE = 16; // "quick", "full", "0.01%" .. "100%"
 
 // DISK_GEOMETRY (24 bytes), the reply of IOCTL_DISK_UPDATE_DRIVE_SIZE and the
 // head of DISK_GEOMETRY_EX, the reply of IOCTL_DISK_GET_DRIVE_GEOMETRY_EX
@@ -50,6 +51,15 @@ struct VerifyResult {
     uint32_t read_error;                  // last error of the read that failed, before or after
     uint64_t read_offset;                 // and its byte offset
     uint32_t check_ms;                    // time of the reads after the erase
+    // How deep the check reads (--verify): the level as given, "quick" when
+    // none was, and whether the pass after the erase reads every byte.
+    char level[VERIFY_LEVEL_SIZE];
+    int full;
+    uint64_t units_read; // U-byte units the pass after the erase read, when it read them all
+    // A full pass that knows what an erased unit reads (DLFEAT's 00h or FFh)
+    // counts the units that do not read it in all their bytes.
+    int pattern_known;
+    uint64_t units_not_erased;
 };
 
 // The samples and the page-aligned buffer they are read into: owned by the

@@ -15,6 +15,8 @@ void drive_state_init(DriveState* drive, int number) {
     drive->timeout = IDENTIFY_TIMEOUT_S;
     drive->no_answer = 0;
     drive->probing = 0;
+    drive->completion_known = 0;
+    drive->completion_status = 0;
 }
 
 int nvme_passthrough(DriveState* drive, void* buffer, uint32_t length, int direction,
@@ -58,6 +60,7 @@ static int bridge_completion(DriveState* drive, uint8_t* entry) {
 
 int nvme_run_no_data(DriveState* drive, const AdminCommand* command) {
     drive->no_answer = 0;
+    drive->completion_known = 0;
     if (!nvme_passthrough(drive, nullptr, 0, DIR_NONE, command))
         return 0;
     // A bridge may end the data phase GOOD whatever the controller answered;
@@ -66,7 +69,9 @@ int nvme_run_no_data(DriveState* drive, const AdminCommand* command) {
     uint8_t entry[COMPLETION_ENTRY_SIZE];
     if (!bridge_completion(drive, entry))
         return 1;
-    return print_completion_status(entry) == 0;
+    drive->completion_known = 1;
+    drive->completion_status = print_completion_status(entry);
+    return drive->completion_status == 0;
 }
 
 int nvme_format(DriveState* drive, int lbaf, int ses) {

@@ -26,6 +26,12 @@ struct DriveState {
     uint8_t no_answer;
     // Detection probes: a bridge's refusal is another bridge, not an error.
     uint8_t probing;
+    // The controller's completion of the last command whose completion entry
+    // was read (the OFA driver's reply, a bridge's completion query), as
+    // (SCT << 8) | SC; `completion_known` 0 when none was read since
+    // nvme_run_no_data began.
+    uint8_t completion_known;
+    uint32_t completion_status;
 };
 
 constexpr uint32_t IDENTIFY_TIMEOUT_S = 5;

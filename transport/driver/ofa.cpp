@@ -51,7 +51,9 @@ int ofa_passthrough(DriveState* drive, void* buffer, uint32_t length, int direct
     }
     // The driver's answer holds the controller's: a command it completed with
     // an error status did not happen, whatever the request's own outcome.
-    if (print_completion_status(request + OFA_CPL_ENTRY) != 0)
+    drive->completion_known = 1;
+    drive->completion_status = print_completion_status(request + OFA_CPL_ENTRY);
+    if (drive->completion_status != 0)
         return 0;
     if ((direction & 0xFF) == DIR_FROM_DEVICE && length != 0)
         memcpy(buffer, request + OFA_DATA_BUFFER, length);
