@@ -30,6 +30,7 @@
 //   the geometry lines.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -564,3 +565,179 @@ TEST_P(FaultSweep, OsVersionCallsFailing) {
 
 INSTANTIATE_TEST_SUITE_P(DefaultHost, FaultSweep, testing::ValuesIn(default_host_cases()),
                          case_name);
+
+// Sanitize mode: every request of a quiet sanitize run failing in turn with
+// a timeout (121), a device error (1117) and an invalid function (1). The
+// outcome line must agree with whether the Sanitize reached the controller
+// (a request that carried it succeeded: the simulated device never sees a
+// failed one) and with the exit status:
+// - `Sanitized` only when it reached the controller; `Sanitize error` only
+//   when it did not; `Sanitize unconfirmed` either way, and then the
+//   read-back decides: the data gone when it reached the drive, there when
+//   it did not;
+// - the request that starts the sanitize, failed, is judged by the log (its
+//   log shows nothing new: `Sanitize unconfirmed`) when the drive may have
+//   taken it: a timeout, any failure of a JMicron data phase, the inbox
+//   driver's failures but an invalid function (which sends the SCSI
+//   SANITIZE command instead); any other failure of it, and a bridge's failed
+//   command phase, is `Sanitize error`.
+namespace {
+
+constexpr uint32_t CODE_REINITIALIZE_MEDIA = 0x002D9640;
+constexpr uint8_t SANITIZE_OPCODE = 0x84;
+
+// What a request of a sanitize run does with the Sanitize command.
+enum class Carries { Nothing, Command, Start };
+
+// For each request: whether it starts a sanitize (the one request of a
+// driver; a bridge's data phase after a command phase that carried it) or
+// only hands the command to a bridge; `start_kind` the path of a start.
+std::vector<Carries> sanitize_requests(const std::vector<json>& requests,
+                                       std::vector<std::string>* start_kind = nullptr) {
+    std::vector<Carries> out;
+    uint8_t handed = 0; // the opcode the last command phase carried
+    for (const json& line : requests) {
+        const uint32_t code = line.at("code").get<uint32_t>();
+        const std::vector<uint8_t> in = trace_input(line);
+        const uint8_t* cdb = in.size() >= 44 ? in.data() + 28 : nullptr;
+        Carries c = Carries::Nothing;
+        std::string kind;
+        if (code == CODE_REINITIALIZE_MEDIA) {
+            c = Carries::Start, kind = "inbox";
+        } else if (code == CODE_MINIPORT && in.size() > 52 && in[52] == SANITIZE_OPCODE) {
+            c = Carries::Start, kind = "ofa";
+        } else if (code == CODE_PASS_THROUGH && cdb && cdb[0] == 0x48) {
+            c = Carries::Start, kind = "scsi";
+        } else if (code == CODE_PASS_THROUGH && cdb) {
+            const bool jms = cdb[0] == 0xA1 && cdb[1] != 0x8F;
+            const bool command = (jms && cdb[1] == 0x80) ||
+                                 (cdb[0] == 0xEA && cdb[1] == 0x5A && cdb[2] == 0x80) ||
+                                 (cdb[0] == 0xE5 && cdb[3] == 0xF7);
+            const bool data =
+                (jms && cdb[1] != 0x80) ||
+                ((cdb[0] == 0xEA || cdb[0] == 0xEB) && cdb[1] == 0x5A && cdb[2] == 0x81) ||
+                ((cdb[0] == 0xE4 || cdb[0] == 0xE5) && cdb[3] == 0xF8);
+            if (command) {
+                handed = in.size() > (jms ? 76u : 68u) ? in[jms ? 76 : 68] : 0;
+                c = handed == SANITIZE_OPCODE ? Carries::Command : Carries::Nothing;
+            } else if (data && handed == SANITIZE_OPCODE) {
+                c = Carries::Start, kind = jms ? "jmicron data" : "bridge data";
+            }
+        }
+        out.push_back(c);
+        if (start_kind)
+            start_kind->push_back(kind);
+    }
+    return out;
+}
+
+bool sanitize_reached(const std::vector<json>& requests) {
+    const std::vector<Carries> carries = sanitize_requests(requests);
+    for (size_t i = 0; i < requests.size(); ++i)
+        if (carries[i] == Carries::Start && requests[i].at("ok").get<bool>())
+            return true;
+    return false;
+}
+
+// The outcome line's words: "Sanitized", "Sanitize unconfirmed", "Sanitize
+// error", or "" when the run ended before one.
+std::string sanitize_outcome(const std::vector<std::string>& log) {
+    for (const char* words : {"Sanitized", "Sanitize unconfirmed", "Sanitize error"})
+        if (first_line(log, {std::string(words) + " ["}) < log.size())
+            return words;
+    return "";
+}
+
+// The exit status a sanitize run's block stands for.
+int sanitize_status_of(const std::vector<std::string>& log) {
+    const std::string outcome = sanitize_outcome(log);
+    if (outcome.empty())
+        return status_of(log, false);
+    if (outcome == "Sanitize error")
+        return 1;
+    if (starts_with(log.back(), "Verified!"))
+        return 0;
+    if (starts_with(log.back(), "Verify error: data survived"))
+        return 9;
+    return outcome == "Sanitized" ? 10 : 3;
+}
+
+class SanitizeSweep : public testing::TestWithParam<int> {
+  protected:
+    // The default host with small namespaces: the read-back reads every
+    // unit, and quickly.
+    static std::string host(int drive, const json& fail) {
+        json host = json::parse(sim_default_host_json());
+        for (json& d : host.at("drives")) {
+            d["controller"]["nsze"] = 1024;
+            if (d.at("number").get<int>() == drive && !fail.is_null())
+                d["fail"] = fail;
+        }
+        return host.dump();
+    }
+};
+
+std::string sanitize_case_name(const testing::TestParamInfo<int>& info) {
+    return "Drive" + std::to_string(info.param);
+}
+
+std::vector<int> default_host_drives() {
+    std::vector<int> drives;
+    for (const Case& c : default_host_cases())
+        if (c.mode == Mode::Quiet)
+            drives.push_back(c.drive);
+    return drives;
+}
+
+} // namespace
+
+TEST_P(SanitizeSweep, EveryRequestFailingInTurnWithATimeoutADeviceErrorAndAnInvalidFunction) {
+    const int drive = GetParam();
+    const std::vector<std::string> args = {std::to_string(drive) + "SY"};
+    const RunResult clean = run_program(host(drive, json()), args);
+    const std::vector<json> requests = drive_requests(clean.trace, drive);
+    std::vector<std::string> kinds;
+    const std::vector<Carries> carries = sanitize_requests(requests, &kinds);
+    ASSERT_FALSE(requests.empty());
+    // One request started the clean run's sanitize, if it came to one.
+    EXPECT_EQ(std::count(carries.begin(), carries.end(), Carries::Start),
+              sanitize_outcome(lines_of(clean.log, clean.eol)).empty() ? 0 : 1);
+    for (size_t i = 0; i < requests.size(); ++i) {
+        for (const uint32_t error : {121u, 1117u, 1u}) {
+            const uint32_t nth = static_cast<uint32_t>(i + 1);
+            const RunResult run =
+                run_program(host(drive, json::array({{{"nth", nth}, {"error", error}}})), args);
+            SCOPED_TRACE("request " + std::to_string(nth) + " of drive " + std::to_string(drive) +
+                         " failing with " + std::to_string(error) + "\n" + run.out);
+            const std::vector<json> faulted = drive_requests(run.trace, drive);
+            ASSERT_GE(faulted.size(), nth);
+            EXPECT_EQ(faulted[i].at("in"), requests[i].at("in"));
+            EXPECT_TRUE(handles_balanced(run.trace));
+            EXPECT_EQ(run.err, "");
+
+            const std::vector<std::string> log = lines_of(run.log, run.eol);
+            const std::string outcome = sanitize_outcome(log);
+            const bool reached = sanitize_reached(faulted);
+            EXPECT_EQ(run.status, sanitize_status_of(log));
+            if (outcome == "Sanitized" || outcome == "Sanitize error" || outcome.empty()) {
+                EXPECT_EQ(reached, outcome == "Sanitized");
+            }
+            if (run.status == 0 || run.status == 9) { // the read-back compared
+                EXPECT_EQ(reached, run.status == 0);
+            }
+            if (carries[i] == Carries::Command) {
+                EXPECT_EQ(outcome, "Sanitize error");
+            } else if (carries[i] == Carries::Start) {
+                const std::string& kind = kinds[i];
+                const bool taken = error == 121 || kind == "jmicron data" ||
+                                   ((kind == "inbox" || kind == "scsi") && error != 1);
+                EXPECT_EQ(outcome, kind == "inbox" && error == 1 ? "Sanitized"
+                                   : taken                       ? "Sanitize unconfirmed"
+                                                                 : "Sanitize error");
+            }
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(DefaultHost, SanitizeSweep, testing::ValuesIn(default_host_drives()),
+                         sanitize_case_name);
