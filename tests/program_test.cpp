@@ -859,8 +859,6 @@ TEST(Program, SanitizeOnEveryPath) {
             R"(, "controller": {"sanitize_noop": true, "sanitize_state": {"status": "completed", )"
             R"("action": "crypto"}})",
             {"2SY"}, "", "Crypto Erase\n" + unheard, "Crypto Erase\n" + unheard, 9, jms_sent(0x0C)),
-        row(19045, "ofa", R"(, "controller": {"sanitize_noop": true})", {"2SY"}, "",
-            "Crypto Erase\n" + unheard, "Crypto Erase\n" + unheard, 9, ofa_sent(0x0C)),
         // The log cannot be read: before the request, it only hides the
         // estimate (and through the inbox driver, which shows no progress,
         // leaves nothing to compare); after it, nothing confirms the
