@@ -18,6 +18,7 @@ int read_answer(AnswerStream* stream, char* answer) {
     uint32_t length = 0;
     uint32_t read = 0; // bytes of the line, its end not counted
     int text_ended = 0;
+    int holds_nul = 0;
     int first = EOF;
 
     int c = getchar();
@@ -42,7 +43,11 @@ int read_answer(AnswerStream* stream, char* answer) {
             stream->after_cr = 1;
             break;
         }
-        if (c == 0 || length + 1 >= ANSWER_SIZE)
+        // A NUL is no text: the answers are UTF-16 without their mark, or
+        // binary. The line is read to its end first: a longer one is too long.
+        if (c == 0)
+            holds_nul = 1;
+        if (length + 1 >= ANSWER_SIZE)
             text_ended = 1;
         if (!text_ended)
             answer[length++] = static_cast<char>(c);
@@ -55,6 +60,10 @@ int read_answer(AnswerStream* stream, char* answer) {
         }
     }
     answer[length] = 0;
+    if (holds_nul) {
+        printf("Error: answers must be ANSI or UTF-8 text\n");
+        return 0;
+    }
     return 1;
 }
 

@@ -21,12 +21,12 @@ constexpr uint32_t INPUT_LINE_LIMIT = 4096;
 
 // Reads exactly one line from standard input into `answer` (ANSWER_SIZE
 // bytes) without its line end. A line ends at LF, CR LF or a lone CR; after
-// a CR nothing more is read until the next answer. A NUL byte or the 127th
-// character ends the text and the rest of the line is discarded; end of
-// input ends the line (at once: an empty answer). Returns 0, having printed
-// why, for a line longer than INPUT_LINE_LIMIT bytes (reading stops at its
-// first byte past the limit) and for input that begins with a UTF-16
-// byte-order mark.
+// a CR nothing more is read until the next answer. The 127th character ends
+// the text and the rest of the line is discarded; end of input ends the line
+// (at once: an empty answer). Returns 0, having printed why, for a line
+// longer than INPUT_LINE_LIMIT bytes (reading stops at its first byte past
+// the limit), for input that begins with a UTF-16 byte-order mark, and for a
+// line that holds a NUL byte.
 int read_answer(AnswerStream* stream, char* answer);
 
 // The leading decimal integer of `text`: optional white space, an optional

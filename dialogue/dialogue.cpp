@@ -222,6 +222,8 @@ static int run_drive(const Arguments& args, AnswerStream* answers, RunResources&
     const uint32_t start = tick_ms();
     const int erased = nvme_format(drive, chosen, ses);
     const uint32_t elapsed = tick_ms() - start;
+    if (!erased)
+        format_sanitize_hint(drive);
     int status;
     const char* outcome;
     char line[RECORD_TEXT_SIZE];

@@ -21,6 +21,13 @@ constexpr uint32_t LIMIT_ESTIMATES = 3;
 // An estimate that would keep the tool waiting longer is not believed: the
 // operator runs the tool again with S to follow the sanitize further.
 constexpr uint64_t MOST_LIMIT_S = 48 * 3600;
+// Through the inbox driver the log may stay unreadable after Windows'
+// request: this many failed reads in a row end the polling.
+constexpr uint32_t UNREADABLE_LOG_READS = 5;
+// Completion statuses (SCT 0) of a command the controller refused because
+// a sanitize runs, or because the last one failed.
+constexpr uint32_t STATUS_SANITIZE_FAILED = 0x01C;
+constexpr uint32_t STATUS_SANITIZE_IN_PROGRESS = 0x01D;
 
 static const int ACTIONS[] = {SANITIZE_BLOCK_ERASE, SANITIZE_CRYPTO_ERASE, SANITIZE_OVERWRITE};
 
@@ -47,6 +54,15 @@ void sanitize_hint(const DriveState* drive, const uint8_t* identify) {
                static_cast<unsigned>(drive->number));
 }
 
+void format_sanitize_hint(const DriveState* drive) {
+    if (!drive->completion_known)
+        return;
+    if (drive->completion_status == STATUS_SANITIZE_IN_PROGRESS)
+        printf("The drive is sanitizing: run the tool with S to follow it.\n");
+    else if (drive->completion_status == STATUS_SANITIZE_FAILED)
+        printf("The drive is in sanitize failure mode: run a sanitize with S.\n");
+}
+
 // An action as the actions line and the record name it; null for none.
 static const char* record_action(int action) {
     static const char* const names[] = {"block erase", "crypto erase", "overwrite"};
@@ -54,6 +70,14 @@ static const char* record_action(int action) {
         if (ACTIONS[i] == action)
             return names[i];
     return nullptr;
+}
+
+// The name of a followed sanitize: its action, or, for a SANACT the tool
+// has no action for, the number.
+static const char* followed_action(const SanitizeResult& r) {
+    static const char* const sanacts[8] = {"sanact 0", "sanact 1", "sanact 2", "sanact 3",
+                                           "sanact 4", "sanact 5", "sanact 6", "sanact 7"};
+    return r.action ? record_action(r.action) : sanacts[r.sanact & 7];
 }
 
 // "Sanitize: block erase, crypto erase" or "Sanitize: not supported".
@@ -120,36 +144,98 @@ static uint64_t polling_limit_s(int have_log, const SanitizeLog& log, int action
     return limit < MOST_LIMIT_S ? limit : MOST_LIMIT_S;
 }
 
-// Reads the log once a second from `start` until it no longer reports a
-// sanitize in progress or `limit_ms` have passed; a read that fails waits for
-// the next. 1 with the last log read in `last`, 0 when no read succeeded.
-static int follow(DriveState* drive, uint32_t start, uint64_t limit_ms, SanitizeLog* last) {
-    int have = 0;
+// The polling of the log after the request (or the first read of a
+// sanitize found running).
+struct Polling {
+    uint32_t from;     // the tick the polling limit counts from
+    uint64_t limit_ms; // then the polling ends
+    // The inbox driver: failed reads are told together when the polling ends,
+    // and five in a row end it.
+    int tell_later;
+    uint32_t failures;     // failed reads
+    uint32_t in_a_row;     // of them, since the last read that succeeded
+    uint32_t error;        // the last-error code of the last one told later
+    uint32_t last_read_at; // tick of the last read
+    uint32_t last_good_at; // tick of the last read that succeeded
+    int unreadable;        // ended by failed reads in a row
+};
+
+// Keeps the log's first bytes for the record.
+static void keep_evidence(const uint8_t* page, uint8_t* evidence, int* have) {
+    memcpy(evidence, page, SANITIZE_LOG_EVIDENCE);
+    *have = 1;
+}
+
+// Reads the log once a second until it no longer reports a sanitize in
+// progress or the limit has passed; a read that fails waits for the next.
+// The last read that succeeded goes into `r`.
+static void follow(DriveState* drive, Polling* p, SanitizeResult* r) {
     uint32_t shown = 0; // the last progress step printed
-    uint32_t before = start;
+    uint32_t before = p->from;
     uint64_t elapsed = 0;
     for (;;) {
         uint8_t page[SANITIZE_LOG_SIZE];
         memset(page, 0, sizeof page);
-        if (nvme_sanitize_log(drive, page)) {
-            decode_sanitize_log(page, last);
-            have = 1;
-            if (last->status != SANITIZE_IN_PROGRESS)
-                return have;
-            const uint32_t step = sanitize_percent(*last) / 10 * 10;
+        uint32_t untold = 0;
+        const int read = nvme_sanitize_log(drive, page, p->tell_later ? &untold : nullptr);
+        const uint32_t now = tick_ms();
+        p->last_read_at = now;
+        if (read) {
+            p->in_a_row = 0;
+            p->last_good_at = now;
+            decode_sanitize_log(page, &r->last);
+            keep_evidence(page, r->log_after, &r->have_log_after);
+            r->log_read = 1;
+            if (r->last.status != SANITIZE_IN_PROGRESS)
+                return;
+            r->saw_progress = 1;
+            const uint32_t step = sanitize_percent(r->last) / 10 * 10;
             if (step > shown) {
                 printf("Sanitizing: %u%%\n", step);
                 shown = step;
             }
+        } else {
+            ++p->failures;
+            if (untold)
+                p->error = untold;
+            if (p->tell_later && ++p->in_a_row >= UNREADABLE_LOG_READS) {
+                p->unreadable = 1;
+                return;
+            }
         }
         // Counted in steps, so that no wrap of the tick counter shortens it.
-        const uint32_t now = tick_ms();
         elapsed += now - before;
         before = now;
-        if (elapsed >= limit_ms)
-            return have;
+        if (elapsed >= p->limit_ms)
+            return;
         sleep_ms(POLL_MS);
     }
+}
+
+// The inbox driver's failed reads after the request, in one line.
+static void tell_failed_reads(const Polling& p) {
+    if (!p.tell_later || !p.error)
+        return;
+    if (p.failures == 1)
+        printf("IOCtl: LOG failed 0x%x!\n", p.error);
+    else
+        printf("IOCtl: LOG failed 0x%x! (%u times)\n", p.error, p.failures);
+}
+
+// Whether the log shows this sanitize done: the action sent completed, and
+// the log shows that it ran now: a read showed it in progress, or the log
+// changed since the first read. A log like that one may be an earlier
+// sanitize's, left by a drive (or bridge) that accepted the request and did
+// nothing.
+static int confirmed(const SanitizeResult& r) {
+    const SanitizeLog& last = r.last;
+    if (!r.log_read || !r.action || sanitize_action_of(last.cdw10) != r.action ||
+        (last.status != SANITIZE_COMPLETED && last.status != SANITIZE_COMPLETED_DEALLOCATED))
+        return 0;
+    if (r.saw_progress)
+        return 1;
+    return r.have_log_before && (r.before.status != last.status || r.before.cdw10 != last.cdw10 ||
+                                 r.before.progress != last.progress);
 }
 
 // The outcome line (without its end) and its words, in `line`, for the
@@ -162,14 +248,14 @@ static const char* outcome_line(const char* outcome, uint32_t elapsed_ms, char* 
 static int report_outcome(LogBlock* log, const SanitizeResult& r, const char** outcome,
                           char* line) {
     const SanitizeLog& last = r.last;
-    const int done =
-        last.status == SANITIZE_COMPLETED || last.status == SANITIZE_COMPLETED_DEALLOCATED;
     int status = EXIT_POSSIBLY_ERASED;
-    if (r.log_read && done && sanitize_action_of(last.cdw10) == r.action) {
+    if (confirmed(r)) {
         *outcome = outcome_line("Sanitized", r.elapsed_ms, line);
         status = EXIT_ERASED;
     } else if (r.log_read && last.status == SANITIZE_FAILED) {
         report(log, "Sanitize failed: the drive reports a failed sanitize\n");
+        printf("The drive stays in sanitize failure mode and refuses reads until a sanitize "
+               "succeeds.\n");
         *outcome = outcome_line("Sanitize error", r.elapsed_ms, line);
         status = EXIT_ERASE_ERROR;
     } else {
@@ -197,10 +283,18 @@ static const char* record_route(SanitizeRoute route) {
 // The record's final line, after the run's last outcome line.
 static void record_final(RunResources& run, const SanitizeResult& r, const char* outcome,
                          const char* line, int status) {
-    record_sanitize(&run.record, record_action(r.action), record_route(r.route));
+    record_sanitize(&run.record, followed_action(r), record_route(r.route));
     record_verification(&run.record, run.verify);
     record_outcome(&run.record, outcome, line, r.elapsed_ms, status);
     write_record(&run.record);
+}
+
+// Whether a request that failed may have started a sanitize: it failed
+// after the drive may have taken it, or the drive answered that a sanitize
+// runs. Then the log tells what happens.
+static int judged_by_log(const DriveState* drive) {
+    return drive->no_answer ||
+           (drive->completion_known && drive->completion_status == STATUS_SANITIZE_IN_PROGRESS);
 }
 
 int sanitize_drive(RunResources& run, const uint8_t* identify, const char* action_text,
@@ -208,15 +302,15 @@ int sanitize_drive(RunResources& run, const uint8_t* identify, const char* actio
     DriveState* drive = &run.drive;
     SanitizeResult& r = *result;
     memset(&r, 0, sizeof r);
-    // A log that cannot be read now leaves only the estimate unknown.
+    // The log before the request: what a sanitize must change to count as
+    // done now. A log that cannot be read leaves the estimate unknown.
     const uint32_t first_read = tick_ms();
     uint8_t page[SANITIZE_LOG_SIZE];
     memset(page, 0, sizeof page);
-    SanitizeLog found;
-    memset(&found, 0, sizeof found);
-    const int have_found = nvme_sanitize_log(drive, page);
-    if (have_found)
-        decode_sanitize_log(page, &found);
+    if (nvme_sanitize_log(drive, page)) {
+        decode_sanitize_log(page, &r.before);
+        keep_evidence(page, r.log_before, &r.have_log_before);
+    }
 
     r.actions = path_sanitize_actions(drive, identify, os_build());
     report_actions(run.log, r.actions);
@@ -224,7 +318,7 @@ int sanitize_drive(RunResources& run, const uint8_t* identify, const char* actio
         return EXIT_NOT_SUPPORTED;
     // A sanitize the drive still runs (the tool was stopped or the drive
     // unplugged during it) is followed, not started again.
-    r.followed = have_found && found.status == SANITIZE_IN_PROGRESS;
+    r.followed = r.have_log_before && r.before.status == SANITIZE_IN_PROGRESS;
 
     uint8_t ns[IDENTIFY_SIZE];
     memset(ns, 0, sizeof ns);
@@ -234,21 +328,30 @@ int sanitize_drive(RunResources& run, const uint8_t* identify, const char* actio
     report(run.log, "Size    : %1.0f MB\n", capacity_mb(ns));
     report(run.log, "LBA Size: %u\n", size);
 
-    r.action = r.followed ? sanitize_action_of(found.cdw10)
-                          : choose_action(r.actions, action_text, answers);
-    if (!r.action && !r.followed)
-        return EXIT_BAD_INPUT;
-    report(run.log, "Selected sanitize action: %u - %s\n", static_cast<unsigned>(r.action),
-           action_name(r.action));
-    const uint64_t limit_s = polling_limit_s(have_found, found, r.action);
+    if (r.followed) {
+        r.sanact = r.before.cdw10 & 0x7;
+        r.action = sanitize_action_of(r.before.cdw10);
+        if (action_text)
+            printf("Sanitize: following the %s already running; the action given is not used\n",
+                   followed_action(r));
+    } else {
+        r.action = choose_action(r.actions, action_text, answers);
+        if (!r.action)
+            return EXIT_BAD_INPUT;
+    }
+    if (r.action)
+        report(run.log, "Selected sanitize action: %u - %s\n", static_cast<unsigned>(r.action),
+               action_name(r.action));
+    else
+        report(run.log, "Selected sanitize action: %u - Unknown\n", r.sanact);
+    const uint64_t limit_s = polling_limit_s(r.have_log_before, r.before, r.action);
 
-    uint32_t start = first_read;
     if (const int status = ready_to_erase(run, answers, !r.followed, namespace_size(ns) * size,
                                           verify_unit(size, size)))
         return status;
     // The record's first line is the evidence of a run that dies during the
     // sanitize: it goes out before the request, or before following one.
-    record_sanitize(&run.record, record_action(r.action), nullptr);
+    record_sanitize(&run.record, followed_action(r), nullptr);
     set_number(&run.record.capacity_bytes, namespace_size(ns) * size);
     set_number(&run.record.lba_size_before, size);
     set_number(&run.record.lba_size_after, size);
@@ -256,6 +359,12 @@ int sanitize_drive(RunResources& run, const uint8_t* identify, const char* actio
     write_record(&run.record);
     char line[RECORD_TEXT_SIZE];
     const char* outcome;
+    uint32_t start = first_read;
+    Polling polling;
+    memset(&polling, 0, sizeof polling);
+    polling.from = start;
+    polling.limit_ms = limit_s * 1000;
+    polling.tell_later = drive->transport == TRANSPORT_INBOX;
     if (!r.followed) {
         drive->timeout = ERASE_TIMEOUT_S;
         // What the console shows so far must survive a crash during the erase.
@@ -265,25 +374,40 @@ int sanitize_drive(RunResources& run, const uint8_t* identify, const char* actio
         r.accepted =
             nvme_sanitize(drive, r.action, static_cast<uint32_t>(limit_s), os_build(), &r.route);
         drive->timeout = IDENTIFY_TIMEOUT_S; // the log is read with the identify timeout
+        polling.from = start;
         if (!r.accepted) {
-            r.elapsed_ms = tick_ms() - start;
-            outcome = outcome_line("Sanitize error", r.elapsed_ms, line);
-            report(run.log, "%s\n", line);
-            record_final(run, r, outcome, line, EXIT_ERASE_ERROR);
-            return EXIT_ERASE_ERROR;
+            r.judged = judged_by_log(drive);
+            if (!r.judged) {
+                r.elapsed_ms = tick_ms() - start;
+                outcome = outcome_line("Sanitize error", r.elapsed_ms, line);
+                report(run.log, "%s\n", line);
+                record_final(run, r, outcome, line, EXIT_ERASE_ERROR);
+                return EXIT_ERASE_ERROR;
+            }
+            // The limit counts from the first read after the request.
+            polling.from = tick_ms();
         }
     }
-    r.log_read = follow(drive, start, limit_s * 1000, &r.last);
-    r.elapsed_ms = tick_ms() - start;
+    const uint32_t request_end = tick_ms();
+    follow(drive, &polling, &r);
+    // Unreadable: the time up to the last read that told something.
+    r.elapsed_ms = (polling.unreadable ? (r.log_read ? polling.last_good_at : request_end)
+                                       : polling.last_read_at) -
+                   start;
+    tell_failed_reads(polling);
     int status = report_outcome(run.log, r, &outcome, line);
     // The check decides after a confirmed or an unconfirmed sanitize, never
-    // after an error; a sanitize followed from an earlier run was never
-    // sampled.
+    // after an error; a sanitize that still runs keeps the drive from
+    // reading, and one followed from an earlier run was never sampled.
     if (status != EXIT_ERASE_ERROR) {
-        const int confirmed = status == EXIT_ERASED;
-        status = r.followed ? verify_impossible(run.verify, run.log,
-                                                "the sanitize began before this run", confirmed)
-                            : verify_after_erase(run.verify, drive->disk, size, run.log, confirmed);
+        const int done = status == EXIT_ERASED;
+        if (r.log_read && r.last.status == SANITIZE_IN_PROGRESS)
+            status = verify_impossible(run.verify, run.log, "the sanitize is still running", 0);
+        else if (r.followed)
+            status =
+                verify_impossible(run.verify, run.log, "the sanitize began before this run", done);
+        else
+            status = verify_after_erase(run.verify, drive->disk, size, run.log, done);
     }
     record_final(run, r, outcome, line, status);
     return status;

@@ -14,18 +14,26 @@
 // nvme driver" line: a hint when that driver can sanitize the drive.
 void sanitize_hint(const DriveState* drive, const uint8_t* identify);
 
+// On the console, after a Format NVM that the controller answered with
+// Sanitize In Progress or Sanitize Failed: what to run instead.
+void format_sanitize_hint(const DriveState* drive);
+
 constexpr uint32_t SANITIZE_LOG_EVIDENCE = 32;
 
 // What sanitize mode did, for the run's record: zero where a step did not
 // run.
 struct SanitizeResult {
     uint32_t actions;    // the actions the path offers, as SANICAP bits
-    int action;          // chosen, or named by the sanitize that was followed
+    int action;          // chosen, or named by the sanitize that was followed; 0 for none known
+    uint32_t sanact;     // SANACT of a followed sanitize
     int followed;        // a sanitize found in progress was followed; none sent
     int sent;            // the request that starts one was sent
     int accepted;        // and accepted
+    int judged;          // it failed after the drive may have taken it: the log tells
+    SanitizeLog before;  // the first read, when have_log_before
     int log_read;        // a log read after the request (or the first read) succeeded
     SanitizeLog last;    // the last such read
+    int saw_progress;    // one of them showed a sanitize in progress
     uint32_t elapsed_ms; // from the request, or the first log read, to the end
     SanitizeRoute route; // the inbox driver's request that carried it
     // The Sanitize Status log's first bytes as read before the request and

@@ -148,15 +148,30 @@ bool read_sanitize_times(Reader& r, SanitizeTimes* times) {
            t.uint_field("overwrite", UINT32_MAX, &times->overwrite);
 }
 
-// "never", "completed", "failed", or {"action": ..., "remaining_ms": n}: a
-// sanitize in progress, its SCDW10 as the tool sends it (AUSE, one pass of
-// overwrite).
+// SCDW10 of an action named as the tool sends it (AUSE, one pass of
+// overwrite); 0 for anything else.
+uint32_t named_action_cdw10(const json& action) {
+    const uint32_t AUSE = 1u << 3;
+    if (action == "block")
+        return 2 | AUSE;
+    if (action == "crypto")
+        return 4 | AUSE;
+    if (action == "overwrite")
+        return 3 | AUSE | (1u << 4);
+    return 0;
+}
+
+// "never", "completed", "failed"; {"action": ..., "remaining_ms": n}: a
+// sanitize in progress, its action named or a raw SANACT from 0 to 7; or
+// {"status": "completed" or "failed", "action": ...}: the log an earlier
+// sanitize of that action left.
 bool read_sanitize_state(Reader& r, SanitizeState* state) {
     const json* value = r.find("sanitize_state");
     if (!value)
         return true;
     const std::string wrong = "\"sanitize_state\" must be \"never\", \"completed\", \"failed\" "
-                              "or an object with \"action\" and \"remaining_ms\", not ";
+                              "or an object with \"action\" and \"remaining_ms\" or \"status\", "
+                              "not ";
     if (value->is_string()) {
         const std::string text = value->get<std::string>();
         const uint8_t statuses[] = {0, 1, 3};
@@ -169,20 +184,31 @@ bool read_sanitize_state(Reader& r, SanitizeState* state) {
         }
         return r.fail(wrong + shown(*value));
     }
-    if (!value->is_object() || !value->contains("action") || !(*value)["action"].is_string())
+    if (!value->is_object() || !value->contains("action"))
         return r.fail(wrong + shown(*value));
-    const std::string action = (*value)["action"].get<std::string>();
-    const uint32_t AUSE = 1u << 3;
-    if (action == "block")
-        state->cdw10 = 2 | AUSE;
-    else if (action == "crypto")
-        state->cdw10 = 4 | AUSE;
-    else if (action == "overwrite")
-        state->cdw10 = 3 | AUSE | (1u << 4);
-    else
-        return r.fail("\"sanitize_state\": \"action\" must be \"block\", \"crypto\" or "
-                      "\"overwrite\", not " +
-                      shown((*value)["action"]));
+    const json& action = value->at("action");
+    if (const json* status = value->contains("status") ? &value->at("status") : nullptr) {
+        if (*status != "completed" && *status != "failed")
+            return r.fail("\"sanitize_state\": \"status\" must be \"completed\" or \"failed\", "
+                          "not " +
+                          shown(*status));
+        if (value->contains("remaining_ms"))
+            return r.fail("\"sanitize_state\": \"remaining_ms\" is for a sanitize in progress, "
+                          "not one with a \"status\"");
+        state->cdw10 = named_action_cdw10(action);
+        if (!state->cdw10)
+            return r.fail("\"sanitize_state\": \"action\" must be \"block\", \"crypto\" or "
+                          "\"overwrite\", not " +
+                          shown(action));
+        state->status = *status == "completed" ? 1 : 3;
+        return true;
+    }
+    if (action.is_number_unsigned() && action.get<uint64_t>() <= 7)
+        state->cdw10 = static_cast<uint32_t>(action.get<uint64_t>());
+    else if (!(state->cdw10 = named_action_cdw10(action)))
+        return r.fail("\"sanitize_state\": \"action\" must be \"block\", \"crypto\", "
+                      "\"overwrite\" or a number from 0 to 7, not " +
+                      shown(action));
     Reader s{*value, r.where + ": sanitize_state", r.problem};
     state->status = 2;
     return s.uint_field("remaining_ms", UINT32_MAX, &state->remaining_ms);
@@ -243,6 +269,9 @@ bool read_controller(const json& object, const std::string& where, ControllerCon
         !r.bool_field("sanitize_stalls", &c->sanitize_stalls) ||
         !r.bool_field("abort_in_sanitize", &c->abort_in_sanitize) ||
         !read_sanitize_times(r, &c->sanitize_ms) || !read_sanitize_state(r, &c->sanitize_state))
+        return false;
+    // Sanitize outcomes that must not be trusted.
+    if (!r.bool_field("sanitize_noop", &c->sanitize_noop))
         return false;
     if (const json* lbads = r.find("lbads")) {
         if (!lbads->is_array() || lbads->empty() || lbads->size() > 64)
@@ -360,6 +389,11 @@ bool read_drive(const json& object, size_t index, DriveConfig* d, std::string* p
         if (!read_faults(*fail, "read_fail", r, &d->read_fail))
             return false;
     if (!read_bridge(r, bridge, &d->bridge))
+        return false;
+    // The inbox driver's log query alone can be refused this way.
+    if (r.find("log_error") && d->path != "inbox")
+        return r.fail("\"log_error\" is only for the inbox driver's path");
+    if (!r.uint_field("log_error", UINT32_MAX, &d->log_error))
         return false;
     return !controller || read_controller(*controller, r.where, &d->controller, problem);
 }

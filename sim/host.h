@@ -30,8 +30,9 @@ struct SanitizeTimes {
 };
 
 // The Sanitize Status log as the drive is found: SSTAT status 0 never, 1
-// completed, 3 failed, or 2, a sanitize in progress with `remaining_ms` left
-// whose SCDW10 is `cdw10` (as the tool would have sent it).
+// completed, 3 failed, or 2, a sanitize in progress with `remaining_ms` left.
+// SCDW10 is `cdw10`: 0, the action as the tool would have sent it, or, in
+// progress, a raw SANACT.
 struct SanitizeState {
     uint8_t status = 0;
     uint32_t cdw10 = 0;
@@ -57,8 +58,9 @@ struct ControllerConfig {
     bool sanitize_stalls = false;   // a sanitize stops at half its time, never ending
     bool abort_in_sanitize = false; // the process ends at the first log read after one began
     SanitizeState sanitize_state;
-    uint8_t dlfeat = 1;       // Identify Namespace byte 33
-    double media_share = 1.0; // share of units holding data at first ("data" 1, "blank" 0)
+    bool sanitize_noop = false; // a Sanitize is accepted and changes nothing
+    uint8_t dlfeat = 1;         // Identify Namespace byte 33
+    double media_share = 1.0;   // share of units holding data at first ("data" 1, "blank" 0)
     EraseEffect erase_effect = ERASE_DEALLOCATE;
     bool sector_replug = false; // Windows keeps the old sector size until a re-plug
 };
@@ -93,6 +95,7 @@ struct DriveConfig {
     uint8_t lun = 0;
     std::vector<FaultConfig> fail;
     std::vector<FaultConfig> read_fail; // counted over the drive's reads
+    uint32_t log_error = 0; // the inbox driver: every Sanitize Status log query fails so
     BridgeConfig bridge;
     ControllerConfig controller;
 };

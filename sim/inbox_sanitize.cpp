@@ -6,7 +6,7 @@
 // - Log query: property 49, NVMe, log page, value 0x81, sub-value 0, data at
 //   40, 512 bytes; 560 bytes in and out. Another log page fails with error 1,
 //   as the driver refuses logs outside its list; anything else malformed
-//   with 87.
+//   with 87. With the drive's `log_error` every log query fails with it.
 // - IOCTL_STORAGE_REINITIALIZE_MEDIA: no input (a crypto erase, AUSE set) or,
 //   from build 19043, the 16-byte STORAGE_REINITIALIZE_MEDIA: Version 16,
 //   Size 16, TimeoutInSeconds, SanitizeMethod (0 the default crypto erase,
@@ -135,6 +135,8 @@ Reply inbox_log_query(Drive& drive, const Request& request) {
         return reply_error(ERROR_INVALID_PARAMETER_CODE);
     if (log != NVME_LOG_SANITIZE_STATUS)
         return reply_error(ERROR_INVALID_FUNCTION_CODE_);
+    if (drive.config.log_error)
+        return reply_error(drive.config.log_error);
     const uint32_t numdl = NVME_SANITIZE_LOG_SIZE / 4 - 1;
     return run(drive, NVME_ADMIN_GET_LOG_PAGE, 0xFFFFFFFF, log | (numdl << 16), request);
 }

@@ -88,6 +88,8 @@ bool sanitize_supported(const Controller& c, uint32_t sanact) {
 uint16_t sanitize_start(Controller& c, uint32_t cdw10) {
     if (!sanitize_supported(c, cdw10 & 0x7))
         return NVME_SC_INVALID_FIELD;
+    if (c.config.sanitize_noop)
+        return NVME_SC_SUCCESS; // accepted, and nothing happens: not in the log, not on the media
     c.sanitizing = true;
     c.sanitize_begun_here = true;
     c.sstat = SSTAT_IN_PROGRESS;

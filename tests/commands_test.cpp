@@ -183,9 +183,11 @@ TEST(ReadAnswer, ExactlyOneLinePerAnswer) {
         {"1\r\n\n yes\n", 3, "1|| yes|"},
         {"1\r2\r\r3\n", 4, "1|2||3|"}, // a lone CR ends a line
         {"1\r\n2\r\n", 3, "1|2||"},    // CR LF is one line end
-        // A NUL ends the text; the rest of its line goes, never the next line.
-        {std::string("1\n2\0x\nN\nY\n", 11), 4, "1|2|N|Y|"},
-        {std::string("\0Y\r3\n", 6), 2, "|3|"},
+        // A line that holds a NUL is no text (UTF-16 without its mark), even
+        // past the characters kept.
+        {std::string("1\n2\0x\nN\nY\n", 11), 4, "1|!"},
+        {std::string("\0Y\r3\n", 6), 2, "!"},
+        {std::string(200, 'a') + std::string("\0\n", 2), 1, "!"},
         // A byte-order mark only at the very start of input, and only whole.
         {"\xEF\xBB\xBF"
          "2\r\n1\r\n",

@@ -30,8 +30,10 @@
 //   the geometry lines.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/wire.h"
@@ -49,6 +51,7 @@ constexpr uint32_t CODE_PASS_THROUGH = 0x0004D004;
 constexpr uint32_t CODE_UPDATE_DRIVE_SIZE = 0x0007C0C8;
 constexpr uint32_t CODE_UPDATE_PROPERTIES = 0x00070140;
 constexpr uint32_t CODE_GEOMETRY = 0x000700A0;
+constexpr uint32_t CODE_REINITIALIZE_MEDIA = 0x002D9640;
 
 enum class Step { Listing, Bus, Address, Probe, Namespace, Format, Completion, Refresh, Unknown };
 enum class Probe { None, Jms, AsmLegacy, Asm, Rtl, Inbox, Ofa };
@@ -62,6 +65,8 @@ struct Request {
     bool sends_format = false;
     bool runs_unanswered = false;  // a JMicron data phase: its failure leaves the format possible
     const char* verdict = nullptr; // a refresh's failure: the check's line; none: no change
+    bool hands_sanitize = false;   // a bridge's command phase that carries Sanitize
+    bool starts_sanitize = false;  // the request that runs it: a driver's, a bridge's data phase
 };
 
 const char* const STALE_SECTORS =
@@ -158,6 +163,7 @@ std::vector<json> drive_requests(const std::vector<json>& trace, int drive) {
 
 // Step of a command from its submission entry.
 void classify_entry(const uint8_t* entry, Probe tunnel, Request* r) {
+    r->hands_sanitize = entry[0] == 0x84;
     if (entry[0] == 0x80) {
         r->step = Step::Format;
         r->sends_format = true;
@@ -167,6 +173,14 @@ void classify_entry(const uint8_t* entry, Probe tunnel, Request* r) {
     } else if (entry[0] == 0x06 && entry[40] == 0) {
         r->step = Step::Namespace;
     }
+}
+
+// A bridge's data phase: it runs the command its command phase carried.
+Request data_phase(Request command) {
+    command.sends_format = false;
+    command.starts_sanitize = command.hands_sanitize;
+    command.hands_sanitize = false;
+    return command;
 }
 
 // Reads the requests of a run: which step each belongs to and what its
@@ -204,6 +218,7 @@ std::vector<Request> classify(const std::vector<json>& requests) {
             r.message = "IOCTL: Error scsi get address\n";
         } else if (code == CODE_MINIPORT && in.size() >= 116) {
             classify_entry(in.data() + 52, Probe::Ofa, &r);
+            std::swap(r.starts_sanitize, r.hands_sanitize); // the driver runs it in one request
             r.message = "IOCtl: NVME_OF failed 0x%x!\n";
         } else if (code == CODE_PASS_THROUGH && in.size() >= 68) {
             const uint8_t* cdb = in.data() + 28;
@@ -217,8 +232,7 @@ std::vector<Request> classify(const std::vector<json>& requests) {
                 r.message = "IOCtl: send failed 0x%x!\n";
                 command = r;
             } else if (cdb[0] == 0xA1) {
-                r = command;
-                r.sends_format = false;
+                r = data_phase(command);
                 r.runs_unanswered = true;
                 r.message = "IOCtl: phase2 failed 0x%x!\n";
             } else if ((cdb[0] == 0xEA || cdb[0] == 0xEB) && cdb[1] == 0x5A && cdb[2] == 0x80 &&
@@ -227,8 +241,7 @@ std::vector<Request> classify(const std::vector<json>& requests) {
                 r.message = "IOCtl: asm cmd send[1] failed 0x%x!\n";
                 command = r;
             } else if ((cdb[0] == 0xEA || cdb[0] == 0xEB) && cdb[1] == 0x5A) {
-                r = command;
-                r.sends_format = false;
+                r = data_phase(command);
                 r.message = "IOCtl: asm data exchange[2] failed 0x%x!\n";
             } else if (cdb[0] == 0xE6) {
                 r.step = Step::Probe;
@@ -239,11 +252,16 @@ std::vector<Request> classify(const std::vector<json>& requests) {
                 r.message = "IOCtl: rtl cmd send[1] failed 0x%x!\n";
                 command = r;
             } else if ((cdb[0] == 0xE4 || cdb[0] == 0xE5) && cdb[3] == 0xF8) {
-                r = command;
-                r.sends_format = false;
+                r = data_phase(command);
                 r.message = "IOCtl: rtl data exchange[2] %u failed 0x%x!\n";
                 r.direction = cdb[6] + 1;
+            } else if (cdb[0] == 0x48) {
+                r.starts_sanitize = true;
+                r.message = "IOCtl: SCSI SANITIZE failed 0x%x!\n";
             }
+        } else if (code == CODE_REINITIALIZE_MEDIA) {
+            r.starts_sanitize = true;
+            r.message = "IOCtl: REINITIALIZE_MEDIA failed 0x%x!\n";
         }
         out.push_back(r);
     }
@@ -564,3 +582,112 @@ TEST_P(FaultSweep, OsVersionCallsFailing) {
 
 INSTANTIATE_TEST_SUITE_P(DefaultHost, FaultSweep, testing::ValuesIn(default_host_cases()),
                          case_name);
+
+// Sanitize mode: every request of a quiet sanitize run failing in turn with
+// a timeout (121), a device error (1117) and an invalid function (1), on
+// small namespaces. The outcome line agrees with whether the Sanitize reached
+// the controller (a request that ran it succeeded: the device never sees a
+// failed one) and with the exit status: `Sanitized` only when it did,
+// `Sanitize error` only when it did not, `Sanitize unconfirmed` either way,
+// the read-back then finding the data gone or there. The request that runs
+// the sanitize, failed, is judged by the log (which shows nothing new:
+// `Sanitize unconfirmed`) when the drive may have taken it (a timeout, any
+// failure of a JMicron data phase, the inbox driver's failures but an invalid
+// function, which sends the SCSI SANITIZE command instead); otherwise, and
+// for a bridge's command phase, it is `Sanitize error`.
+namespace {
+
+bool sanitize_reached(const std::vector<json>& requests) {
+    const std::vector<Request> kinds = classify(requests);
+    for (size_t i = 0; i < requests.size(); ++i)
+        if (kinds[i].starts_sanitize && requests[i].at("ok").get<bool>())
+            return true;
+    return false;
+}
+
+// The outcome's words, "" when the run ended before one; and the exit status
+// the block stands for.
+std::string sanitize_outcome(const std::vector<std::string>& log) {
+    for (const char* words : {"Sanitized", "Sanitize unconfirmed", "Sanitize error"})
+        if (first_line(log, {std::string(words) + " ["}) < log.size())
+            return words;
+    return "";
+}
+
+int sanitize_status_of(const std::vector<std::string>& log) {
+    const std::string outcome = sanitize_outcome(log);
+    if (outcome.empty() || outcome == "Sanitize error")
+        return outcome.empty() ? status_of(log, false) : 1;
+    if (starts_with(log.back(), "Verified!"))
+        return 0;
+    if (starts_with(log.back(), "Verify error: data survived"))
+        return 9;
+    return outcome == "Sanitized" ? 10 : 3;
+}
+
+std::string sanitize_host(int drive, const json& fail) {
+    json host = json::parse(sim_default_host_json());
+    for (json& d : host.at("drives")) {
+        d["controller"]["nsze"] = 1024; // 128 units: the read-back reads them all
+        if (d.at("number").get<int>() == drive && !fail.is_null())
+            d["fail"] = fail;
+    }
+    return host.dump();
+}
+
+class SanitizeSweep : public testing::TestWithParam<int> {};
+
+} // namespace
+
+TEST_P(SanitizeSweep, EveryRequestFailingInTurnWithATimeoutADeviceErrorAndAnInvalidFunction) {
+    const int drive = GetParam();
+    const std::vector<std::string> args = {std::to_string(drive) + "SY"};
+    const RunResult clean = run_program(sanitize_host(drive, json()), args);
+    const std::vector<json> requests = drive_requests(clean.trace, drive);
+    const std::vector<Request> kinds = classify(requests);
+    ASSERT_FALSE(requests.empty());
+    // One request ran the clean run's sanitize, if it came to one.
+    EXPECT_EQ(std::count_if(kinds.begin(), kinds.end(),
+                            [](const Request& r) { return r.starts_sanitize; }),
+              sanitize_outcome(lines_of(clean.log, clean.eol)).empty() ? 0 : 1);
+    for (size_t i = 0; i < requests.size(); ++i) {
+        for (const uint32_t error : {121u, 1117u, 1u}) {
+            const uint32_t nth = static_cast<uint32_t>(i + 1);
+            const RunResult run = run_program(
+                sanitize_host(drive, json::array({{{"nth", nth}, {"error", error}}})), args);
+            SCOPED_TRACE("request " + std::to_string(nth) + " of drive " + std::to_string(drive) +
+                         " failing with " + std::to_string(error) + "\n" + run.out);
+            const std::vector<json> faulted = drive_requests(run.trace, drive);
+            ASSERT_GE(faulted.size(), nth);
+            EXPECT_EQ(faulted[i].at("in"), requests[i].at("in"));
+            EXPECT_TRUE(handles_balanced(run.trace));
+            EXPECT_EQ(run.err, "");
+
+            const std::vector<std::string> log = lines_of(run.log, run.eol);
+            const std::string outcome = sanitize_outcome(log);
+            const bool reached = sanitize_reached(faulted);
+            EXPECT_EQ(run.status, sanitize_status_of(log));
+            if (outcome != "Sanitize unconfirmed") {
+                EXPECT_EQ(reached, outcome == "Sanitized");
+            }
+            if (run.status == 0 || run.status == 9) { // the read-back compared
+                EXPECT_EQ(reached, run.status == 0);
+            }
+            const Request& r = kinds[i];
+            const bool inbox = r.message.find("REINITIALIZE") != std::string::npos;
+            if (r.hands_sanitize) {
+                EXPECT_EQ(outcome, "Sanitize error");
+            } else if (r.starts_sanitize) {
+                const bool taken = error == 121 || r.runs_unanswered || (inbox && error != 1);
+                EXPECT_EQ(outcome, inbox && error == 1 ? "Sanitized"
+                                   : taken             ? "Sanitize unconfirmed"
+                                                       : "Sanitize error");
+            }
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(DefaultHost, SanitizeSweep, testing::Range(0, 7),
+                         [](const testing::TestParamInfo<int>& info) {
+                             return "Drive" + std::to_string(info.param);
+                         });

@@ -231,6 +231,10 @@ const char* const kGuardedHost = R"({"drives": [
   {"number": 19, "path": "ofa", "system": true},
   {"number": 20, "path": "jmicron", "controller": {"flbas": 1}},
   {"number": 21, "path": "ofa", "controller": {"format_ms": 300001}},
+  {"number": 22, "path": "ofa",
+   "controller": {"sanitize_state": {"action": "block", "remaining_ms": 3000}}},
+  {"number": 23, "path": "realtek", "bridge": {"check_condition": false},
+   "controller": {"format_status": 28}},
   {"number": 24, "path": "asmedia", "fail": [{"nth": 9, "error": 121}]},
   {"number": 25, "path": "asmedia", "fail": [{"nth": 4, "error": 121}]}
 ]})";
@@ -319,8 +323,14 @@ TEST(Program, RunsThatMustNotEraseEndWithTheirStatus) {
         {{"2Y", "x"}, "", "Error: wrong LBA data size format\n", 5, ""},
         {{"2Y", "", "2"}, "", "Error: wrong LBA data size format\n", 5, ""},
         {{"2", "1"}, "x\n", "default 1):Error: wrong SES action selected\n", 5, ""},
-        // The NUL ends "2", the N answers the confirmation.
-        {{"2"}, std::string("1\n2\0\nN\nY\n", 9), "'N' for cancel Not sure - Exit!\n", 4, ""},
+        // A NUL byte in an answer, at any prompt: no text.
+        {{"2"},
+         std::string("1\n2\0\nN\nY\n", 9),
+         "default 1):Error: answers must be ANSI or UTF-8 text\n",
+         5,
+         ""},
+        {{}, "2\0\n\0"s, "drive number:Error: answers must be ANSI or UTF-8 text\n", 5, ""},
+        {{"2", "1", "1"}, "Y\0\n"s, "cancel Error: answers must be ANSI or UTF-8 text\n", 5, ""},
         // Lone CR line ends: the confirmation is asked, and answered no.
         {{}, "2\r0\r1\rn\rY\r", "Selected SES action: 1 - User Data Erase\n", 4, ""},
         // Formats the list does not show: past a hole, up to NLBAF past the
@@ -420,6 +430,17 @@ TEST(Program, OutcomesOfAFormatHaveTheirStatus) {
          "NVME_OF failed 0x79!\nPossible Erased [300000 ms], re-plug drive!\n" + VERIFIED,
          0},
         {{"24Y"}, "", "Possible Erased [0 ms], re-plug drive!\n" + SURVIVED, 9},
+        // The controller sanitizes, or failed its last sanitize: a hint.
+        {{"22Y"},
+         "",
+         "NVME status: SC: 0x1D, SCT: 0\nThe drive is sanitizing: run the tool with S to follow "
+         "it.\nErase error [0 ms]!\n",
+         1},
+        {{"23Y"},
+         "",
+         "NVME status: SC: 0x1C, SCT: 0\nThe drive is in sanitize failure mode: run a sanitize "
+         "with S.\nErase error [1500 ms]!\n",
+         1},
         // Blank answers keep the format in use and SES 1.
         {{"20"},
          " \n\t\nY\n",
@@ -448,6 +469,7 @@ TEST(Program, OutcomesOfAFormatHaveTheirStatus) {
         EXPECT_EQ(run.status, c.status) << what;
         EXPECT_TRUE(format_sent(run.trace)) << what;
         EXPECT_TRUE(handles_balanced(run.trace)) << what;
+        EXPECT_EQ(run.log.find("The drive is"), std::string::npos) << what; // console only
     }
 }
 
@@ -687,11 +709,19 @@ TEST(Program, SanitizeOnEveryPath) {
     const std::string refused = "Error: wrong sanitize action selected\n";
     const std::string stalled = ", \"controller\": {\"sanitize_stalls\": true}";
     const std::string unsure = "Sanitize unconfirmed [66000 ms]!\n";
-    const std::string still =
-        "Sanitize still running: keep the drive powered, run again with S to follow it\n" + unsure;
+    const std::string running =
+        "Sanitize still running: keep the drive powered, run again with S to follow it\n";
+    const std::string still = running + unsure;
     const std::string all = R"(, "controller": {"sanicap": 7, "sanitize_ms": {"overwrite": 3000}})";
     const std::string failed =
         "Sanitize failed: the drive reports a failed sanitize\nSanitize error [2000 ms]!\n";
+    std::string failed_out = failed; // and on the console, what that leaves
+    failed_out.insert(failed.find('\n') + 1, "The drive stays in sanitize failure mode and "
+                                             "refuses reads until a sanitize succeeds.\n");
+    const std::string unheard = "Sanitize unconfirmed [0 ms]!\n";
+    const std::string other_done = "Sanitize unconfirmed [3000 ms]!\n";
+    const std::string other = "Sanitizing: 50%\nSanitizing: 60%\nSanitizing: 80%\n" + other_done;
+    const std::string text_only = "Error: answers must be ANSI or UTF-8 text\n";
     const SanitizeCase cases[] = {
         // Each path, and each action, by argument, quiet default or answer.
         row(19045, "ofa", "", {"2SY"}, "", kSanitized2s, "2 - Crypto Erase\nSanitized [2000 ms]!\n",
@@ -750,32 +780,89 @@ TEST(Program, SanitizeOnEveryPath) {
         row(19045, "realtek", "", {"2S", "-2"}, "", refused + kKeyWait, "", 5, {}),
         row(19045, "ofa", "", {"2S"}, "1\nn\n", confirm + "Not sure - Exit!\n" + kKeyWait,
             "1 - Block Erase\n", 4, {}),
-        // The drive fails the sanitize.
+        // The drive fails the sanitize: it stays in failure mode.
         row(19045, "asmedia", R"(, "controller": {"sanitize_fails": true})", {"2SY"}, "",
-            "Sanitizing: 50%\n" + failed, "Crypto Erase\n" + failed, 1, asm_sent(0x0C)),
+            "Sanitizing: 50%\n" + failed_out, "Crypto Erase\n" + failed, 1, asm_sent(0x0C)),
         row(19045, "inbox", R"(, "controller": {"sanitize_fails": true})", {"2SY"}, "",
-            "Crypto Erase\n" + failed, failed, 1, inbox_sent(2, 66)),
-        // The drive rejects the command: a sanitize runs that the first log
-        // read, which failed, did not show.
+            "Crypto Erase\n" + failed_out, failed, 1, inbox_sent(2, 66)),
+        // A request that failed after the drive may have taken it: a timeout,
+        // any failure of a JMicron data phase, a failure of the inbox
+        // driver's but an invalid function, access denied or an invalid
+        // parameter. The log tells; these never reached the drive.
+        row(19045, "ofa", R"(, "fail": [{"nth": 7, "error": 121}])", {"2SY"}, "",
+            "IOCtl: NVME_OF failed 0x79!\n" + unheard, "Crypto Erase\n" + unheard, 9,
+            {ofa_sent(0x0C)[0]}),
+        row(19045, "jmicron", R"(, "fail": [{"nth": 9, "error": 31}])", {"2SY"}, "",
+            "IOCtl: phase2 failed 0x1f!\n" + unheard, "Crypto Erase\n" + unheard, 9,
+            {jms_sent(0x0C)[1]}),
+        row(19045, "asmedia", R"(, "fail": [{"nth": 11, "error": 121}])", {"2SY"}, "",
+            "IOCtl: asm data exchange[2] failed 0x79!\n" + unheard, "Crypto Erase\n" + unheard, 9,
+            {asm_sent(0x0C)[1]}),
+        row(19045, "realtek", R"(, "fail": [{"nth": 11, "error": 121}])", {"2SY"}, "",
+            "IOCtl: rtl data exchange[2] 1 failed 0x79!\n" + unheard, "Crypto Erase\n" + unheard, 9,
+            {rtl_sent(0x0C)[1]}),
+        row(19045, "inbox", R"(, "fail": [{"nth": 6, "error": 121}])", {"2SY"}, "",
+            "IOCtl: REINITIALIZE_MEDIA failed 0x79!\n" + unheard, "Crypto Erase\n" + unheard, 9,
+            inbox_sent(2, 66)),
+        row(19045, "inbox", R"(, "fail": [{"nth": 6, "error": 1}, {"nth": 7, "error": 1117}])",
+            {"2SY"}, "", "0x1!\nIOCtl: SCSI SANITIZE failed 0x45d!\n" + unheard,
+            "Crypto Erase\n" + unheard, 9, {scsi_sanitize(3, 66)}),
+        // Refused before the drive: a bridge's command phase, the inbox
+        // driver's access denied.
+        row(19045, "asmedia", R"(, "fail": [{"nth": 10, "error": 121}])", {"2SY"}, "",
+            "IOCtl: asm cmd send[1] failed 0x79!\nSanitize error [0 ms]!\n",
+            "Crypto Erase\nSanitize error [0 ms]!\n", 1, {asm_sent(0x0C)[0]}),
+        row(19045, "inbox", R"(, "fail": [{"nth": 6, "error": 5}])", {"2SY"}, "",
+            "IOCtl: REINITIALIZE_MEDIA failed 0x5!\nSanitize error [0 ms]!\n",
+            "Crypto Erase\nSanitize error [0 ms]!\n", 1, {inbox_sent(2, 66)[0]}),
+        // The drive answers that a sanitize runs, one the first log read,
+        // which failed, did not show: SC 1Dh, or the inbox driver's device
+        // error. The log follows it: another action is no confirmation, the
+        // action sent is. A bridge's CHECK CONDITION is a refusal.
         row(19045, "ofa", R"(, "fail": [{"nth": 5, "error": 31}])" + kRunning, {"2SY"}, "",
-            "Crypto Erase\nNVME status: SC: 0x1D, SCT: 0\nSanitize error [0 ms]!\n",
-            "Crypto Erase\nSanitize error [0 ms]!\n", 1, {}),
+            "Crypto Erase\nNVME status: SC: 0x1D, SCT: 0\n" + other, "Crypto Erase\n" + other_done,
+            3, {ofa_sent(0x0C)[0]}),
+        row(19045, "ofa",
+            R"(, "fail": [{"nth": 5, "error": 31}], "controller": {"sanitize_state": )"
+            R"({"action": "crypto", "remaining_ms": 3000}})",
+            {"2SY"}, "",
+            "NVME status: SC: 0x1D, SCT: 0\nSanitizing: 30%\nSanitizing: 60%\nSanitized [3000 "
+            "ms]!\n",
+            "Crypto Erase\nSanitized [3000 ms]!\n", 10, {ofa_sent(0x0C)[0]}),
         row(19045, "jmicron", R"(, "fail": [{"nth": 4, "error": 31}])" + kRunning, {"2SY"}, "",
             "Crypto Erase\nIOCtl: SCSI status 0x02, sense 4/44/00!\nSanitize error [0 ms]!\n",
             "Sanitize error [0 ms]!\n", 1, {}),
         row(19045, "realtek",
             R"(, "bridge": {"check_condition": false}, "fail": [{"nth": 6, "error": 31}])" +
                 kRunning,
-            {"2SY"}, "", "Crypto Erase\nNVME status: SC: 0x1D, SCT: 0\nSanitize error [0 ms]!\n",
-            "Sanitize error [0 ms]!\n", 1, {}),
+            {"2SY"}, "", "Crypto Erase\nNVME status: SC: 0x1D, SCT: 0\n" + other, other_done, 3,
+            {rtl_sent(0x0C)[1]}),
         row(19045, "inbox", R"(, "fail": [{"nth": 4, "error": 31}])" + kRunning, {"2SY"}, "",
-            "Crypto Erase\nIOCtl: REINITIALIZE_MEDIA failed 0x45d!\nSanitize error [0 ms]!\n",
-            "Sanitize error [0 ms]!\n", 1, {}),
+            "Crypto Erase\nIOCtl: REINITIALIZE_MEDIA failed 0x45d!\n" + other, other_done, 3,
+            {inbox_sent(2, 43200)[0]}),
         row(19045, "asmedia", R"(, "fail": [{"nth": 6, "error": 31}])" + kRunning, {"2SY"}, "",
             "Crypto Erase\nIOCtl: SCSI status 0x02, sense 0/00/00!\nSanitize error [0 ms]!\n",
             "Sanitize error [0 ms]!\n", 1, {}),
+        // Only a change in the log confirms: a log an earlier sanitize of the
+        // same action left is no proof (the inbox driver shows no progress),
+        // nor is a request the drive accepts and ignores. A failed one of
+        // another action before is a change.
+        row(19045, "inbox",
+            R"(, "controller": {"sanitize_state": {"status": "completed", "action": "crypto"}})",
+            {"2SY"}, "", "Crypto Erase\nSanitize unconfirmed [2000 ms]!\n",
+            "Crypto Erase\nSanitize unconfirmed [2000 ms]!\n", 0, inbox_sent(2, 66)),
+        row(19045, "inbox",
+            R"(, "controller": {"sanitize_state": {"status": "failed", "action": "block"}})",
+            {"2SY"}, "", "Crypto Erase\nSanitized [2000 ms]!\n",
+            "Crypto Erase\nSanitized [2000 ms]!\n", 0, inbox_sent(2, 66)),
+        row(19045, "jmicron",
+            R"(, "controller": {"sanitize_noop": true, "sanitize_state": {"status": "completed", )"
+            R"("action": "crypto"}})",
+            {"2SY"}, "", "Crypto Erase\n" + unheard, "Crypto Erase\n" + unheard, 9, jms_sent(0x0C)),
         // The log cannot be read: before the request, it only hides the
-        // estimate; after it, nothing confirms the sanitize.
+        // estimate (and through the inbox driver, which shows no progress,
+        // leaves nothing to compare); after it, nothing confirms the
+        // sanitize.
         row(19045, "ofa", R"(, "fail": [{"nth": 5, "error": 31}])", {"2SY"}, "",
             "IOCtl: NVME_OF failed 0x1f!\nSanitize: block erase, crypto erase\nSize    : 953869 "
             "MB\nLBA Size: 512\n" +
@@ -783,13 +870,28 @@ TEST(Program, SanitizeOnEveryPath) {
             "Sanitized [2000 ms]!\n", 0, ofa_sent(0x0C)),
         row(19045, "inbox", R"(, "fail": [{"nth": 4, "error": 31}])", {"2SY"}, "",
             "IOCtl: LOG failed 0x1f!\nSanitize: block erase, crypto erase\nSize    : 953869 MB\n"
-            "LBA Size: 512\nSelected sanitize action: 2 - Crypto Erase\nSanitized [2000 ms]!\n",
-            "Sanitized [2000 ms]!\n", 0, inbox_sent(2, 43200)),
+            "LBA Size: 512\nSelected sanitize action: 2 - Crypto Erase\n"
+            "Sanitize unconfirmed [2000 ms]!\n",
+            "Sanitize unconfirmed [2000 ms]!\n", 0, inbox_sent(2, 43200)),
         row(19045, "ofa", fails_from(8, 80), {"2SY"}, "",
             "IOCtl: NVME_OF failed 0x1f!\n" + unsure +
                 "IOCtl: update drive size failed 0x1f!\nIOCtl: update properties failed "
                 "0x1f!\nIOCtl: drive geometry failed 0x1f!\n",
             "Crypto Erase\n" + unsure, 3, ofa_sent(0x0C)),
+        // Through the inbox driver the failed reads after the request are
+        // told in one line; five in a row end the polling, the time up to
+        // the request's return; after fewer, the read that succeeds ends it.
+        row(19045, "inbox", R"(, "log_error": 31)", {"2SY"}, "",
+            "IOCtl: LOG failed 0x1f!\nSanitize: block erase, crypto erase\nSize    : 953869 MB\n"
+            "LBA Size: 512\nSelected sanitize action: 2 - Crypto Erase\n"
+            "IOCtl: LOG failed 0x1f! (5 times)\nSanitize unconfirmed [2000 ms]!\n",
+            "Crypto Erase\nSanitize unconfirmed [2000 ms]!\n", 0, inbox_sent(2, 43200)),
+        row(19045, "inbox", R"(, "fail": [{"nth": 7, "error": 31}, {"nth": 8, "error": 1117}])",
+            {"2SY"}, "", "Crypto Erase\nIOCtl: LOG failed 0x45d! (2 times)\nSanitized [4000 ms]!\n",
+            "Crypto Erase\nSanitized [4000 ms]!\n", 0, inbox_sent(2, 66)),
+        row(19045, "inbox", R"(, "fail": [{"nth": 7, "error": 31}])", {"2SY"}, "",
+            "Crypto Erase\nIOCtl: LOG failed 0x1f!\nSanitized [3000 ms]!\n",
+            "Crypto Erase\nSanitized [3000 ms]!\n", 0, inbox_sent(2, 66)),
         // The process ends during the sanitize: no partial log block; the
         // console holds what was shown before the request.
         row(19045, "ofa", R"(, "controller": {"abort_in_sanitize": true})", {"2SY"}, "",
@@ -798,24 +900,45 @@ TEST(Program, SanitizeOnEveryPath) {
         row(19045, "inbox", R"(, "controller": {"abort_in_sanitize": true})", {"2SY"}, "",
             "LBA Size: 512\nSelected sanitize action: 2 - Crypto Erase\n", "", 70, {}),
         // A sanitize found in progress is followed: no question, no
-        // confirmation, no request.
+        // confirmation, no request; an action given is not used. One whose
+        // action the tool does not know is never confirmed.
         row(19045, "jmicron", kRunning, {"2S"}, "", "LBA Size: 512\n" + kFollowed + kKeyWait,
             "LBA Size: 512\nSelected sanitize action: 1 - Block Erase\nSanitized [3000 ms]!\n", 10,
             {}),
-        row(19045, "inbox", kRunning, {"2SY", "2"}, "", kFollowed, "Sanitized [3000 ms]!\n", 10,
-            {}),
+        row(19045, "inbox", kRunning, {"2SY", "2"}, "",
+            "Sanitize: following the block erase already running; the action given is not used\n" +
+                kFollowed,
+            "LBA Size: 512\n" + kFollowed.substr(0, 42) + "Sanitized [3000 ms]!\n", 10, {}),
+        row(19045, "realtek",
+            R"(, "controller": {"sanitize_state": {"action": 5, "remaining_ms": 3000}})",
+            {"2SY", "x"}, "",
+            "Sanitize: following the sanact 5 already running; the action given is not used\n"
+            "Selected sanitize action: 5 - Unknown\nSanitizing: 90%\n"
+            "Sanitize unconfirmed [3000 ms]!\n",
+            "LBA Size: 512\nSelected sanitize action: 5 - Unknown\nSanitize unconfirmed [3000 "
+            "ms]!\n",
+            3, {}),
         // A sanitize that never ends: followed up to three times its
         // estimate and a minute; through the inbox driver the request waits
-        // that long.
+        // that long and times out, and the log is followed as long again.
         row(19045, "realtek", stalled, {"2SY"}, "", "Sanitizing: 50%\n" + still,
             "Crypto Erase\n" + still, 3, rtl_sent(0x0C)),
         row(19045, "inbox", stalled, {"2SY"}, "",
-            "IOCtl: REINITIALIZE_MEDIA failed 0x79!\nSanitize error [66000 ms]!\n",
-            "Sanitize error [66000 ms]!\n", 1, inbox_sent(2, 66)),
-        // An estimate of 46 days is not believed: 48 hours at most.
-        row(19045, "inbox", R"(, "controller": {"sanitize_ms": {"crypto": 4000000000}})", {"2SY"},
-            "", "IOCtl: REINITIALIZE_MEDIA failed 0x79!\nSanitize error [172800000 ms]!\n",
-            "Sanitize error [172800000 ms]!\n", 1, inbox_sent(2, 172800)),
+            "IOCtl: REINITIALIZE_MEDIA failed 0x79!\nSanitizing: 50%\n" + running +
+                "Sanitize unconfirmed [132000 ms]!\n",
+            "Crypto Erase\n" + running + "Sanitize unconfirmed [132000 ms]!\n", 3,
+            inbox_sent(2, 66)),
+        // An estimate of 46 days is not believed: 48 hours at most (the log
+        // is unreadable after it).
+        row(19045, "inbox",
+            R"(, "controller": {"sanitize_ms": {"crypto": 4000000000}})" + fails_from(7, 11),
+            {"2SY"}, "",
+            "IOCtl: REINITIALIZE_MEDIA failed 0x79!\nIOCtl: LOG failed 0x1f! (5 times)\n"
+            "Sanitize unconfirmed [172800000 ms]!\n",
+            "Crypto Erase\nSanitize unconfirmed [172800000 ms]!\n", 3, inbox_sent(2, 172800)),
+        // A NUL byte in the answer: no text.
+        row(19045, "asmedia", "", {"2S"}, "1\0\n"s, prompt + text_only + kKeyWait,
+            "LBA Size: 512\n", 5, {}),
     };
     for (const SanitizeCase& c : cases) {
         const std::string host = "{\"os\": {\"build\": " + std::to_string(c.build) +
@@ -831,12 +954,34 @@ TEST(Program, SanitizeOnEveryPath) {
                                                                               << run.out;
         EXPECT_TRUE(ends_with(without_verify(run.log), run.text(c.log_tail))) << what << "\n"
                                                                               << run.log;
-        if (c.status == 0 || c.status == 10) {
-            const std::string verdict =
-                c.status == 0 ? "Verified!\n"
-                              : "Verify  : skipped, the sanitize began before this run\n";
-            EXPECT_NE(run.out.find(run.text(verdict)), std::string::npos) << what;
+        // The verdict: a sanitize still running or followed from an earlier
+        // run is never read back.
+        const bool checked = c.status == 0 || c.status == 3 || c.status == 9 || c.status == 10;
+        const bool still_running = c.out_tail.find("still running") != std::string::npos;
+        const bool followed = checked && !sanitize_sent(run.trace);
+        const std::string verdict =
+            !checked         ? ""
+            : still_running  ? "Verify  : skipped, the sanitize is still running\n"
+            : followed       ? "Verify  : skipped, the sanitize began before this run\n"
+            : c.status == 0  ? "Verified!\n"
+            : c.status == 9  ? "Verify error: data survived the erase!\n"
+            : c.status == 10 ? "Verify  : skipped, the samples could not be read before the erase\n"
+                             : "";
+        if (!verdict.empty()) {
+            const std::string tail = run.out.substr(run.out.rfind(run.text("\nSanitize")));
+            EXPECT_NE(tail.find(run.text(verdict)), std::string::npos) << what;
+            // A skip alone, or the samples' line and the verdict.
+            EXPECT_EQ(count_substr(tail, "Verif"),
+                      verdict.find("skipped") != std::string::npos ? 1 : 2)
+                << what;
             EXPECT_NE(run.log.find(run.text(verdict)), std::string::npos) << what;
+        }
+        if (c.fields.find("log_error") != std::string::npos) { // the first read, and five after
+            const std::vector<uint8_t> log_query = inbox_query(0x81, 0, 49, 2, 512);
+            size_t reads = 0;
+            for (const nlohmann::json& op : ioctls_with_code(run.trace, CODE_QUERY_PROPERTY))
+                reads += trace_input(op) == log_query && !op.at("ok").get<bool>();
+            EXPECT_EQ(reads, 6u) << what;
         }
         EXPECT_EQ(handles_balanced(run.trace), c.status != 70) << what; // 70: ended at once
         if (c.status == 70) {
@@ -865,11 +1010,19 @@ TEST(Program, SanitizeOnEveryPath) {
             const std::string outcome = end.at("outcome_line");
             EXPECT_NE(run.out.find(run.text(outcome + "\n")), std::string::npos) << what;
             EXPECT_EQ(end.at("method").at("route"),
-                      c.path != "inbox" || c.status == 10 ? nlohmann::json()
+                      c.path != "inbox" || followed ? nlohmann::json()
                       : c.sent.size() == 1 && c.sent[0].code == CODE_PASS_THROUGH
                           ? nlohmann::json("SCSI sanitize")
                           : nlohmann::json("reinitialize media"))
                 << what;
+            // The action as the console names it ("1 - Block Erase"), or,
+            // unknown, by its SANACT.
+            const size_t at = run.log.find("Selected sanitize action: ") + 26;
+            std::string action = run.log.substr(at, run.log.find(run.eol, at) - at);
+            action = action.find("Unknown") != std::string::npos ? "sanact " + action.substr(0, 1)
+                                                                 : action.substr(4);
+            std::transform(action.begin(), action.end(), action.begin(), ::tolower);
+            EXPECT_EQ(end.at("method").at("action"), action) << what;
         }
     }
 }

@@ -79,6 +79,30 @@ TEST_F(SimHost, InvalidHostsAreRefusedWithTheirReason) {
         {"sanitize_state action",
          drive_json(R"(, "controller": {"sanitize_state": {"action": "x"}})"),
          "drive 2: controller: \"sanitize_state\": \"action\" must be \"block\""},
+        {"sanitize_state action 8",
+         drive_json(R"(, "controller": {"sanitize_state": {"action": 8}})"),
+         "drive 2: controller: \"sanitize_state\": \"action\" must be \"block\", \"crypto\", "
+         "\"overwrite\" or a number from 0 to 7, not 8"},
+        {"sanitize_state status never",
+         drive_json(
+             R"(, "controller": {"sanitize_state": {"status": "never", "action": "block"}})"),
+         "drive 2: controller: \"sanitize_state\": \"status\" must be \"completed\" or "
+         "\"failed\", not \"never\""},
+        {"sanitize_state status raw action",
+         drive_json(R"(, "controller": {"sanitize_state": {"status": "failed", "action": 2}})"),
+         "drive 2: controller: \"sanitize_state\": \"action\" must be \"block\", \"crypto\" or "
+         "\"overwrite\", not 2"},
+        {"sanitize_state status with time",
+         drive_json(R"(, "controller": {"sanitize_state": {"status": "completed", "action": )"
+                    R"("crypto", "remaining_ms": 5}})"),
+         "drive 2: controller: \"sanitize_state\": \"remaining_ms\" is for a sanitize in "
+         "progress"},
+        {"sanitize_noop not bool", drive_json(R"(, "controller": {"sanitize_noop": 1})"),
+         "drive 2: controller: \"sanitize_noop\" must be true or false, not 1"},
+        {"log_error behind a bridge", drive_json(R"(, "log_error": 0)"),
+         "drive 2: \"log_error\" is only for the inbox driver's path"},
+        {"log_error text", R"({"drives": [{"number": 1, "path": "inbox", "log_error": "31"}]})",
+         "drive 1: \"log_error\" must be an integer from 0 to 4294967295, not \"31\""},
         {"sanitize_ms as number", drive_json(R"(, "controller": {"sanitize_ms": 5})"),
          "drive 2: controller: \"sanitize_ms\" must be an object, not 5"},
         {"sanitize_ms block text", drive_json(R"(, "controller": {"sanitize_ms": {"block": "1"}})"),

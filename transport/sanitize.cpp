@@ -4,15 +4,17 @@
 
 int nvme_sanitize(DriveState* drive, int action, uint32_t limit_s, uint32_t os_build,
                   SanitizeRoute* route) {
+    drive->no_answer = 0;
+    drive->completion_known = 0;
     if (drive->transport == TRANSPORT_INBOX)
         return inbox_sanitize(drive, action, limit_s, os_build, route);
     const AdminCommand command = sanitize_command(action);
     return nvme_run_no_data(drive, &command);
 }
 
-int nvme_sanitize_log(DriveState* drive, uint8_t* log) {
+int nvme_sanitize_log(DriveState* drive, uint8_t* log, uint32_t* untold_error) {
     if (drive->transport == TRANSPORT_INBOX)
-        return inbox_sanitize_log(drive, log);
+        return inbox_sanitize_log(drive, log, untold_error);
     const AdminCommand command = sanitize_log_command();
     return nvme_passthrough(drive, log, SANITIZE_LOG_SIZE, DIR_FROM_DEVICE, &command);
 }

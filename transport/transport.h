@@ -49,13 +49,19 @@ int nvme_run_no_data(DriveState* drive, const AdminCommand* command);
 // the command with the drive's timeout; a bridge's record of the completion
 // must show success. Through the inbox driver the erase request itself waits
 // until the sanitize ends, at most `limit_s` seconds, in the form `os_build`
-// allows. 1 when the request was accepted.
+// allows. 1 when the request was accepted. A request that failed after the
+// drive may have taken it sets the drive's no-answer flag (a timeout on any
+// path, any failure of a JMicron data phase, the inbox driver's failures
+// other than an invalid function, access denied or an invalid parameter);
+// the controller's own answer is in its completion status when known.
 // The request that carried a sanitize through the inbox driver.
 enum SanitizeRoute { ROUTE_NONE = 0, ROUTE_REINITIALIZE_MEDIA = 1, ROUTE_SCSI_SANITIZE = 2 };
 int nvme_sanitize(DriveState* drive, int action, uint32_t limit_s, uint32_t os_build,
                   SanitizeRoute* route = nullptr);
 // The 512-byte Sanitize Status log along the chosen path; 1 when it came.
-int nvme_sanitize_log(DriveState* drive, uint8_t* log);
+// With `untold_error`, the inbox driver's refused query is not told: its
+// last-error code goes there, for the caller to tell with the others.
+int nvme_sanitize_log(DriveState* drive, uint8_t* log, uint32_t* untold_error = nullptr);
 // The actions a sanitize through the drive's path can take, as SANICAP bits,
 // from the controller's own and what the path carries.
 uint32_t path_sanitize_actions(const DriveState* drive, const uint8_t* identify, uint32_t os_build);
@@ -88,7 +94,7 @@ int inbox_identify_controller(DriveState* drive, uint8_t* identify);
 // SANITIZE command when that request is an invalid function); the actions it
 // can run on a build (SANICAP bits).
 int inbox_identify_namespace(DriveState* drive, uint8_t* ns);
-int inbox_sanitize_log(DriveState* drive, uint8_t* log);
+int inbox_sanitize_log(DriveState* drive, uint8_t* log, uint32_t* untold_error = nullptr);
 int inbox_sanitize(DriveState* drive, int action, uint32_t timeout_s, uint32_t os_build,
                    SanitizeRoute* route = nullptr);
 uint32_t inbox_sanitize_actions(uint32_t os_build);
