@@ -8,6 +8,7 @@
 
 #include "dialogue/dialogue.h"
 #include "dialogue/host_facts.h"
+#include "dialogue/scope.h"
 #include "platform/report.h"
 #include "nvme/identify.h"
 #include "nvme/sanitize.h"
@@ -240,6 +241,8 @@ int sanitize_drive(RunResources& run, const uint8_t* identify, const char* actio
         return EXIT_BAD_INPUT;
     report(run.log, "Selected sanitize action: %u - %s\n", static_cast<unsigned>(r.action),
            action_name(r.action));
+    if (const int status = settle_scope(run, identify, sanitize_erase(r.followed)))
+        return status;
     const uint64_t limit_s = polling_limit_s(have_found, found, r.action);
 
     uint32_t start = first_read;
