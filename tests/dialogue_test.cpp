@@ -68,7 +68,7 @@ TEST(Dialogue, QuietJmicronEraseFrom512To4096) {
 TEST(Dialogue, CurrentFormatMarkedWithPlus) {
     const RunResult run = run_dialogue(jmicron_host(R"({"flbas": 1})"), {"2Y"});
     EXPECT_NE(run.out.find("LBA Size: 4096\nLBA fmt list:\n##  LBAsize\n 0   512\n 1+ 4096\n"
-                           "Dont change - Secure Erase only\n"),
+                           "Dont change - Secure Erase only\nSelected SES"),
               std::string::npos)
         << run.out;
     EXPECT_EQ(run.log.find("S/N"), std::string::npos);

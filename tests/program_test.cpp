@@ -521,6 +521,9 @@ TEST(Program, LbaFormatsOfNvme2) {
          "##  LBAsize\n 0+  512\n 1  4096\nError: wrong LBA data size format\n"},
         {0, 0x201, "2Y 1", R"("lbads": [9, 9, 12], "ms": [0, 8, 0])",
          " 0+  512\n 1  512+8\n 2  4096\nChange LBA data size format (512->512+8)\n"},
+        // Back to 512-byte blocks: no note.
+        {0, 0x200, "2Y 0", R"("flbas": 1)",
+         "(4096->512)\nSelected SES action: 1 - User Data Erase\n"},
         // Protection kept (PI, PIL, MSET) where the new format has room for
         // it; PIL and MSET alone likewise; turned off, and told, where not.
         {0, 0x220, "2Y", R"("lbads": [9, 9], "ms": [8, 0], "dps": 1)",
@@ -1019,14 +1022,19 @@ namespace {
 // disks whose partitions or volumes decide: drives 1-2 (the system on
 // namespace 2), 3-4 (a volume in use on namespace 2), 5-6 (NN 4; beside them
 // at port 5 another target, a drive that cannot be opened and one that
-// cannot be asked), 9-10 (FNA bit 0), 11-12 (FNA bit 1), 13-14 (inbox),
-// 21-22 (namespace 2 a dynamic disk); one volume on each of drives 5, 6, 10;
-// 20 volumes on drive 30, 600 on drive 31.
-std::string scope_host() {
+// cannot be asked), 9-10 (FNA bit 0), 11-12 (FNA bit 1), 13-14, 17-18 (the
+// system on namespace 2) and 27-28 (a volume in use on namespace 2) behind
+// the inbox driver, 21-22 (namespace 2 a dynamic disk), 33-34 (a sanitize
+// running, namespace 2 a dynamic disk), 35 (NN 2 behind a bridge); one
+// volume on each of drives 5, 6, 10, 34; when `crowded`, 20 volumes on drive
+// 30 and 600 on 31 (enumerated by every run, they are left out elsewhere).
+std::string scope_host(bool crowded) {
     std::string volumes = R"({"letter": "E", "disks": [5]}, {"letter": "F", "disks": [6]},
         {"letter": "G", "disks": [4], "in_use": true}, {"letter": "H", "disks": [10]})";
-    for (int i = 0; i < 620; ++i)
+    for (int i = 0; i < (crowded ? 620 : 0); ++i)
         volumes += std::string(R"(, {"disks": [)") + (i < 20 ? "30" : "31") + "]}";
+    volumes +=
+        R"(, {"letter": "I", "disks": [28], "in_use": true}, {"letter": "J", "disks": [34]})";
     return R"({"volumes": [)" + volumes + R"(], "drives": [
       {"number": 1, "path": "ofa", "port": 1},
       {"number": 2, "path": "ofa", "port": 1, "lun": 1, "system": true},
@@ -1043,6 +1051,15 @@ std::string scope_host() {
       {"number": 12, "path": "ofa", "port": 11, "lun": 1},
       {"number": 13, "path": "inbox", "port": 13},
       {"number": 14, "path": "inbox", "port": 13, "lun": 1},
+      {"number": 17, "path": "inbox", "port": 17},
+      {"number": 18, "path": "inbox", "port": 17, "lun": 1, "system": true},
+      {"number": 27, "path": "inbox", "port": 27},
+      {"number": 28, "path": "inbox", "port": 27, "lun": 1},
+      {"number": 33, "path": "ofa", "port": 33,
+       "controller": {"sanitize_state": {"action": "block", "remaining_ms": 3000}}},
+      {"number": 34, "path": "ofa", "port": 33, "lun": 1,
+       "partitions": {"style": "mbr", "types": [66]}},
+      {"number": 35, "path": "jmicron", "controller": {"nn": 2}},
       {"number": 20, "path": "jmicron", "partitions": {"style": "gpt", "types":
         ["EBD0A0A2-B9E5-4433-87C0-68B6B72699C7", "E75CAF8F-F680-4CEE-AFA3-B001E56EFC2D"]}},
       {"number": 21, "path": "ofa", "port": 21},
@@ -1093,12 +1110,24 @@ TEST(Program, EveryDiskAnEraseReachesIsNamedAndGuarded) {
          0, 2, true},
         {"14SY", crypto + "Also erased: drive 13 (namespace 1)\nSanitized [2000 ms]!\n", 0, 0,
          true},
+        {"17SY", "Also erased: drive 18 (namespace 2)\nError: drive 18 holds the running system\n",
+         8, 0, true},
+        {"27SY", "Also erased: drive 28 (namespace 2)\nError: volume I:\\ is in use", 8, 1, true},
+        {"35SY", crypto + "Also erased: any other namespace of the drive (it supports 2)\nSanitiz",
+         0, 0, false},
+        // A sanitize found running is followed: nothing refused.
+        {"33SY",
+         "1 - Block Erase\nAlso erased: drive 34 (namespace 2)\nVolume  : J:\\ dismounted\n", 10, 1,
+         true},
         // A format reaches namespace 1, unless FNA says it reaches them all.
         {"5Y",
          ses1 + "Scope   : namespace 1 of 4; the others keep their data\nVolume  : E:\\ "
                 "dismounted\nErased",
          0, 1, false},
         {"9Y", ses1 + "Also erased: drive 10 (namespace 2)\nVolume  : H:\\ dismounted\nErased", 0,
+         1, true},
+        {"9Y 0 0",
+         "0 - No secure erase\nAlso erased: drive 10 (namespace 2)\nVolume  : H:\\ dismounted\n", 0,
          1, true},
         {"11Y 0 0",
          "Selected SES action: 0 - No secure erase\nScope   : namespace 1 of 2; the "
@@ -1123,10 +1152,10 @@ TEST(Program, EveryDiskAnEraseReachesIsNamedAndGuarded) {
          "volumes\n",
          8, 512, false},
     };
-    const std::string host = scope_host();
+    const std::string hosts[] = {scope_host(false), scope_host(true)};
     for (const Case& k : cases) {
-        const RunResult run = run_program(host, words(k.args));
         const int chosen = std::stoi(k.args);
+        const RunResult run = run_program(hosts[chosen == 30 || chosen == 31], words(k.args));
         EXPECT_EQ(run.status, k.status) << k.args;
         EXPECT_EQ(run.err, "") << k.args;
         EXPECT_NE(run.out.find(run.text(k.has)), std::string::npos) << k.args << "\n" << run.out;
@@ -1136,8 +1165,11 @@ TEST(Program, EveryDiskAnEraseReachesIsNamedAndGuarded) {
             logged.erase(message, logged.find('\n', message) + 1 - message);
         EXPECT_NE(run.log.find(run.text(logged)), std::string::npos) << k.args << "\n" << run.log;
         EXPECT_TRUE(handles_balanced(run.trace)) << k.args;
-        // A refusal sends no erase, reads nothing and leaves no record.
-        EXPECT_EQ(format_sent(run.trace) || sanitize_sent(run.trace), k.status != 8) << k.args;
+        // A refusal sends no erase, reads nothing and leaves no record; a
+        // followed sanitize (10) sends nothing either.
+        EXPECT_EQ(format_sent(run.trace) || sanitize_sent(run.trace),
+                  k.status != 8 && k.status != 10)
+            << k.args;
         EXPECT_EQ(run.record.empty(), k.status == 8) << k.args;
         if (k.status == 8) {
             EXPECT_TRUE(trace_ops(run.trace, "read").empty()) << k.args;
@@ -1166,8 +1198,8 @@ TEST(Program, EveryDiskAnEraseReachesIsNamedAndGuarded) {
             }
         }
         std::vector<int> expected; // every drive that opens
-        for (int n :
-             {1, 2, 3, 4, 5, 6, 7, 9, 10, 11, 12, 13, 14, 16, 20, 21, 22, 23, 24, 25, 26, 30, 31})
+        for (int n : {1,  2,  3,  4,  5,  6,  7,  9,  10, 11, 12, 13, 14, 16, 17,
+                      18, 20, 21, 22, 23, 24, 25, 26, 27, 28, 30, 31, 33, 34, 35})
             if (k.scans && n != chosen)
                 expected.push_back(n);
         EXPECT_EQ(asked, expected) << k.args;
