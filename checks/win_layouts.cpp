@@ -6,6 +6,7 @@
 #include <cstddef>
 
 #include "dialogue/host_facts.h"
+#include "dialogue/scope.h"
 #include "dialogue/verify.h"
 #include "dialogue/volumes.h"
 #include "platform/device.h"
@@ -108,6 +109,21 @@ LAYOUT(DISK_GEOMETRY, BytesPerSector, DISK_GEOMETRY_BYTES_PER_SECTOR);
 LAYOUT(DISK_GEOMETRY_EX, Geometry, 0);
 LAYOUT(DISK_GEOMETRY_EX, DiskSize, DISK_GEOMETRY_EX_DISK_SIZE);
 static_assert(sizeof(DISK_GEOMETRY_EX) <= GEOMETRY_BUFFER_SIZE, "DISK_GEOMETRY_EX fits");
+
+// A disk's partition layout: the header, then the entries; the MBR type
+// byte and the GPT type GUID share one offset in each entry.
+LAYOUT(DRIVE_LAYOUT_INFORMATION_EX, PartitionStyle, LAYOUT_STYLE);
+LAYOUT(DRIVE_LAYOUT_INFORMATION_EX, PartitionCount, LAYOUT_COUNT);
+LAYOUT(DRIVE_LAYOUT_INFORMATION_EX, PartitionEntry, LAYOUT_ENTRIES);
+static_assert(sizeof(PARTITION_INFORMATION_EX) == LAYOUT_ENTRY_SIZE,
+              "PARTITION_INFORMATION_EX size");
+LAYOUT(PARTITION_INFORMATION_EX, PartitionStyle, LAYOUT_ENTRY_STYLE);
+LAYOUT(PARTITION_INFORMATION_EX, Mbr.PartitionType, LAYOUT_ENTRY_TYPE);
+LAYOUT(PARTITION_INFORMATION_EX, Gpt.PartitionType, LAYOUT_ENTRY_TYPE);
+static_assert(LAYOUT_BUFFER_SIZE == 18480, "the layout buffer holds 128 entries");
+static_assert(PARTITION_STYLE_MBR == 0 && PARTITION_STYLE_GPT == 1 && PARTITION_STYLE_RAW == 2,
+              "PARTITION_STYLE");
+static_assert(IOCTL_DISK_GET_DRIVE_LAYOUT_EX == 0x00070050, "IOCTL_DISK_GET_DRIVE_LAYOUT_EX");
 
 // Version records, tried largest first.
 static_assert(sizeof(OSVERSIONINFOEXA) == OS_VERSION_EX_SIZE, "OSVERSIONINFOEXA size");

@@ -11,6 +11,7 @@
 #include "dialogue/record.h"
 #include "dialogue/run.h"
 #include "dialogue/sanitize.h"
+#include "dialogue/scope.h"
 #include "dialogue/verify.h"
 #include "dialogue/volumes.h"
 #include "platform/report.h"
@@ -87,11 +88,11 @@ static int run_drive(const Arguments& args, AnswerStream* answers, RunResources&
         return EXIT_NOT_REACHED;
     }
 
-    uint8_t address[SCSI_ADDRESS_SIZE];
-    memset(address, 0, sizeof address);
+    uint8_t* address = run.address;
+    memset(address, 0, SCSI_ADDRESS_SIZE);
     if (!drive->is_usb) {
         if (!device_control(drive->disk, IOCTL_SCSI_GET_ADDRESS, nullptr, 0, address,
-                            sizeof address)) {
+                            SCSI_ADDRESS_SIZE)) {
             report(run.log, "IOCTL: Error scsi get address\n");
             return EXIT_NOT_REACHED;
         }
@@ -192,6 +193,12 @@ static int run_drive(const Arguments& args, AnswerStream* answers, RunResources&
         report(run.log, "Dont change - Secure Erase only\n");
     else
         report(run.log, "Change LBA data size format (%s->%s)\n", current_text, size_text);
+    // Firmware that boots only from 512-byte blocks, and enclosures and boot
+    // tools that read no other size, are common enough to be told once.
+    if (new_size != current_size && new_size != 512)
+        printf("Note: some computers cannot boot from, and some USB enclosures cannot read, a "
+               "drive with %u-byte blocks\n",
+               new_size);
 
     int32_t ses = 1; // quiet mode, or a blank answer
     if (args.ses) {
@@ -209,6 +216,15 @@ static int run_drive(const Arguments& args, AnswerStream* answers, RunResources&
     report(run.log, "Selected SES action: ");
     report(run.log, "%s", ses_text(ses));
 
+    FormatProtection protection;
+    EraseKind erase;
+    erase.sanitize = 0;
+    erase.followed = 0;
+    erase.ses = ses;
+    erase.protection_lost = format_protection(ns, static_cast<uint32_t>(chosen), &protection);
+    if (const int status = settle_scope(run, identify, erase))
+        return status;
+
     if (const int status = ready_to_erase(run, answers, 1, namespace_size(ns) * current_size,
                                           verify_unit(current_size, new_size)))
         return status;
@@ -220,7 +236,7 @@ static int run_drive(const Arguments& args, AnswerStream* answers, RunResources&
     // What the console shows so far must survive a crash during the erase.
     fflush(stdout);
     const uint32_t start = tick_ms();
-    const int erased = nvme_format(drive, chosen, ses);
+    const int erased = nvme_format(drive, chosen, ses, protection);
     const uint32_t elapsed = tick_ms() - start;
     if (!erased)
         format_sanitize_hint(drive);
@@ -310,7 +326,8 @@ int dialogue_main(int argc, char** argv) {
     char log_name[128];
     memset(log_name, 0, sizeof log_name);
     strcpy(log_name, LOG_FILE_NAME);
-    LogBlock block;
+    // Too large for the stack, like the samples below.
+    static LogBlock block;
     RunResources run;
     record_begin(&run.record, static_cast<uint32_t>(drive));
     run.log = log_open(&block, log_name) ? &block : nullptr;

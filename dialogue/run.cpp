@@ -11,7 +11,13 @@ int ready_to_erase(RunResources& run, AnswerStream* answers, int fresh, uint64_t
         if (confirmed <= 0)
             return confirmed < 0 ? EXIT_BAD_INPUT : EXIT_NOT_CONFIRMED;
     }
-    if (!take_volumes_offline(run.drive.number, run.log, &run.volumes))
+    uint32_t disks[RECORD_REACH_HELD];
+    uint32_t count = 0;
+    for (; count < run.record.reach_count && count < RECORD_REACH_HELD; ++count)
+        disks[count] = run.record.reach[count].number;
+    if (count == 0)
+        disks[count++] = static_cast<uint32_t>(run.drive.number);
+    if (!take_disks_offline(disks, count, run.log, &run.volumes))
         return EXIT_REFUSED;
     if (fresh)
         verify_sample(run.verify, run.drive.disk, capacity, unit, run.log);

@@ -3,6 +3,7 @@
 
 #include <cstdio>
 
+#include "dialogue/host_facts.h"
 #include "dialogue/record.h"
 #include "dialogue/verify.h"
 #include "dialogue/volumes.h"
@@ -13,15 +14,19 @@
 // What the run has opened, released by the closing step, and the record of
 // its erase.
 struct RunResources {
-    LogBlock* log;         // null when the log file cannot be opened
-    DriveState drive;      // the chosen drive: its handles and its path
+    LogBlock* log;    // null when the log file cannot be opened
+    DriveState drive; // the chosen drive: its handles and its path
+    // The chosen drive's SCSI address (all zero for a USB drive): the drives
+    // at its port, path and target share its controller.
+    uint8_t address[SCSI_ADDRESS_SIZE];
     QuietDisk volumes;     // offline until the end of the run
     VerifySamples* verify; // the read-back's samples
     EraseRecord record;
 };
 
 // Before an erase request: the operator's confirmation (outside quiet mode),
-// the disk's volumes taken offline, and the read-back's samples of a
+// the volumes of every disk the erase reaches (the record's reach, else the
+// chosen disk) taken offline, and the read-back's samples of a
 // namespace of `capacity` bytes in units of `unit`. A sanitize followed from
 // an earlier run (`fresh` 0) asks nothing and reads nothing: the drive
 // refuses reads until it ends. 0 to go on, else the run's exit status.

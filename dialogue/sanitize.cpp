@@ -8,6 +8,7 @@
 
 #include "dialogue/dialogue.h"
 #include "dialogue/host_facts.h"
+#include "dialogue/scope.h"
 #include "platform/report.h"
 #include "nvme/identify.h"
 #include "nvme/sanitize.h"
@@ -344,6 +345,8 @@ int sanitize_drive(RunResources& run, const uint8_t* identify, const char* actio
                action_name(r.action));
     else
         report(run.log, "Selected sanitize action: %u - Unknown\n", r.sanact);
+    if (const int status = settle_scope(run, identify, sanitize_erase(r.followed)))
+        return status;
     const uint64_t limit_s = polling_limit_s(r.have_log_before, r.before, r.action);
 
     if (const int status = ready_to_erase(run, answers, !r.followed, namespace_size(ns) * size,

@@ -23,19 +23,21 @@ AdminCommand identify_namespace_command() {
     return command;
 }
 
-uint32_t format_cdw10(int lbaf, int ses) {
+uint32_t format_cdw10(int lbaf, int ses, const FormatProtection& protection) {
     // The format index's bits 3:0 in bits 3:0, its bits 5:4 in bits 13:12;
-    // SES in bits 11:9; MSET, PI and PIL stay 0.
+    // MSET bit 4, PI bits 7:5, PIL bit 8, SES bits 11:9.
     const uint32_t index = static_cast<uint32_t>(lbaf);
-    return (index & 0xF) | ((index >> 4) & 0x3) << 12 | (static_cast<uint32_t>(ses) & 0x7) << 9;
+    return (index & 0xF) | (protection.mset & 0x1) << 4 | (protection.pi & 0x7) << 5 |
+           (protection.pil & 0x1) << 8 | (static_cast<uint32_t>(ses) & 0x7) << 9 |
+           ((index >> 4) & 0x3) << 12;
 }
 
-AdminCommand format_command(int lbaf, int ses) {
+AdminCommand format_command(int lbaf, int ses, const FormatProtection& protection) {
     AdminCommand command;
     memset(&command, 0, sizeof command);
     command.cdw0 = NVME_OPC_FORMAT_NVM;
     command.nsid = 1;
-    command.cdw10 = format_cdw10(lbaf, ses);
+    command.cdw10 = format_cdw10(lbaf, ses, protection);
     return command;
 }
 

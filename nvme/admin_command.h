@@ -31,8 +31,19 @@ constexpr uint8_t NVME_OPC_FORMAT_NVM = 0x80;
 
 AdminCommand identify_controller_command();
 AdminCommand identify_namespace_command();
-AdminCommand format_command(int lbaf, int ses);
-uint32_t format_cdw10(int lbaf, int ses);
+// A format's end-to-end protection settings: PI, the protection
+// information type (CDW10 bits 7:5); PIL, its place in the metadata (bit 8);
+// MSET, metadata at the end of each block rather than apart (bit 4). Each
+// is masked to its field.
+struct FormatProtection {
+    uint32_t pi;
+    uint32_t pil;
+    uint32_t mset;
+};
+// A format without protection information or inline metadata.
+constexpr FormatProtection NO_PROTECTION = {0, 0, 0};
+AdminCommand format_command(int lbaf, int ses, const FormatProtection& protection);
+uint32_t format_cdw10(int lbaf, int ses, const FormatProtection& protection);
 
 // The 64-byte submission entry: word 0 -> dword 0, word 1 -> dword 1,
 // words 2..7 -> dwords 10..15, everything else zero.

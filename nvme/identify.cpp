@@ -60,3 +60,23 @@ void lba_size_text(const uint8_t* ns, uint32_t index, char* text) {
 uint64_t namespace_size(const uint8_t* ns) {
     return get_le64(ns, ID_NS_NSZE);
 }
+
+uint32_t controller_namespaces(const uint8_t* identify) {
+    return get_le32(identify, ID_CTRL_NN);
+}
+
+uint32_t format_attributes(const uint8_t* identify) {
+    return identify[ID_CTRL_FNA];
+}
+
+uint32_t protection_type(const uint8_t* ns) {
+    return ns[ID_NS_DPS] & 0x7;
+}
+
+uint32_t protection_first(const uint8_t* ns) {
+    return (ns[ID_NS_DPS] >> 3) & 0x1;
+}
+
+uint32_t metadata_inline(const uint8_t* ns) {
+    return (ns[ID_NS_FLBAS] >> 4) & 0x1;
+}

@@ -10,10 +10,17 @@ constexpr uint32_t ID_CTRL_MN = 24;
 constexpr uint32_t ID_CTRL_MN_SIZE = 40;
 constexpr uint32_t ID_CTRL_FR = 64;
 constexpr uint32_t ID_CTRL_FR_SIZE = 8;
+constexpr uint32_t ID_CTRL_NN = 516;
+constexpr uint32_t ID_CTRL_FNA = 524;
+// FNA bit 0: a format applies to every namespace; bit 1: a format's secure
+// erase erases every namespace.
+constexpr uint32_t FNA_FORMAT_ALL = 1;
+constexpr uint32_t FNA_ERASE_ALL = 2;
 
 constexpr uint32_t ID_NS_NSZE = 0;
 constexpr uint32_t ID_NS_NLBAF = 25;
 constexpr uint32_t ID_NS_FLBAS = 26;
+constexpr uint32_t ID_NS_DPS = 29;
 constexpr uint32_t ID_NS_LBAF = 128;
 constexpr uint32_t LBA_FORMAT_COUNT = 64; // NVMe 2.0: NLBAF up to 63
 
@@ -31,6 +38,17 @@ uint32_t current_format_index(const uint8_t* ns);
 // NLBAF, the whole byte; at most 63.
 uint32_t highest_format_index(const uint8_t* ns);
 uint64_t namespace_size(const uint8_t* ns);
+
+// NN: the namespaces the controller supports (not how many exist).
+uint32_t controller_namespaces(const uint8_t* identify);
+// FNA, the format attributes byte.
+uint32_t format_attributes(const uint8_t* identify);
+// The namespace's end-to-end protection: DPS bits 2:0 the PI type, bit 3
+// PIL (the protection information in the metadata's first bytes); FLBAS
+// bit 4 MSET (metadata at the end of each block).
+uint32_t protection_type(const uint8_t* ns);
+uint32_t protection_first(const uint8_t* ns);
+uint32_t metadata_inline(const uint8_t* ns);
 
 // Formats that can be shown and chosen: entries 0..NLBAF, up to the first
 // whose LBADS is outside 9..31 (no data size of 512 bytes or more that 32

@@ -14,8 +14,9 @@
 #define VELTRANE_PRINTF(fmt, args)
 #endif
 
-// Far more than a run's lines, 64 LBA formats included.
-constexpr uint32_t LOG_BLOCK_SIZE = 8192;
+// Far more than a run's lines: 64 LBA formats, 16 volume lines of up to 260
+// bytes and the lines of every disk an erase reaches fit many times over.
+constexpr uint32_t LOG_BLOCK_SIZE = 65536;
 
 // The lines of one run, collected in order with the line ends of the host's
 // text files, and the file they go to.

@@ -31,6 +31,7 @@ typedef uint16_t WORD;
 #define IOCTL_DISK_UPDATE_DRIVE_SIZE 0x0007C0C8u
 #define IOCTL_DISK_UPDATE_PROPERTIES 0x00070140u
 #define IOCTL_DISK_GET_DRIVE_GEOMETRY_EX 0x000700A0u
+#define IOCTL_DISK_GET_DRIVE_LAYOUT_EX 0x00070050u
 
 #define SCSI_IOCTL_DATA_OUT 0
 #define SCSI_IOCTL_DATA_IN 1
@@ -47,6 +48,8 @@ enum { PropertyStandardQuery = 0 };
 enum { BusTypeUsb = 7, BusTypeNvme = 17 };
 enum { ProtocolTypeNvme = 3 };
 enum { NVMeDataTypeIdentify = 1, NVMeDataTypeLogPage = 2 };
+// PARTITION_STYLE.
+enum { PARTITION_STYLE_MBR = 0, PARTITION_STYLE_GPT = 1, PARTITION_STYLE_RAW = 2 };
 
 // OSVERSIONINFOEXA: 156 bytes; its first 148 are OSVERSIONINFOA.
 struct OSVERSIONINFOEXA {

@@ -26,6 +26,7 @@ void put_text(uint8_t* p, uint32_t off, uint32_t width, const std::string& text)
 std::vector<uint8_t> identify_controller(const Controller& c) {
     std::vector<uint8_t> d(NVME_IDENTIFY_SIZE, 0);
     uint8_t* p = d.data();
+    const size_t shown = c.namespaces.empty() ? 1 : c.namespaces.size();
     put_le16(p, 0, 0x1B36); // VID
     put_le16(p, 2, 0x1AF4); // SSVID
     put_text(p, 4, 20, c.config.serial);
@@ -49,11 +50,13 @@ std::vector<uint8_t> identify_controller(const Controller& c) {
     put_le32(p, 328, c.config.sanicap); // SANICAP
     put_u8(p, 512, 0x66);               // SQES
     put_u8(p, 513, 0x44);               // CQES
-    put_le32(p, 516, 1);                // NN
-    put_le16(p, 520, 0x0006);           // ONCS: write zeroes, dataset management
-    put_u8(p, 524, 0x04);               // FNA: cryptographic erase supported
-    put_u8(p, 525, 0x01);               // VWC
-    put_le16(p, 2048, 2500);            // power state 0: 25.00 W
+    put_le32(p, 516,
+             c.config.nn >= 0 ? static_cast<uint32_t>(c.config.nn)
+                              : static_cast<uint32_t>(shown)); // NN
+    put_le16(p, 520, 0x0006);     // ONCS: write zeroes, dataset management
+    put_u8(p, 524, c.config.fna); // FNA
+    put_u8(p, 525, 0x01);         // VWC
+    put_le16(p, 2048, 2500);      // power state 0: 25.00 W
     return d;
 }
 
@@ -65,6 +68,7 @@ std::vector<uint8_t> identify_namespace(const Controller& c) {
     put_le64(p, 16, c.nsze);
     put_u8(p, 25, controller_nlbaf(c));
     put_u8(p, 26, c.flbas);
+    put_u8(p, 29, c.dps);
     put_u8(p, 33, c.config.dlfeat);
     for (size_t i = 0; i < c.config.lbads.size(); ++i) {
         uint8_t lbads = c.config.lbads[i];
@@ -77,33 +81,77 @@ std::vector<uint8_t> identify_namespace(const Controller& c) {
     return d;
 }
 
+// The namespaces of a controller, by NSID order.
+std::vector<Controller*> namespaces_of(Controller& c) {
+    if (c.namespaces.empty())
+        return std::vector<Controller*>(1, &c);
+    return c.namespaces;
+}
+
+// The namespace `nsid` names; null for none.
+Controller* namespace_of(Controller& c, uint32_t nsid) {
+    for (Controller* ns : namespaces_of(c))
+        if (ns->nsid == nsid)
+            return ns;
+    return nullptr;
+}
+
+// Whether namespace `ns` can take format `lbaf` with protection type `pi`:
+// the format must exist, and protection information needs 8 bytes of
+// metadata per block.
+uint16_t format_fits(const Controller& ns, uint32_t lbaf, uint32_t pi) {
+    if (lbaf > controller_nlbaf(ns) || lbaf >= ns.config.lbads.size())
+        return NVME_SC_INVALID_FORMAT;
+    const uint32_t ms = lbaf < ns.config.ms.size() ? ns.config.ms[lbaf] : 0;
+    if (pi != 0 && ms < 8)
+        return NVME_SC_INVALID_FIELD;
+    return NVME_SC_SUCCESS;
+}
+
+// Formats one namespace: byte capacity kept, the format, MSET, PI and PIL
+// as sent, the media erased as the controller's erase effect says.
+void format_namespace(Controller& ns, uint32_t cdw10, EraseEffect effect) {
+    const uint32_t lbaf = (cdw10 & 0xF) | ((cdw10 >> 12) & 0x3) << 4;
+    unsigned old_shift = ns.config.lbads[flbas_index(ns.flbas)];
+    unsigned new_shift = ns.config.lbads[lbaf];
+    // Byte capacity kept; shifting in two steps avoids overflowing 64 bits.
+    if (new_shift >= old_shift)
+        ns.nsze >>= (new_shift - old_shift);
+    else
+        ns.nsze <<= (old_shift - new_shift);
+    ns.flbas = static_cast<uint8_t>((lbaf & 0xF) | (cdw10 & 0x10) | (lbaf >> 4) << 5);
+    ns.dps = static_cast<uint8_t>((cdw10 >> 5) & 0xF); // PI bits 2:0, PIL bit 3
+    media_erase(ns, effect);
+}
+
 uint16_t format(Controller& c, uint32_t nsid, uint32_t cdw10, uint32_t* device_ms) {
     // NVMe 2.0: the index's bits 5:4 in bits 13:12.
     uint32_t lbaf = (cdw10 & 0xF) | ((cdw10 >> 12) & 0x3) << 4;
     uint32_t pi = (cdw10 >> 5) & 0x7;
     uint32_t ses = (cdw10 >> 9) & 0x7;
     *device_ms = 0;
-    if (nsid != 1 && nsid != 0xFFFFFFFFu)
+    Controller* named = namespace_of(c, nsid);
+    if (!named && nsid != 0xFFFFFFFFu)
         return NVME_SC_INVALID_NAMESPACE;
-    // Formats above NLBAF, formats without an entry and protection
-    // information (never asked for here) are all invalid formats.
-    if (lbaf > controller_nlbaf(c) || lbaf >= c.config.lbads.size() || pi != 0)
-        return NVME_SC_INVALID_FORMAT;
+    // FNA bit 0: a format applies to every namespace, as NSID FFFFFFFFh asks.
+    const bool every = !named || (c.config.fna & 1);
+    const std::vector<Controller*> targets =
+        every ? namespaces_of(c) : std::vector<Controller*>(1, named);
+    for (const Controller* ns : targets)
+        if (const uint16_t status = format_fits(*ns, lbaf, pi))
+            return status;
     if (ses > 2)
         return NVME_SC_INVALID_FIELD;
     *device_ms = c.config.format_ms;
     if (c.config.format_status != 0)
         return c.config.format_status;
-    unsigned old_shift = c.config.lbads[flbas_index(c.flbas)];
-    unsigned new_shift = c.config.lbads[lbaf];
-    // Byte capacity kept; shifting in two steps avoids overflowing 64 bits.
-    if (new_shift >= old_shift)
-        c.nsze >>= (new_shift - old_shift);
-    else
-        c.nsze <<= (old_shift - new_shift);
-    // MSET 0: metadata, if any, in a separate buffer (FLBAS bit 4 clear).
-    c.flbas = static_cast<uint8_t>((lbaf & 0xF) | (lbaf >> 4) << 5);
-    media_erase(c);
+    for (Controller* ns : targets)
+        format_namespace(*ns, cdw10, c.config.erase_effect);
+    // FNA bit 1: a secure erase reaches every namespace.
+    if (!every && (c.config.fna & 2) && (ses == 1 || ses == 2))
+        for (Controller* ns : namespaces_of(c))
+            if (ns != named)
+                media_erase(*ns, c.config.erase_effect);
     return NVME_SC_SUCCESS;
 }
 
@@ -122,8 +170,13 @@ Controller controller_make(const ControllerConfig& config) {
     c.config = config;
     c.flbas = config.flbas;
     c.nsze = config.nsze;
+    c.dps = config.dps;
     sanitize_found(c);
     return c;
+}
+
+Controller& controller_owner(Controller& c) {
+    return c.owner ? *c.owner : c;
 }
 
 uint8_t controller_nlbaf(const Controller& c) {
@@ -172,7 +225,10 @@ bool controller_entry_plain(const uint8_t* entry) {
     return entry[1] == 0 && std::all_of(entry + 8, entry + 40, [](uint8_t b) { return b == 0; });
 }
 
-NvmeCompletion controller_execute(Controller& c, const uint8_t* entry) {
+NvmeCompletion controller_execute(Controller& reached, const uint8_t* entry) {
+    // Whichever namespace's drive carried it, the command runs on the
+    // controller.
+    Controller& c = controller_owner(reached);
     NvmeCompletion done{NVME_SC_SUCCESS, 0, {}};
     uint32_t nsid = get_le32(entry, 4);
     uint32_t cdw10 = get_le32(entry, 40);
@@ -187,10 +243,11 @@ NvmeCompletion controller_execute(Controller& c, const uint8_t* entry) {
     switch (opcode) {
     case NVME_ADMIN_IDENTIFY: {
         uint32_t cns = cdw10 & 0xFF;
+        const Controller* ns = cns == 0 ? namespace_of(c, nsid) : nullptr;
         if (cns == 1 && nsid == 0)
             done.data = identify_controller(c);
-        else if (cns == 0 && nsid == 1)
-            done.data = identify_namespace(c);
+        else if (ns)
+            done.data = identify_namespace(*ns);
         else if (cns == 0)
             done.status = NVME_SC_INVALID_NAMESPACE;
         else

@@ -24,10 +24,20 @@ constexpr uint16_t NVME_SC_INVALID_FIELD = 0x002;
 constexpr uint16_t NVME_SC_INVALID_NAMESPACE = 0x00B;
 constexpr uint16_t NVME_SC_INVALID_FORMAT = 0x10A;
 
+// One namespace and, unless `owner` names another, the controller it
+// belongs to. Drives that are namespaces of one controller each hold their
+// namespace here (format, size, protection, media); the controller's own
+// state (identity, completion, sanitize) is its owner's.
 struct Controller {
     ControllerConfig config;
     uint8_t flbas; // format in use
     uint64_t nsze; // blocks of that format; NCAP and NUSE equal it
+    uint8_t dps;   // protection in use (DPS)
+    uint32_t nsid = 1;
+    Controller* owner = nullptr; // the controller's state; null: this one
+    // Owner only: its namespaces; empty for a controller of one namespace,
+    // this one.
+    std::vector<Controller*> namespaces;
     // The completion entry of the last command executed, as the controller
     // posts it: dword 0 (no command here has a result), dwords 1 and 2 zero,
     // dword 3 the command identifier, the phase tag and the status in bits
@@ -57,6 +67,9 @@ struct NvmeCompletion {
 };
 
 Controller controller_make(const ControllerConfig& config);
+
+// The controller a namespace belongs to.
+Controller& controller_owner(Controller& controller);
 
 // The data a command moves and its exact length (0 when none). Opcodes the
 // controller does not know report NVME_XFER_ANY: the controller refuses them

@@ -94,6 +94,39 @@ Reply update_drive_size(Drive& drive, const Request& request) {
     return geometry(drive, request.out_size, false);
 }
 
+// DRIVE_LAYOUT_INFORMATION_EX: style and count, 40 bytes of the style's
+// data, then a 144-byte PARTITION_INFORMATION_EX per partition (its style,
+// start, length, number, and at 32 the MBR type byte or the GPT type GUID);
+// the partitions share what follows the disk's first MiB in equal parts.
+Reply drive_layout(const Drive& drive, const Request& request) {
+    constexpr uint32_t ENTRIES = 48;
+    constexpr uint32_t ENTRY_SIZE = 144;
+    const PartitionTable& table = drive.config.partitions;
+    const uint32_t count = static_cast<uint32_t>(table.types.size());
+    if (request.in_size != 0)
+        return reply_error(ERROR_INVALID_PARAMETER_CODE);
+    if (request.out_size < ENTRIES + count * ENTRY_SIZE)
+        return reply_error(ERROR_INSUFFICIENT_BUFFER_CODE);
+    Reply reply;
+    reply.ok = true;
+    reply.out.assign(ENTRIES + count * ENTRY_SIZE, 0);
+    uint8_t* p = reply.out.data();
+    put_le32(p, 0, table.style);
+    put_le32(p, 4, count);
+    const uint64_t start = 1u << 20;
+    const uint64_t bytes = media_capacity(drive.controller);
+    const uint64_t share = count && bytes > start ? (bytes - start) / count : 0;
+    for (uint32_t i = 0; i < count; ++i) {
+        uint8_t* entry = p + ENTRIES + i * ENTRY_SIZE;
+        put_le32(entry, 0, table.style);
+        put_le64(entry, 8, start + share * i);
+        put_le64(entry, 16, share);
+        put_le32(entry, 24, i + 1); // PartitionNumber
+        std::memcpy(entry + 32, table.types[i].data(), table.types[i].size());
+    }
+    return reply;
+}
+
 } // namespace
 
 std::vector<uint8_t> device_descriptor(const DriveConfig& drive) {
@@ -135,6 +168,8 @@ Reply disk_request(Drive& drive, const Request& request) {
     }
     case IOCTL_DISK_GET_DRIVE_GEOMETRY_EX:
         return geometry(drive, request.out_size, true);
+    case IOCTL_DISK_GET_DRIVE_LAYOUT_EX:
+        return drive_layout(drive, request);
     default:
         return reply_error(ERROR_INVALID_FUNCTION_CODE);
     }

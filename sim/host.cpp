@@ -7,6 +7,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <cctype>
 #include <set>
 
@@ -286,6 +287,10 @@ bool read_controller(const json& object, const std::string& where, ControllerCon
     }
     if (!r.uint_field("dlfeat", 255, &c->dlfeat) || !read_media(r, c))
         return false;
+    // Namespaces and protection.
+    if (!r.uint_field("nn", UINT32_MAX, &c->nn) || !r.uint_field("fna", 255, &c->fna) ||
+        !r.uint_field("dps", 255, &c->dps))
+        return false;
     if (const json* nlbaf = r.find("nlbaf")) {
         if (nlbaf->is_null())
             c->nlbaf = -1;
@@ -347,6 +352,62 @@ bool read_bridge(Reader& r, bool is_bridge, BridgeConfig* bridge) {
            b.bool_field("completion", &bridge->completion);
 }
 
+// A GUID as text, "E75CAF8F-F680-4CEE-AFA3-B001E56EFC2D", into its 16 bytes
+// in memory order (the first three groups little-endian).
+bool parse_guid(const std::string& text, std::vector<uint8_t>* guid) {
+    static const int GROUPS[] = {8, 4, 4, 4, 12};
+    std::vector<uint8_t> bytes;
+    size_t at = 0;
+    for (int g = 0; g < 5; ++g) {
+        if (g > 0 && (at >= text.size() || text[at++] != '-'))
+            return false;
+        for (int i = 0; i < GROUPS[g]; i += 2, at += 2) {
+            if (at + 2 > text.size() || !std::isxdigit(static_cast<unsigned char>(text[at])) ||
+                !std::isxdigit(static_cast<unsigned char>(text[at + 1])))
+                return false;
+            bytes.push_back(static_cast<uint8_t>(std::stoul(text.substr(at, 2), nullptr, 16)));
+        }
+    }
+    if (at != text.size())
+        return false;
+    std::reverse(bytes.begin(), bytes.begin() + 4);
+    std::reverse(bytes.begin() + 4, bytes.begin() + 6);
+    std::reverse(bytes.begin() + 6, bytes.begin() + 8);
+    *guid = bytes;
+    return true;
+}
+
+// `partitions`: {"style": "gpt", "types": [GUID text, ...]} or
+// {"style": "mbr", "types": [type byte, ...]}.
+bool read_partitions(Reader& r, PartitionTable* table) {
+    const json* object = nullptr;
+    if (!r.object_field("partitions", &object))
+        return false;
+    if (!object)
+        return true;
+    const json* style = object->contains("style") ? &(*object)["style"] : nullptr;
+    const json* types = object->contains("types") ? &(*object)["types"] : nullptr;
+    if (!style || (*style != "gpt" && *style != "mbr") || !types || !types->is_array())
+        return r.fail("\"partitions\" must be {\"style\": \"gpt\" or \"mbr\", \"types\": [...]}, "
+                      "not " +
+                      shown(*object));
+    const bool gpt = *style == "gpt";
+    table->style = gpt ? 1 : 0;
+    for (const json& type : *types) {
+        std::vector<uint8_t> bytes;
+        if (gpt && type.is_string() && parse_guid(type.get<std::string>(), &bytes)) {
+            table->types.push_back(bytes);
+        } else if (!gpt && type.is_number_unsigned() && type.get<uint64_t>() <= 255) {
+            table->types.push_back(
+                std::vector<uint8_t>(1, static_cast<uint8_t>(type.get<uint64_t>())));
+        } else {
+            return r.fail(std::string("\"partitions\" types must be ") +
+                          (gpt ? "GUID texts" : "integers from 0 to 255") + ", not " + shown(type));
+        }
+    }
+    return true;
+}
+
 bool read_drive(const json& object, size_t index, DriveConfig* d, std::string* problem) {
     std::string where = "drives[" + std::to_string(index) + "]";
     if (!object.is_object()) {
@@ -388,7 +449,7 @@ bool read_drive(const json& object, size_t index, DriveConfig* d, std::string* p
     if (const json* fail = r.find("read_fail"))
         if (!read_faults(*fail, "read_fail", r, &d->read_fail))
             return false;
-    if (!read_bridge(r, bridge, &d->bridge))
+    if (!read_bridge(r, bridge, &d->bridge) || !read_partitions(r, &d->partitions))
         return false;
     // The inbox driver's log query alone can be refused this way.
     if (r.find("log_error") && d->path != "inbox")

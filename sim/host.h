@@ -63,6 +63,12 @@ struct ControllerConfig {
     double media_share = 1.0;   // share of units holding data at first ("data" 1, "blank" 0)
     EraseEffect erase_effect = ERASE_DEALLOCATE;
     bool sector_replug = false; // Windows keeps the old sector size until a re-plug
+    // Namespaces and protection. NN, Identify Controller bytes 516-519: -1
+    // for the number of drives that share the controller. FNA, byte 524.
+    // DPS, Identify Namespace byte 29 (PI type bits 2:0, PIL bit 3).
+    int64_t nn = -1;
+    uint8_t fna = 0;
+    uint8_t dps = 0;
 };
 
 struct FaultConfig {
@@ -74,6 +80,14 @@ struct FaultConfig {
 struct BridgeConfig {
     bool check_condition = true; // a command the controller fails ends its data phase so
     bool completion = true;      // the bridge answers its completion query
+};
+
+// The disk's partition table as IOCTL_DISK_GET_DRIVE_LAYOUT_EX tells it:
+// PARTITION_STYLE 0 MBR, 1 GPT, 2 RAW (no table), and each partition's type:
+// an MBR type in byte 0, or a GPT type GUID in its in-memory byte order.
+struct PartitionTable {
+    uint32_t style = 2;
+    std::vector<std::vector<uint8_t>> types;
 };
 
 struct DriveConfig {
@@ -98,6 +112,7 @@ struct DriveConfig {
     uint32_t log_error = 0; // the inbox driver: every Sanitize Status log query fails so
     BridgeConfig bridge;
     ControllerConfig controller;
+    PartitionTable partitions;
 };
 
 // A volume of the host file's `volumes`: one extent on each of its disks.

@@ -114,7 +114,7 @@ uint16_t start(Drive& drive, uint32_t cdw10, uint32_t* wait_ms) {
     put_u8(entry, 0, NVME_ADMIN_SANITIZE);
     put_le32(entry, 40, cdw10);
     const uint16_t status = controller_execute(drive.controller, entry).status;
-    if (status == NVME_SC_SUCCESS && drive.controller.config.abort_in_sanitize)
+    if (status == NVME_SC_SUCCESS && controller_owner(drive.controller).config.abort_in_sanitize)
         std::_Exit(ABORT_IN_SANITIZE_STATUS); // a crash or power loss inside the request
     *wait_ms = sanitize_remaining_ms(drive.controller);
     return status;

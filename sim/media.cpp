@@ -77,11 +77,11 @@ uint64_t media_capacity(const Controller& c) {
     return c.nsze << c.config.lbads[flbas_index(c.flbas)];
 }
 
-void media_erase(Controller& c) {
+void media_erase(Controller& c, EraseEffect effect) {
     // DLFEAT bits 2:0: 010b deallocated blocks read FFh; 001b, and a drive
     // that does not say, 00h.
     const uint8_t fill = (c.config.dlfeat & 7) == 2 ? 0xFF : 0x00;
-    c.media.erases.push_back(MediaErase{c.config.erase_effect, fill});
+    c.media.erases.push_back(MediaErase{effect, fill});
 }
 
 void media_read(const Controller& c, uint64_t offset, uint8_t* out, uint32_t size) {

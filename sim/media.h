@@ -29,9 +29,10 @@ struct Media {
     std::vector<MediaErase> erases; // oldest first
 };
 
-// A successful Format NVM or Sanitize: its effect on the content, per the
-// controller's `erase_effect`. The caller changes the format itself.
-void media_erase(Controller& controller);
+// A successful Format NVM or Sanitize reaches namespace `ns`: its effect on
+// the content, the controller's `effect` (a deallocated unit reads as the
+// namespace's DLFEAT says). The caller changes the format itself.
+void media_erase(Controller& ns, EraseEffect effect);
 
 // `size` bytes of the namespace from byte `offset` into `out`, as the
 // controller holds them now.

@@ -125,7 +125,8 @@ bool OfaModel::control(Drive& drive, bool port, const Request& request, Reply* r
     reply->ok = true;
     reply->out.assign(request.in, request.in + request.in_size);
     uint8_t* out = reply->out.data();
-    std::memcpy(out + OFA_CPL_ENTRY, drive.controller.completion, NVME_COMPLETION_SIZE);
+    std::memcpy(out + OFA_CPL_ENTRY, controller_owner(drive.controller).completion,
+                NVME_COMPLETION_SIZE);
     if (done.status == NVME_SC_SUCCESS && !done.data.empty())
         std::memcpy(out + OFA_DATA_BUFFER, done.data.data(), done.data.size());
     reply->device_ms = done.device_ms;

@@ -37,8 +37,13 @@ int64_t now_ms() {
 void sanitize_end(Controller& c) {
     c.sanitizing = false;
     c.sstat = c.config.sanitize_fails ? SSTAT_FAILED : SSTAT_COMPLETED;
-    if (!c.config.sanitize_fails)
-        media_erase(c);
+    if (c.config.sanitize_fails)
+        return;
+    // Every namespace of the controller.
+    if (c.namespaces.empty())
+        media_erase(c, c.config.erase_effect);
+    for (Controller* ns : c.namespaces)
+        media_erase(*ns, c.config.erase_effect);
 }
 
 uint32_t estimate_s(const Controller& c, uint32_t ms) {
@@ -67,12 +72,14 @@ void sanitize_advance(Controller& c) {
         sanitize_end(c);
 }
 
-bool controller_sanitizing(Controller& c) {
+bool controller_sanitizing(Controller& reached) {
+    Controller& c = controller_owner(reached);
     sanitize_advance(c);
     return c.sanitizing;
 }
 
-bool sanitize_supported(const Controller& c, uint32_t sanact) {
+bool sanitize_supported(const Controller& reached, uint32_t sanact) {
+    const Controller& c = reached.owner ? *reached.owner : reached;
     switch (sanact) {
     case SANACT_CRYPTO:
         return (c.config.sanicap & 1u) != 0;
@@ -100,7 +107,8 @@ uint16_t sanitize_start(Controller& c, uint32_t cdw10) {
     return NVME_SC_SUCCESS;
 }
 
-uint32_t sanitize_remaining_ms(Controller& c) {
+uint32_t sanitize_remaining_ms(Controller& reached) {
+    Controller& c = controller_owner(reached);
     sanitize_advance(c);
     if (!c.sanitizing)
         return 0;

@@ -205,6 +205,29 @@ std::string read_file(const std::string& path, std::string* error) {
     return text;
 }
 
+// Drives behind the OFA or the inbox driver at one SCSI port, PathId and
+// TargetId are namespaces of one controller, namespace Lun + 1; the drive
+// with the lowest Lun holds the controller. The drives no longer move.
+void group_namespaces(std::vector<Drive>& drives) {
+    std::map<uint32_t, std::vector<Drive*>> controllers;
+    for (Drive& drive : drives) {
+        const DriveConfig& c = drive.config;
+        if (c.path == "ofa" || c.path == "inbox")
+            controllers[c.port << 16 | uint32_t(c.path_id) << 8 | c.target_id].push_back(&drive);
+    }
+    for (auto& entry : controllers) {
+        std::vector<Drive*>& members = entry.second;
+        std::sort(members.begin(), members.end(),
+                  [](const Drive* a, const Drive* b) { return a->config.lun < b->config.lun; });
+        Controller& owner = members.front()->controller;
+        for (Drive* member : members) {
+            member->controller.nsid = member->config.lun + 1u;
+            member->controller.owner = member == members.front() ? nullptr : &owner;
+            owner.namespaces.push_back(&member->controller);
+        }
+    }
+}
+
 void install_host(HostConfig host) {
     Stack& s = stack();
     s.handles.clear();
@@ -218,6 +241,7 @@ void install_host(HostConfig host) {
         drive.windows_sector = 1u << config.controller.lbads[flbas_index(config.controller.flbas)];
         s.drives.push_back(std::move(drive));
     }
+    group_namespaces(s.drives);
     s.volumes.assign(volume_count(host), VolumeState());
     s.host = std::move(host);
     s.loaded = true;

@@ -14,19 +14,32 @@
 #include "nvme/sanitize.h"
 #include "platform/wire.h"
 
-TEST(FormatCommand, Cdw10CarriesFormatInLowBitsAndSesFromBitNine) {
-    EXPECT_EQ(format_cdw10(0, 0), 0x000u);
-    EXPECT_EQ(format_cdw10(1, 1), 0x201u);
-    EXPECT_EQ(format_cdw10(0, 2), 0x400u);
-    EXPECT_EQ(format_cdw10(3, 1), 0x203u);
-    // NVMe 2.0: bits 5:4 of the format in bits 13:12; SES stays in 11:9.
-    EXPECT_EQ(format_cdw10(0x13, 0), 0x1003u);
-    EXPECT_EQ(format_cdw10(0, 0xF), 0xE00u);
+TEST(FormatCommand, Cdw10CarriesFormatSesAndProtection) {
+    const struct {
+        int lbaf, ses;
+        FormatProtection protection;
+        uint32_t cdw10;
+    } cases[] = {
+        {0, 0, NO_PROTECTION, 0x000},
+        {1, 1, NO_PROTECTION, 0x201},
+        {0, 2, NO_PROTECTION, 0x400},
+        {3, 1, NO_PROTECTION, 0x203},
+        // NVMe 2.0: bits 5:4 of the format in bits 13:12; SES stays in 11:9.
+        {0x13, 0, NO_PROTECTION, 0x1003},
+        {0, 0xF, NO_PROTECTION, 0xE00},
+        // MSET bit 4, PI bits 7:5, PIL bit 8, each held to its field.
+        {1, 1, {0, 0, 1}, 0x211},
+        {1, 1, {1, 0, 0}, 0x221},
+        {2, 0, {3, 1, 1}, 0x172},
+        {0x10, 1, {0xF, 3, 3}, 0x13F0},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(format_cdw10(c.lbaf, c.ses, c.protection), c.cdw10) << std::hex << c.cdw10;
 
-    const AdminCommand format = format_command(1, 1);
+    const AdminCommand format = format_command(1, 1, {2, 1, 0});
     EXPECT_EQ(format.cdw0, 0x80u);
     EXPECT_EQ(format.nsid, 1u);
-    EXPECT_EQ(format.cdw10, 0x201u);
+    EXPECT_EQ(format.cdw10, 0x341u);
     EXPECT_EQ(format.cdw11 | format.cdw12 | format.cdw13 | format.cdw14 | format.cdw15, 0u);
 }
 
@@ -291,6 +304,8 @@ TEST(IdentifyFields, GeometryFromNamespaceData) {
     EXPECT_EQ(namespace_size(ns), 0x100000000ull);
     EXPECT_EQ(highest_format_index(ns), 63u);
     EXPECT_EQ(current_format_index(ns), 33u);
+    ns[29] = 0xFB; // DPS: PI type 3, PIL; bits 7:4 are not protection
+    EXPECT_EQ(protection_type(ns) << 8 | protection_first(ns) << 4 | metadata_inline(ns), 0x311u);
     EXPECT_EQ(lba_data_size(ns, 0), 512u);
     EXPECT_EQ(lba_data_size(ns, 1), 4096u);
     EXPECT_EQ(lba_data_size(ns, 2), 512u);

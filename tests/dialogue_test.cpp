@@ -58,7 +58,7 @@ TEST(Dialogue, QuietJmicronEraseFrom512To4096) {
                              "Selected SES action: 1 - User Data Erase\n"
                              "Erased [1500 ms]!\n" +
                              VERIFIED;
-    EXPECT_EQ(run.out, BANNER + body);
+    EXPECT_EQ(run.out, BANNER + with_note(body));
     std::string logged = LOG_HEAD + body;
     logged.erase(logged.find("S/N     : "), 10 + kSerial.size() + 1); // no N: no serial line
     EXPECT_EQ(run.log, "earlier\n" + logged);
@@ -72,7 +72,7 @@ TEST(Dialogue, QuietJmicronEraseFrom512To4096) {
 TEST(Dialogue, CurrentFormatMarkedWithPlus) {
     const RunResult run = run_dialogue(jmicron_host(R"({"flbas": 1})"), {"2Y"});
     EXPECT_NE(run.out.find("LBA Size: 4096\nLBA fmt list:\n##  LBAsize\n 0   512\n 1+ 4096\n"
-                           "Dont change - Secure Erase only\n"),
+                           "Dont change - Secure Erase only\nSelected SES"),
               std::string::npos)
         << run.out;
     EXPECT_EQ(run.log.find("S/N"), std::string::npos);
@@ -130,7 +130,8 @@ TEST(Dialogue, NegativeFirstArgumentIsShownUnsignedAndFailsToOpen) {
 TEST(Dialogue, InteractiveAnswersAndTheConfirmation) {
     const RunResult run = run_dialogue(jmicron_host(), {"2"}, "1\n\nyes\n");
     EXPECT_NE(run.out.find("Please select LBA data size format number:"
-                           "Change LBA data size format (512->4096)\n"
+                           "Change LBA data size format (512->4096)\n" +
+                           NOTE_4096 +
                            "\nPlease select SES action (0/1/2 - default 1):"
                            "Selected SES action: 1 - User Data Erase\n"
                            "\nAll data on disk will be lost, You sure?\n"
@@ -167,9 +168,9 @@ TEST(Dialogue, AnswersThatEndTheRun) {
 
 TEST(Dialogue, FailedJmicronFormatIsAPossibleErase) {
     // Requests to the drive: 1 bus query, 2+2 identify controller/namespace,
-    // then the format's command phase (6) and data phase (7).
+    // the layout (6), then the format's command phase (7) and data phase (8).
     const RunResult run =
-        run_dialogue(jmicron_host("{}", R"(, "fail": [{"nth": 7, "error": 1167}])"), {"2Y", "1"});
+        run_dialogue(jmicron_host("{}", R"(, "fail": [{"nth": 8, "error": 1167}])"), {"2Y", "1"});
     EXPECT_NE(run.out.find("IOCtl: phase2 failed 0x48f!\n"
                            "Possible Erased [0 ms], re-plug drive!\n"),
               std::string::npos)

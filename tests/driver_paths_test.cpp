@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "dialogue/dialogue.h"
+#include "dialogue/scope.h"
 #include "nvme/completion.h"
 #include "transport/transport.h"
 #include "platform/wire.h"
@@ -93,7 +94,7 @@ TEST(DriverPaths, OfaDriveIdentifiedAndFormattedThroughItsPort) {
     EXPECT_EQ(run.out, BANNER +
                            "Drive   : 1(NVME)\nScsi    : 4\nIOCtl: ID failed 0x32!\n"
                            "Driver  : OFA\n" +
-                           kIdentity + kSerial + tail);
+                           kIdentity + kSerial + with_note(tail));
     EXPECT_EQ(run.log,
               LOG_HEAD + "Drive   : 1(NVME)\nScsi    : 4\nDriver  : OFA\n" + kIdentity + tail);
 
@@ -310,6 +311,64 @@ TEST(DriverPaths, CommandsCompletedWithAnErrorFail) {
     EXPECT_EQ(drive.transport, TRANSPORT_NONE);
     close_device(disk);
     close_device(port);
+    EXPECT_EQ(sim_open_handles(), 0);
+    sim_reset();
+}
+
+TEST(DriverPaths, TwoDrivesOpenAtOnceEachKeepTheirOwnPath) {
+    // An OFA drive whose controller also shows as drives 5 and 7 (Luns 1
+    // and 2), and a JMicron drive open beside it, as the guards open disks
+    // while the chosen one is open.
+    use_host(R"({"drives": [{"number": 2, "path": "jmicron"},
+      {"number": 5, "path": "ofa", "port": 6, "lun": 1}, {"number": 6, "path": "ofa", "port": 6},
+      {"number": 7, "path": "ofa", "port": 6, "lun": 2}]})");
+    static RunResources run;
+    memset(&run, 0, sizeof run);
+    drive_state_init(&run.drive, 6);
+    run.drive.disk = open_device("\\\\.\\PhysicalDrive6", 0, FILE_ATTRIBUTE_NORMAL);
+    run.drive.port = open_device("\\\\.\\SCSI6:", 0, FILE_ATTRIBUTE_NORMAL);
+    ASSERT_TRUE(device_control(run.drive.disk, IOCTL_SCSI_GET_ADDRESS, nullptr, 0, run.address, 8));
+    DriveState usb;
+    drive_state_init(&usb, 2);
+    usb.disk = open_device("\\\\.\\PhysicalDrive2", 0, FILE_ATTRIBUTE_NORMAL);
+    usb.is_usb = 1;
+    uint8_t identify[4096], usb_identify[4096], ns[4096];
+    testing::internal::CaptureStdout();
+    ASSERT_TRUE(detect_transport(&run.drive, identify, nullptr));
+    ASSERT_TRUE(detect_transport(&usb, usb_identify, nullptr));
+    // The sanitize reaches drives 5 and 7, recorded around the chosen one
+    // with their namespaces; drive 2, open, is not asked.
+    EXPECT_EQ(settle_scope(run, identify, sanitize_erase(0)), 0);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+              "IOCtl: ID failed 0x32!\nDriver  : OFA\nBridge  : JMS\n"
+              "Also erased: drive 5 (namespace 2)\nAlso erased: drive 7 (namespace 3)\n");
+    EXPECT_EQ(run.record.nn.value, 3u);
+    ASSERT_EQ(run.record.reach_count, 3u);
+    for (uint32_t i = 0; i < 3; ++i)
+        EXPECT_EQ(run.record.reach[i].number << 8 | run.record.reach[i].namespace_id,
+                  (std::vector<uint32_t>{0x502, 0x601, 0x703}[i]));
+
+    // Each drive's requests go their own path with their own timeout: the
+    // OFA format on the port with 300 s, the JMicron identify with 5 s.
+    run.drive.timeout = ERASE_TIMEOUT_S;
+    const size_t before = current_trace().size();
+    EXPECT_TRUE(nvme_format(&run.drive, 1, 1, NO_PROTECTION));
+    EXPECT_TRUE(nvme_identify_namespace(&usb, ns));
+    std::vector<nlohmann::json> sent = current_trace();
+    sent.erase(sent.begin(), sent.begin() + static_cast<long>(before));
+    ASSERT_EQ(sent.size(), 3u);
+    EXPECT_EQ(sent[0].at("path"), "\\\\.\\SCSI6:");
+    const std::vector<uint8_t> format = trace_input(sent[0]);
+    EXPECT_EQ(get_le32(format.data(), 12) << 8 | format[52], 300u << 8 | 0x80);
+    EXPECT_EQ(get_le32(format.data(), 92), 0x201u);
+    EXPECT_EQ(sent[1].at("path"), "\\\\.\\PhysicalDrive2");
+    const std::vector<uint8_t> command = trace_input(sent[1]);
+    EXPECT_EQ(command[28] << 8 | command[29], 0xA180);
+    EXPECT_EQ(get_le32(command.data(), 16) << 8 | command[68 + 8], 5u << 8 | 0x06);
+    EXPECT_EQ(run.drive.transport << 8 | usb.transport, TRANSPORT_OFA << 8 | TRANSPORT_JMS);
+    close_device(usb.disk);
+    close_device(run.drive.port);
+    close_device(run.drive.disk);
     EXPECT_EQ(sim_open_handles(), 0);
     sim_reset();
 }

@@ -52,8 +52,20 @@ constexpr uint32_t CODE_UPDATE_DRIVE_SIZE = 0x0007C0C8;
 constexpr uint32_t CODE_UPDATE_PROPERTIES = 0x00070140;
 constexpr uint32_t CODE_GEOMETRY = 0x000700A0;
 constexpr uint32_t CODE_REINITIALIZE_MEDIA = 0x002D9640;
+constexpr uint32_t CODE_LAYOUT = 0x00070050;
 
-enum class Step { Listing, Bus, Address, Probe, Namespace, Format, Completion, Refresh, Unknown };
+enum class Step {
+    Listing,
+    Bus,
+    Address,
+    Probe,
+    Namespace,
+    Layout,
+    Format,
+    Completion,
+    Refresh,
+    Unknown
+};
 enum class Probe { None, Jms, AsmLegacy, Asm, Rtl, Inbox, Ofa };
 
 // One device request of the clean run, as the sweep understands it.
@@ -213,6 +225,11 @@ std::vector<Request> classify(const std::vector<json>& requests) {
             r.step = Step::Refresh;
             r.message = "IOCtl: drive geometry failed 0x%x!\n";
             r.verdict = "Verify  : skipped, Windows does not tell its sector size";
+        } else if (code == CODE_LAYOUT) {
+            // A layout that cannot be read guards nothing: the run goes on.
+            const std::string disk = line.at("path").get<std::string>().substr(17);
+            r.step = Step::Layout;
+            r.message = "IOCtl: drive " + disk + " layout failed 0x%x!\n";
         } else if (code == CODE_GET_ADDRESS) {
             r.step = Step::Address;
             r.message = "IOCTL: Error scsi get address\n";
@@ -401,6 +418,7 @@ Expectation expected_log(const CleanRun& clean, int drive, const Request& r) {
             e.log.push_back(STALE_SECTORS);
         e.format_allowed = true;
         return e;
+    case Step::Layout:
     case Step::Completion:
         return same_as_clean(clean);
     case Step::Refresh:

@@ -14,6 +14,8 @@
 #include "platform/device.h"
 #include "platform/wire.h"
 #include "sim/sim.h"
+#include "sim_support.h"
+#include "support.h"
 
 namespace {
 
@@ -483,3 +485,51 @@ TEST_F(SimDevice, ConsoleModel) {
 }
 
 } // namespace
+
+class SimLayout : public SimTest {};
+
+TEST_F(SimLayout, PartitionTablesAsTheHostFileGivesThem) {
+    load(R"({"drives": [
+      {"number": 2, "path": "jmicron", "partitions": {"style": "gpt", "types":
+        ["E75CAF8F-F680-4CEE-AFA3-B001E56EFC2D", "ebd0a0a2-b9e5-4433-87c0-68b6b72699c7"]}},
+      {"number": 3, "path": "ofa", "partitions": {"style": "mbr", "types": [66]}},
+      {"number": 4, "path": "none"}]})");
+    const struct {
+        int drive;
+        uint32_t out_size;
+        // The layout's style and count, then each entry's style, number and
+        // type (a GUID in memory order, or the MBR byte).
+        const char* head;
+        uint32_t error;
+    } cases[] = {
+        {2, 18480,
+         "01 00 00 00 02 00 00 00  01 00 00 00 01 00 00 00 8F AF 5C E7 80 F6 EE 4C AF A3 B0 01 E5 "
+         "6E FC 2D  01 00 00 00 02 00 00 00 A2 A0 D0 EB E5 B9 33 44 87 C0 68 B6 B7 26 99 C7",
+         0},
+        {2, 48 + 144, "", 122}, // room for one of the two
+        {3, 48 + 144, "00 00 00 00 01 00 00 00  00 00 00 00 01 00 00 00 42", 0},
+        {4, 48, "02 00 00 00 00 00 00 00", 0},
+    };
+    for (const auto& c : cases) {
+        HANDLE disk = open_device(("\\\\.\\PhysicalDrive" + std::to_string(c.drive)).c_str(), 3, 0);
+        std::vector<uint8_t> out(c.out_size, 0xEE);
+        const int ok = device_control(disk, 0x00070050, nullptr, 0, out.data(), c.out_size);
+        EXPECT_EQ(ok ? 0u : last_error(), c.error) << c.drive;
+        std::vector<uint8_t> head;
+        const uint32_t count = ok ? get_le32(out.data(), 4) : 0;
+        if (ok)
+            head.assign(out.begin(), out.begin() + 8);
+        for (uint32_t e = 0; e < count; ++e) {
+            const uint8_t* entry = out.data() + 48 + 144 * e;
+            head.insert(head.end(), entry, entry + 4);
+            head.insert(head.end(), entry + 24, entry + 28);
+            head.insert(head.end(), entry + 32, entry + (c.drive == 3 ? 33 : 48));
+        }
+        EXPECT_EQ(head, hex_bytes(c.head)) << c.drive;
+        // The request has no input.
+        uint8_t in[4] = {};
+        EXPECT_FALSE(device_control(disk, 0x00070050, in, 4, out.data(), c.out_size));
+        EXPECT_EQ(last_error(), 87u);
+        close_device(disk);
+    }
+}

@@ -163,6 +163,18 @@ TEST_F(SimHost, InvalidHostsAreRefusedWithTheirReason) {
          "volumes[0]: letter C is used twice"},
         {"volume without disks", R"({"drives": [], "volumes": [{"letter": null}]})",
          "volumes[0]: \"disks\" must be a list of drive numbers"},
+        {"fna too big", drive_json(R"(, "controller": {"fna": 256})"),
+         "drive 2: controller: \"fna\" must be an integer from 0 to 255"},
+        {"nn negative", drive_json(R"(, "controller": {"nn": -2})"), "drive 2: controller: \"nn\""},
+        {"dps as text", drive_json(R"(, "controller": {"dps": "1"})"),
+         "drive 2: controller: \"dps\""},
+        {"partitions without style", drive_json(R"(, "partitions": {"types": []})"),
+         "drive 2: \"partitions\" must be {\"style\": \"gpt\" or \"mbr\""},
+        {"GPT type not a GUID", drive_json(R"(, "partitions": {"style": "gpt", "types":
+                                ["E75CAF8F-F680-4CEE-AFA3-B001E56EFC2"]})"),
+         "drive 2: \"partitions\" types must be GUID texts"},
+        {"MBR type too big", drive_json(R"(, "partitions": {"style": "mbr", "types": [256]})"),
+         "drive 2: \"partitions\" types must be integers from 0 to 255, not 256"},
     };
     for (const BadHost& c : cases) {
         std::string error;

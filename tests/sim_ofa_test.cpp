@@ -265,3 +265,89 @@ TEST_F(SimOfa, SanitizeRunsOnTheClockAndItsLogFollowsIt) {
     EXPECT_EQ(log(0), 0x0001FFFFu); // completed
     EXPECT_EQ(status(format(0)), 0u);
 }
+
+namespace {
+
+// Namespaces 1 and 2 of one controller behind port 4 (drives 1 and 3), and
+// a drive beside them at another target.
+std::string namespaces_host(const std::string& controller) {
+    return R"({"drives": [
+      {"number": 1, "path": "ofa", "port": 4, "controller": {"ms": [8, 0], "dps": 1, )" +
+           controller + R"(}},
+      {"number": 3, "path": "ofa", "port": 4, "lun": 1,
+       "controller": {"nsze": 5000, "lbads": [9, 12, 12], "flbas": 16}},
+      {"number": 5, "path": "ofa", "port": 4, "target_id": 1}]})";
+}
+
+class SimNamespaces : public SimTest {
+  protected:
+    // The status of `r` sent on the port, (SCT << 8) | SC.
+    uint32_t status(std::vector<uint8_t> r) {
+        HANDLE port = open_device("\\\\.\\SCSI4:", 0, 128);
+        EXPECT_TRUE(send_in_place(port, r, IOCTL_SCSI_MINIPORT));
+        close_device(port);
+        reply = r;
+        return sct(r) << 8 | sc(r);
+    }
+    // The first byte of drive `number`'s media, 0x100 when the read fails.
+    uint32_t first_byte(int number) {
+        HANDLE disk = open_device(("\\\\.\\PhysicalDrive" + std::to_string(number)).c_str(), 0, 0);
+        std::vector<uint8_t> unit(4096, 0xEE);
+        const int read = read_disk(disk, 0, unit.data(), 4096);
+        close_device(disk);
+        return read ? unit[0] : 0x100;
+    }
+    std::vector<uint8_t> reply;
+};
+
+} // namespace
+
+TEST_F(SimNamespaces, OneControllerAnswersForEachNamespace) {
+    load(namespaces_host(R"("fna": 2)").c_str());
+    // NN counts the drives that share the controller; FNA as given.
+    EXPECT_EQ(status(request(0x06, 0, 1, 2, 4096)), 0u);
+    EXPECT_EQ(get_le32(reply.data(), 152 + 516), 2u);
+    EXPECT_EQ(reply[152 + 524], 2);
+    // Identify Namespace for the NSID asked: DPS at 29, FLBAS with MSET.
+    EXPECT_EQ(status(request(0x06, 2, 0, 2, 4096)), 0u);
+    EXPECT_EQ(get_le64(reply.data(), 152), 5000u);
+    EXPECT_EQ(reply[152 + 26], 16);
+    EXPECT_EQ(status(request(0x06, 1, 0, 2, 4096)), 0u);
+    EXPECT_EQ(reply[152 + 29], 1);
+    EXPECT_EQ(status(request(0x06, 3, 0, 2, 4096)), 0x00Bu);
+    // Protection information needs 8 bytes of metadata; a format keeps
+    // what it sends. Format NVM of namespace 1 leaves namespace 2's format,
+    // but its secure erase (FNA bit 1) erases it.
+    EXPECT_EQ(status(format(1 | 1 << 5)), 0x002u);
+    EXPECT_EQ(flbas_of(1), 0u);
+    EXPECT_NE(first_byte(3), 0u);
+    EXPECT_EQ(status(format(0x150)), 0u); // MSET, PI 2, PIL, no secure erase
+    EXPECT_NE(first_byte(3), 0u);
+    EXPECT_EQ(status(request(0x06, 1, 0, 2, 4096)), 0u);
+    EXPECT_EQ(reply[152 + 26] << 8 | reply[152 + 29], 0x100Au);
+    EXPECT_EQ(status(format(1 << 9)), 0u);
+    EXPECT_EQ(status(request(0x06, 1, 0, 2, 4096)), 0u);
+    EXPECT_EQ(reply[152 + 26] << 8 | reply[152 + 29], 0x000u);
+    EXPECT_EQ(first_byte(3), 0u);
+    EXPECT_EQ(flbas_of(3), 16u);
+
+    // FNA bit 0: the format reaches every namespace, whichever it names;
+    // NN as given. A sanitize erases every namespace, and namespace 2 reads
+    // nothing while it runs. The drive at another target is another
+    // controller.
+    load(namespaces_host(R"("fna": 1, "nn": 8)").c_str());
+    EXPECT_EQ(status(request(0x06, 0, 1, 2, 4096)), 0u);
+    EXPECT_EQ(get_le32(reply.data(), 152 + 516), 8u);
+    EXPECT_EQ(status(request(0x80, 2, 0x150, 0, 0)), 0x002u); // namespace 2 has no metadata
+    EXPECT_EQ(flbas_of(1) << 8 | flbas_of(3), 0x0010u);
+    EXPECT_EQ(status(request(0x80, 2, 0x11, 0, 0)), 0u);
+    EXPECT_EQ(flbas_of(1) << 8 | flbas_of(3), 0x1111u);
+    EXPECT_EQ(status(format(0x201)), 0u);
+    EXPECT_EQ(flbas_of(1) << 8 | flbas_of(3), 0x0101u);
+    EXPECT_NE(first_byte(5), 0u);
+    EXPECT_EQ(status(request(0x84, 0, 0x0C, 0, 0)), 0u);
+    EXPECT_EQ(first_byte(3), 0x100u);
+    sleep_ms(2000);
+    EXPECT_EQ(first_byte(3) << 8 | first_byte(1), 0u);
+    EXPECT_NE(first_byte(5), 0u);
+}

@@ -162,6 +162,12 @@ const std::string SURVIVED = "Verify  : 2002 samples, 2002 held data, 2002 uncha
                              "Verify error: data survived the erase!\n";
 const std::string STALE_512 =
     "Verify  : skipped, Windows still sees 512-byte sectors: re-plug the drive\n";
+const std::string NOTE_4096 = "Note: some computers cannot boot from, and some USB enclosures "
+                              "cannot read, a drive with 4096-byte blocks\n";
+
+std::string with_note(std::string console) {
+    return console.insert(console.find("Selected SES"), NOTE_4096);
+}
 
 std::vector<std::string> words(const std::string& text) {
     std::vector<std::string> list;

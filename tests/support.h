@@ -37,6 +37,10 @@ extern const std::string LOG_HEAD;
 extern const std::string VERIFIED;
 extern const std::string SURVIVED;
 extern const std::string STALE_512;
+// The console's note after a change to 4096-byte blocks; `console` with it
+// right before its SES line.
+extern const std::string NOTE_4096;
+std::string with_note(std::string console);
 
 bool ends_with(const std::string& text, const std::string& tail);
 // The words of `text`, split at spaces: a command line without empty arguments.

@@ -105,7 +105,7 @@ TEST_F(Tunnels, JmicronIdentifyControllerWorkedExample) {
 
 TEST_F(Tunnels, JmicronFormatWorkedExample) {
     const Sent sent = send_through(jms_passthrough, "\\\\.\\PhysicalDrive2", nullptr, 0, DIR_NONE,
-                                   format_command(1, 1), kHost, 300);
+                                   format_command(1, 1, NO_PROTECTION), kHost, 300);
     ASSERT_EQ(sent.inputs.size(), 2u);
     EXPECT_EQ(head(sent.inputs[0], 44),
               hex_bytes("2C 00 00 00 00 00 0C 18 00 00 00 00 00 02 00 00 2C 01 00 00 44 00 00 "
@@ -203,7 +203,7 @@ TEST_F(Tunnels, AsmediaFormatWorkedExample) {
     // The command phase keeps its 5 s; the data phase, which runs the format,
     // carries the drive's timeout.
     const Sent sent = send_through(asm_passthrough, "\\\\.\\PhysicalDrive3", nullptr, 0, DIR_NONE,
-                                   format_command(1, 1), kHost, 300);
+                                   format_command(1, 1, NO_PROTECTION), kHost, 300);
     ASSERT_EQ(sent.inputs.size(), 2u);
     EXPECT_EQ(head(sent.inputs[0], 44),
               hex_bytes("2C 00 00 00 00 00 10 00 00 00 00 00 40 00 00 00 05 00 00 00 44 00 00 "
@@ -264,7 +264,7 @@ TEST_F(Tunnels, RealtekIdentifyAndFormat) {
     EXPECT_EQ(sent.inputs[1], rtl_data_phase(DIR_FROM_BYTE, 4096));
 
     sent = send_through(rtl_passthrough, "\\\\.\\PhysicalDrive5", nullptr, 0, DIR_NONE,
-                        format_command(0, 2), kHost, 300);
+                        format_command(0, 2, NO_PROTECTION), kHost, 300);
     ASSERT_EQ(sent.inputs.size(), 2u);
     EXPECT_EQ(sent.inputs[0], rtl_command_phase(0x80, 1, 0x400));
     EXPECT_EQ(sent.inputs[1],
@@ -289,8 +289,8 @@ TEST_F(Tunnels, RealtekLowersTheLengthTo4096) {
 }
 
 TEST_F(Tunnels, OfaRequestLayouts) {
-    const Sent format =
-        send_through(ofa_passthrough, "\\\\.\\SCSI4:", nullptr, 0, DIR_NONE, format_command(3, 1));
+    const Sent format = send_through(ofa_passthrough, "\\\\.\\SCSI4:", nullptr, 0, DIR_NONE,
+                                     format_command(3, 1, NO_PROTECTION));
     ASSERT_EQ(format.inputs.size(), 1u);
     const std::vector<uint8_t>& request = format.inputs[0];
     ASSERT_EQ(request.size(), 152u);

@@ -55,7 +55,7 @@ TEST(UsbBridges, AsmediaDriveIsDetectedIdentifiedAndErased) {
     const RunResult run = run_dialogue(bridge_host(3, "asmedia"), {"3Y", "1"});
     const std::string body =
         "Drive   : 3(USB)\nBridge  : ASM\n" + kIdentityAndErase + "Erased [1500 ms]!\n" + VERIFIED;
-    EXPECT_EQ(run.out, BANNER + body);
+    EXPECT_EQ(run.out, BANNER + with_note(body));
     EXPECT_EQ(run.log, LOG_HEAD + without_serial(body));
     EXPECT_EQ(flbas_of(3), 1u);
     EXPECT_TRUE(handles_balanced(run.trace));
@@ -84,7 +84,7 @@ TEST(UsbBridges, RealtekDriveIsDetectedIdentifiedAndErased) {
     const RunResult run = run_dialogue(bridge_host(5, "realtek"), {"5Y", "1"});
     const std::string body =
         "Drive   : 5(USB)\nBridge  : RTL\n" + kIdentityAndErase + "Erased [1500 ms]!\n" + VERIFIED;
-    EXPECT_EQ(run.out, BANNER + body);
+    EXPECT_EQ(run.out, BANNER + with_note(body));
     EXPECT_EQ(run.log, LOG_HEAD + without_serial(body));
     EXPECT_EQ(flbas_of(5), 1u);
     EXPECT_TRUE(handles_balanced(run.trace));
@@ -172,10 +172,10 @@ TEST(UsbBridges, TheFormatsDataPhaseWaitsForTheFormat) {
 
 TEST(UsbBridges, FailedFormatRequestsGiveTheirMessageAndTheirOutcome) {
     // Requests to the drive. JMicron: 1 bus query, 2-3 probe, 4-5 Identify
-    // Namespace, 6-7 Format NVM. ASMedia and Realtek: 1 bus query, 2 JMicron
-    // probe, 3 Id/Smart probe, 4-5 the bridge's probe, 6-7 Identify
-    // Namespace, 8-9 Format NVM. Only a JMicron data phase without an answer
-    // leaves the format possibly done.
+    // Namespace, 6 the layout, 7-8 Format NVM. ASMedia and Realtek: 1 bus
+    // query, 2 JMicron probe, 3 Id/Smart probe, 4-5 the bridge's probe, 6-7
+    // Identify Namespace, 8 the layout, 9-10 Format NVM. Only a JMicron data phase without an
+    // answer leaves the format possibly done.
     struct Case {
         const char* path;
         int nth;
@@ -183,13 +183,13 @@ TEST(UsbBridges, FailedFormatRequestsGiveTheirMessageAndTheirOutcome) {
         std::string outcome;
         size_t scsi_requests;
     } cases[] = {
-        {"jmicron", 6, "IOCtl: send failed 0x1f!\n", "Erase error [0 ms]!\n", 5},
-        {"jmicron", 7, "IOCtl: phase2 failed 0x1f!\n",
+        {"jmicron", 7, "IOCtl: send failed 0x1f!\n", "Erase error [0 ms]!\n", 5},
+        {"jmicron", 8, "IOCtl: phase2 failed 0x1f!\n",
          "Possible Erased [0 ms], re-plug drive!\n" + STALE_512, 6},
-        {"asmedia", 8, "IOCtl: asm cmd send[1] failed 0x1f!\n", "Erase error [0 ms]!\n", 7},
-        {"asmedia", 9, "IOCtl: asm data exchange[2] failed 0x1f!\n", "Erase error [0 ms]!\n", 8},
-        {"realtek", 8, "IOCtl: rtl cmd send[1] failed 0x1f!\n", "Erase error [0 ms]!\n", 7},
-        {"realtek", 9, "IOCtl: rtl data exchange[2] 1 failed 0x1f!\n", "Erase error [0 ms]!\n", 8},
+        {"asmedia", 9, "IOCtl: asm cmd send[1] failed 0x1f!\n", "Erase error [0 ms]!\n", 7},
+        {"asmedia", 10, "IOCtl: asm data exchange[2] failed 0x1f!\n", "Erase error [0 ms]!\n", 8},
+        {"realtek", 9, "IOCtl: rtl cmd send[1] failed 0x1f!\n", "Erase error [0 ms]!\n", 7},
+        {"realtek", 10, "IOCtl: rtl data exchange[2] 1 failed 0x1f!\n", "Erase error [0 ms]!\n", 8},
     };
     for (const Case& k : cases) {
         const std::string fail =

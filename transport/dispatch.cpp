@@ -74,7 +74,7 @@ int nvme_run_no_data(DriveState* drive, const AdminCommand* command) {
     return drive->completion_status == 0;
 }
 
-int nvme_format(DriveState* drive, int lbaf, int ses) {
-    const AdminCommand command = format_command(lbaf, ses);
+int nvme_format(DriveState* drive, int lbaf, int ses, const FormatProtection& protection) {
+    const AdminCommand command = format_command(lbaf, ses, protection);
     return nvme_run_no_data(drive, &command);
 }

@@ -34,10 +34,10 @@ int nvme_passthrough(DriveState* drive, void* buffer, uint32_t length, int direc
 // Identify Namespace 1 into a 4096-byte buffer along the chosen path; 1 when
 // the path carried the command and delivered the data.
 int nvme_identify_namespace(DriveState* drive, void* buffer);
-// Format NVM of namespace 1 along the chosen path; 1 when the path carried it
-// and, where the controller's answer can be had, the controller reported
-// success.
-int nvme_format(DriveState* drive, int lbaf, int ses);
+// Format NVM of namespace 1 along the chosen path, with the protection
+// settings the namespace keeps; 1 when the path carried it and, where the
+// controller's answer can be had, the controller reported success.
+int nvme_format(DriveState* drive, int lbaf, int ses, const FormatProtection& protection);
 // A command without data (Format NVM, Sanitize) along the chosen path, then,
 // through a bridge, the controller's completion as the bridge kept it; 1 when
 // the path carried it and no status says the controller refused it. Clears

@@ -165,7 +165,7 @@ void transport_round(const char* name, TransportCall call) {
         no_allocation(name, [&] {
             const AdminCommand identify = identify_controller_command();
             const AdminCommand ns = identify_namespace_command();
-            const AdminCommand format = format_command(1, 1);
+            const AdminCommand format = format_command(1, 1, NO_PROTECTION);
             call(d, buffer, IDENTIFY_SIZE, DIR_FROM_DEVICE, &identify);
             call(d, buffer, IDENTIFY_SIZE, DIR_FROM_DEVICE, &ns);
             call(d, nullptr, 0, DIR_NONE, &format);
@@ -229,7 +229,7 @@ int main() {
                 found = detect_transport(&drive, identify, log);
                 if (found) {
                     nvme_identify_namespace(&drive, ns);
-                    nvme_format(&drive, 1, 2);
+                    nvme_format(&drive, 1, 2, NO_PROTECTION);
                     // The inbox driver's erase request is refused (error 1):
                     // the SCSI SANITIZE command follows.
                     nvme_sanitize(&drive, SANITIZE_BLOCK_ERASE, 78, 19045);
@@ -253,7 +253,7 @@ int main() {
         uint8_t identify[IDENTIFY_SIZE];
         no_allocation("OFA detection", [&] {
             detect_transport(&drive, identify, log);
-            nvme_format(&drive, 0, 1);
+            nvme_format(&drive, 0, 1, NO_PROTECTION);
         });
         expect(drive.transport == TRANSPORT_OFA, "OFA detected");
         close_device(drive.port);
@@ -326,7 +326,7 @@ int main() {
         no_allocation("volumes and read-back", [&] {
             offline = take_volumes_offline(2, log, &quiet);
             verify_sample(&verify, disk, 1ull << 40, 4096, log);
-            nvme_format(&drive, 1, 1);
+            nvme_format(&drive, 1, 1, NO_PROTECTION);
             status = verify_after_erase(&verify, disk, 4096, log, 1);
             release_volumes(&quiet);
         });
