@@ -60,7 +60,17 @@ struct ControllerConfig {
     uint8_t dlfeat = 1;       // Identify Namespace byte 33
     double media_share = 1.0; // share of units holding data at first ("data" 1, "blank" 0)
     EraseEffect erase_effect = ERASE_DEALLOCATE;
+    double keep_share = 0.0;    // ERASE_KEEP_SHARE: share of units an erase leaves as they were
     bool sector_replug = false; // Windows keeps the old sector size until a re-plug
+};
+
+// How long a read of the disk takes on the simulated clock: the latency
+// and the size over the bandwidth (1 MB = 10^6 bytes). Without one (the
+// default) reads take no time.
+struct ReadModel {
+    bool set = false;
+    uint32_t latency_us = 0;
+    uint32_t mb_s = 0;
 };
 
 struct FaultConfig {
@@ -93,6 +103,7 @@ struct DriveConfig {
     uint8_t lun = 0;
     std::vector<FaultConfig> fail;
     std::vector<FaultConfig> read_fail; // counted over the drive's reads
+    ReadModel read_model;
     BridgeConfig bridge;
     ControllerConfig controller;
 };
