@@ -269,6 +269,9 @@ def main():
         lines.append("| %d | %s | %d | %.2f | %.2f | %.2f | %d | %d | %d | %d | %d | %.2f | %s |"
                      % r)
     lines.append("")
+    lines.append("Load average when measured: %.1f on %d cores (wall times grow with it; the "
+                 "ratios hold)." % (os.getloadavg()[0], os.cpu_count()))
+    lines.append("")
     lines.append("Targets: wall time without the read-back <= %.1fx the minimal program's "
                  "(ratio), peak memory <= %d KiB (median of %d runs each). Reads: the read-back's "
                  "disk reads; read-back ms: the run's wall time less that of the same run whose "
@@ -310,9 +313,9 @@ def main():
     fill, hashed = classing_rates(args.build)
     lines.append("")
     lines.append("Verify / model: the Verify line's time against the read model's for the same "
-                 "requests (bound %.2f). Classing a 4 KiB unit of a 1 MiB request: %.1f GB/s "
-                 "testing every byte for a blank fill (an erased drive), %.1f GB/s hashing (a "
-                 "sample); target %.0f GB/s each: %s."
+                 "requests (bound %.2f). Classing a 4 KiB unit of a 1 MiB request (the "
+                 "process's CPU time): %.1f GB/s testing every byte for a blank fill (an erased "
+                 "drive), %.1f GB/s hashing (a sample); target %.0f GB/s each: %s."
                  % (TIME_BOUND, fill, hashed, CLASSING_TARGET_GBS,
                     "yes" if min(fill, hashed) >= CLASSING_TARGET_GBS else "NO"))
     if min(fill, hashed) < CLASSING_TARGET_GBS:

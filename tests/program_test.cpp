@@ -352,7 +352,9 @@ TEST(Program, RunsThatMustNotEraseEndWithTheirStatus) {
         {{"6Y"}, "", "##  LBAsize\nError: wrong LBA data size format\n", 5, ""},
         {{"7Y"}, "", " 0   512\nError: wrong LBA data size format\n", 5, ""},
         {{"2", "0", "3"}, "", "Error: wrong SES action selected\n", 5, ""},
-        {{"2", "1", "1"}, "n\n", "Not sure - Exit!\n", 4, ""},
+        // Cancelled at the confirmation: nothing of the check, whatever
+        // its level.
+        {{"2", "1", "1", "--verify=full"}, "n\n", "cancel Not sure - Exit!\n", 4, ""},
         // The drive is not reached.
         {{"12Y"}, "", "Drive   : 12(NVME)\nError open disk\n", 6, ""},
         {{"13Y"}, "", "IOCTL: Error scsi get address\n", 6, ""},
