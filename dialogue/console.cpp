@@ -100,7 +100,7 @@ static int is_digit(char c) {
 }
 
 static int is_option_letter(char c) {
-    return c != 0 && strchr("YyNnSs", c) != nullptr;
+    return c != 0 && strchr("YyNnSsVv", c) != nullptr;
 }
 
 int read_drive(const char* text, int32_t* drive) {
@@ -114,6 +114,9 @@ int read_drive(const char* text, int32_t* drive) {
     for (; *p; ++p)
         if (skip_white_space(p) == p && !is_option_letter(*p))
             return 0;
+    // Checking a drive and erasing it exclude each other.
+    if (has_verify_letter(text) && has_sanitize_letter(text))
+        return 0;
     *drive = read_number(text);
     return 1;
 }
@@ -149,6 +152,10 @@ int has_serial_letter(const char* text) {
 
 int has_sanitize_letter(const char* text) {
     return strchr(text, 'S') != nullptr || strchr(text, 's') != nullptr;
+}
+
+int has_verify_letter(const char* text) {
+    return strchr(text, 'V') != nullptr || strchr(text, 'v') != nullptr;
 }
 
 int confirm_erase(AnswerStream* stream) {

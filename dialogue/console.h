@@ -34,8 +34,9 @@ int read_answer(AnswerStream* stream, char* answer);
 int32_t read_number(const char* text);
 
 // A drive string: optional white space, an optional sign, digits, then only
-// white space and option letters (Y, N, S, either case). 1 with the number
-// in `drive` (saturated at the int32 bounds); 0 for anything else.
+// white space and option letters (Y, N, S, V, either case; not both S and
+// V). 1 with the number in `drive` (saturated at the int32 bounds); 0 for
+// anything else.
 int read_drive(const char* text, int32_t* drive);
 
 // A choice (LBA format, SES value, action): optional white space, digits,
@@ -59,3 +60,4 @@ void prompt(const char* text);
 int has_quiet_letter(const char* text);
 int has_serial_letter(const char* text);
 int has_sanitize_letter(const char* text);
+int has_verify_letter(const char* text);

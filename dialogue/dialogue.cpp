@@ -13,6 +13,7 @@
 #include "dialogue/sanitize.h"
 #include "dialogue/scope.h"
 #include "dialogue/verify.h"
+#include "dialogue/verify_only.h"
 #include "dialogue/volumes.h"
 #include "platform/report.h"
 #include "nvme/identify.h"
@@ -27,7 +28,8 @@ struct Arguments {
     const char* drive;
     const char* format;
     const char* ses;
-    int sanitize; // the letter S: sanitize mode, the second argument its action
+    int sanitize;    // the letter S: sanitize mode, the second argument its action
+    int verify_only; // the letter V: the drive is checked, not erased
 };
 
 // The dialogue's own handles: no sharing, from a path formatted with a number
@@ -126,7 +128,7 @@ static int run_drive(const Arguments& args, AnswerStream* answers, RunResources&
     record_identity(&run.record, drive->transport, model, firmware, serial);
 
     if (drive->transport == TRANSPORT_NONE ||
-        (drive->transport == TRANSPORT_INBOX && !args.sanitize)) {
+        (drive->transport == TRANSPORT_INBOX && !args.sanitize && !args.verify_only)) {
         report(run.log, "Error - possible incompatible nvme driver\n");
         if (drive->transport == TRANSPORT_INBOX)
             sanitize_hint(drive, identify);
@@ -145,6 +147,8 @@ static int run_drive(const Arguments& args, AnswerStream* answers, RunResources&
         SanitizeResult sanitized;
         return sanitize_drive(run, identify, args.format, answers, &sanitized);
     }
+    if (args.verify_only)
+        return verify_only_drive(run);
 
     uint8_t ns[IDENTIFY_SIZE];
     memset(ns, 0, sizeof ns);
@@ -158,7 +162,10 @@ static int run_drive(const Arguments& args, AnswerStream* answers, RunResources&
     const uint32_t current_size = lba_data_size(ns, current);
     report(run.log, "Size    : %1.0f MB\n", capacity_mb(ns));
     report(run.log, "LBA Size: %u\n", current_size);
-    set_number(&run.record.capacity_bytes, namespace_size(ns) * current_size);
+    uint64_t capacity = 0;
+    if (!verify_namespace(run.verify, ns, current_size, run.log, &capacity))
+        return EXIT_NOT_REACHED;
+    set_number(&run.record.capacity_bytes, capacity);
     set_number(&run.record.lba_size_before, current_size);
 
     report(run.log, "LBA fmt list:\n##  LBAsize\n");
@@ -215,6 +222,9 @@ static int run_drive(const Arguments& args, AnswerStream* answers, RunResources&
     }
     report(run.log, "Selected SES action: ");
     report(run.log, "%s", ses_text(ses));
+    // Without a secure erase the drive need not deallocate anything.
+    if (ses == 0)
+        run.verify->fill = VERIFY_NO_FILL;
 
     FormatProtection protection;
     EraseKind erase;
@@ -225,8 +235,8 @@ static int run_drive(const Arguments& args, AnswerStream* answers, RunResources&
     if (const int status = settle_scope(run, identify, erase))
         return status;
 
-    if (const int status = ready_to_erase(run, answers, 1, namespace_size(ns) * current_size,
-                                          verify_unit(current_size, new_size)))
+    if (const int status =
+            ready_to_erase(run, answers, 1, capacity, verify_unit(current_size, new_size)))
         return status;
 
     drive->timeout = ERASE_TIMEOUT_S;
@@ -281,11 +291,18 @@ int dialogue_main(int argc, char** argv) {
         fflush(stdout);
         return EXIT_BAD_INPUT;
     }
+    // Too large for the stack; one run at a time uses it.
+    static VerifySamples verify;
+    if (!verify_begin(&verify, options.verify.given, options.verify.value)) {
+        fflush(stdout);
+        return EXIT_BAD_INPUT;
+    }
     Arguments args;
     args.drive = options.positional[0];
     args.format = options.positional[1];
     args.ses = options.positional[2];
     args.sanitize = 0;
+    args.verify_only = 0;
 
     AnswerStream answers;
     begin_answers(&answers);
@@ -316,8 +333,11 @@ int dialogue_main(int argc, char** argv) {
         g_log_serial = 1;
     if (has_sanitize_letter(drive_text))
         args.sanitize = 1;
-    // Drive, LBA format and SES; in sanitize mode drive and action.
-    if (options.positional_count > (args.sanitize ? 2u : 3u)) {
+    if (has_verify_letter(drive_text))
+        args.verify_only = 1;
+    // Drive, LBA format and SES; in sanitize mode drive and action; a check
+    // alone takes the drive only.
+    if (options.positional_count > (args.sanitize ? 2u : args.verify_only ? 1u : 3u)) {
         printf("Error: too many arguments\n");
         fflush(stdout);
         return EXIT_BAD_INPUT;
@@ -333,9 +353,6 @@ int dialogue_main(int argc, char** argv) {
     run.log = log_open(&block, log_name) ? &block : nullptr;
     drive_state_init(&run.drive, drive);
     run.volumes.count = 0;
-    // Too large for the stack; one run at a time uses it.
-    static VerifySamples verify;
-    memset(&verify.result, 0, sizeof verify.result);
     run.verify = &verify;
     if (!run.log)
         printf("Create Log File Error\n");
@@ -366,6 +383,7 @@ int dialogue_main(int argc, char** argv) {
     if (run.drive.port != INVALID_HANDLE_VALUE)
         close_device(run.drive.port);
     release_volumes(&run.volumes);
+    verify_release(&verify);
     if (!g_quiet)
         wait_for_key();
     fflush(stdout);

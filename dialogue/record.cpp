@@ -125,6 +125,12 @@ void record_sanitize(EraseRecord* record, const char* action, const char* route)
     record->lba_size_after = record->lba_size_before; // a sanitize keeps the format
 }
 
+void record_verify_only(EraseRecord* record) {
+    record->command = "Verify";
+    record->lba_size_after = record->lba_size_before; // nothing changes the format
+    set_now(&record->started);
+}
+
 void record_erase_started(EraseRecord* record) {
     record->outcome = "started";
     set_now(&record->started);
@@ -251,6 +257,15 @@ void record_verification(EraseRecord* record, const VerifySamples* verify) {
     case VERIFY_NOTHING_TO_COMPARE:
         verdict = "nothing to compare";
         break;
+    case VERIFY_TOO_FEW:
+        verdict = "too few samples";
+        break;
+    case VERIFY_BLANK:
+    case VERIFY_HOLDS_DATA:
+        // A drive checked alone: its counts are units, not samples.
+        set_text(&record->verification_result,
+                 result.verdict == VERIFY_BLANK ? "blank" : "holds data");
+        return;
     case VERIFY_READ_ERROR:
         set_text(&record->verification_result, "read error");
         return;

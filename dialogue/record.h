@@ -50,7 +50,7 @@ struct EraseRecord {
     RecordNumber lba_size_before;
     RecordNumber lba_size_after;
 
-    const char* command; // "Format NVM", "Sanitize"
+    const char* command; // "Format NVM", "Sanitize", "Verify"
     RecordNumber ses;
     const char* action; // "block erase", "crypto erase", "overwrite"
     RecordNumber lba_format;
@@ -104,6 +104,10 @@ void record_format(EraseRecord* record, uint32_t lba_format, uint32_t ses);
 // "SCSI sanitize"; null on the other paths), the category, Purge, and the
 // LBA size after it, the one before.
 void record_sanitize(EraseRecord* record, const char* action, const char* route);
+
+// A drive checked without an erase (the letter V), right before its pass:
+// the method "Verify", no category, the format kept, the time it starts.
+void record_verify_only(EraseRecord* record);
 
 // What the read-back check found; nothing when it did not run.
 struct VerifySamples;

@@ -6,6 +6,11 @@
 
 int ready_to_erase(RunResources& run, AnswerStream* answers, int fresh, uint64_t capacity,
                    uint32_t unit) {
+    // A level the namespace is too large for ends the run before anything
+    // is asked, taken offline or read.
+    if (fresh)
+        if (const int status = verify_plan(run.verify, capacity, unit, 1, run.log))
+            return status;
     if (fresh && !g_quiet) {
         const int confirmed = confirm_erase(answers);
         if (confirmed <= 0)
@@ -20,6 +25,6 @@ int ready_to_erase(RunResources& run, AnswerStream* answers, int fresh, uint64_t
     if (!take_disks_offline(disks, count, run.log, &run.volumes))
         return EXIT_REFUSED;
     if (fresh)
-        verify_sample(run.verify, run.drive.disk, capacity, unit, run.log);
+        verify_sample(run.verify, run.drive.disk, run.log);
     return 0;
 }

@@ -24,10 +24,11 @@ struct RunResources {
     EraseRecord record;
 };
 
-// Before an erase request: the operator's confirmation (outside quiet mode),
-// the volumes of every disk the erase reaches (the record's reach, else the
-// chosen disk) taken offline, and the read-back's samples of a
-// namespace of `capacity` bytes in units of `unit`. A sanitize followed from
+// Before an erase request: the read-back's plan for a namespace of
+// `capacity` bytes in units of `unit` (a level it cannot read ends the run
+// here), the operator's confirmation (outside quiet mode), the volumes of
+// every disk the erase reaches (the record's reach, else the chosen disk)
+// taken offline, and the read-back's samples. A sanitize followed from
 // an earlier run (`fresh` 0) asks nothing and reads nothing: the drive
 // refuses reads until it ends. 0 to go on, else the run's exit status.
 struct AnswerStream;

@@ -328,6 +328,9 @@ int sanitize_drive(RunResources& run, const uint8_t* identify, const char* actio
     const uint32_t size = lba_data_size(ns, current_format_index(ns));
     report(run.log, "Size    : %1.0f MB\n", capacity_mb(ns));
     report(run.log, "LBA Size: %u\n", size);
+    uint64_t capacity = 0;
+    if (!verify_namespace(run.verify, ns, size, run.log, &capacity))
+        return EXIT_NOT_REACHED;
 
     if (r.followed) {
         r.sanact = r.before.cdw10 & 0x7;

@@ -261,9 +261,10 @@ int read_disk(HANDLE handle, uint64_t offset, void* buffer, uint32_t size) {
         g_state.last_error = 23;
         return 0;
     }
+    // Content per 4 KiB unit, whatever the cut of the read.
     uint8_t* p = static_cast<uint8_t*>(buffer);
     for (uint32_t i = 0; i < size; ++i)
-        p[i] = static_cast<uint8_t>(i + (offset >> 12) + 1 + g_state.formats * 131u);
+        p[i] = static_cast<uint8_t>(i % 4096 + ((offset + i) >> 12) + 1 + g_state.formats * 131u);
     return 1;
 }
 

@@ -110,7 +110,7 @@ uint16_t format_fits(const Controller& ns, uint32_t lbaf, uint32_t pi) {
 
 // Formats one namespace: byte capacity kept, the format, MSET, PI and PIL
 // as sent, the media erased as the controller's erase effect says.
-void format_namespace(Controller& ns, uint32_t cdw10, EraseEffect effect) {
+void format_namespace(Controller& ns, uint32_t cdw10, const ControllerConfig& owner) {
     const uint32_t lbaf = (cdw10 & 0xF) | ((cdw10 >> 12) & 0x3) << 4;
     unsigned old_shift = ns.config.lbads[flbas_index(ns.flbas)];
     unsigned new_shift = ns.config.lbads[lbaf];
@@ -121,7 +121,7 @@ void format_namespace(Controller& ns, uint32_t cdw10, EraseEffect effect) {
         ns.nsze <<= (old_shift - new_shift);
     ns.flbas = static_cast<uint8_t>((lbaf & 0xF) | (cdw10 & 0x10) | (lbaf >> 4) << 5);
     ns.dps = static_cast<uint8_t>((cdw10 >> 5) & 0xF); // PI bits 2:0, PIL bit 3
-    media_erase(ns, effect);
+    media_erase(ns, owner);
 }
 
 uint16_t format(Controller& c, uint32_t nsid, uint32_t cdw10, uint32_t* device_ms) {
@@ -146,12 +146,12 @@ uint16_t format(Controller& c, uint32_t nsid, uint32_t cdw10, uint32_t* device_m
     if (c.config.format_status != 0)
         return c.config.format_status;
     for (Controller* ns : targets)
-        format_namespace(*ns, cdw10, c.config.erase_effect);
+        format_namespace(*ns, cdw10, c.config);
     // FNA bit 1: a secure erase reaches every namespace.
     if (!every && (c.config.fna & 2) && (ses == 1 || ses == 2))
         for (Controller* ns : namespaces_of(c))
             if (ns != named)
-                media_erase(*ns, c.config.erase_effect);
+                media_erase(*ns, c.config);
     return NVME_SC_SUCCESS;
 }
 

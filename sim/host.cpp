@@ -245,8 +245,22 @@ bool read_media(Reader& r, ControllerConfig* c) {
     }
     int effect = c->erase_effect;
     int replug = c->sector_replug;
-    if (!choice_field(r, "erase_effect", {"deallocate", "random", "none", "partial"}, &effect) ||
-        !choice_field(r, "sector_refresh", {"update", "replug"}, &replug))
+    const json* keep = r.find("erase_effect");
+    if (keep && keep->is_object()) {
+        // {"keep_share": q}: a share of the units keeps its content.
+        const json* share = keep->contains("keep_share") ? &(*keep)["keep_share"] : nullptr;
+        if (keep->size() != 1 || !share || !share->is_number() || share->get<double>() < 0.0 ||
+            share->get<double>() > 1.0)
+            return r.fail("\"erase_effect\" must be {\"keep_share\": a number from 0 to 1}, "
+                          "not " +
+                          shown(*keep));
+        c->keep_share = share->get<double>();
+        effect = ERASE_KEEP_SHARE;
+    } else if (!choice_field(r, "erase_effect", {"deallocate", "random", "none", "partial"},
+                             &effect)) {
+        return false;
+    }
+    if (!choice_field(r, "sector_refresh", {"update", "replug"}, &replug))
         return false;
     c->erase_effect = static_cast<EraseEffect>(effect);
     c->sector_replug = replug == 1;
@@ -335,6 +349,24 @@ bool read_faults(const json& list, const std::string& key, Reader& r,
         fail->push_back(fault);
     }
     return true;
+}
+
+// `read_model`: {"latency_us": n, "mb_s": n}, both given, nothing else; a
+// bandwidth of at least 1 MB/s.
+bool read_read_model(Reader& r, ReadModel* model) {
+    const json* object = nullptr;
+    if (!r.object_field("read_model", &object))
+        return false;
+    if (!object)
+        return true;
+    if (object->size() != 2 || !object->contains("latency_us") || !object->contains("mb_s"))
+        return r.fail("\"read_model\" must hold \"latency_us\" and \"mb_s\" and nothing else, "
+                      "not " +
+                      shown(*object));
+    Reader m{*object, r.where + ": read_model", r.problem};
+    model->set = true;
+    return m.uint_field("latency_us", UINT32_MAX, &model->latency_us) &&
+           m.uint_field("mb_s", UINT32_MAX, &model->mb_s, 1);
 }
 
 // The `bridge` object, on the bridge paths alone: elsewhere it would change
@@ -449,7 +481,8 @@ bool read_drive(const json& object, size_t index, DriveConfig* d, std::string* p
     if (const json* fail = r.find("read_fail"))
         if (!read_faults(*fail, "read_fail", r, &d->read_fail))
             return false;
-    if (!read_bridge(r, bridge, &d->bridge) || !read_partitions(r, &d->partitions))
+    if (!read_bridge(r, bridge, &d->bridge) || !read_partitions(r, &d->partitions) ||
+        !read_read_model(r, &d->read_model))
         return false;
     // The inbox driver's log query alone can be refused this way.
     if (r.find("log_error") && d->path != "inbox")

@@ -62,6 +62,7 @@ struct ControllerConfig {
     uint8_t dlfeat = 1;         // Identify Namespace byte 33
     double media_share = 1.0;   // share of units holding data at first ("data" 1, "blank" 0)
     EraseEffect erase_effect = ERASE_DEALLOCATE;
+    double keep_share = 0.0;    // ERASE_KEEP_SHARE: share of units an erase leaves as they were
     bool sector_replug = false; // Windows keeps the old sector size until a re-plug
     // Namespaces and protection. NN, Identify Controller bytes 516-519: -1
     // for the number of drives that share the controller. FNA, byte 524.
@@ -69,6 +70,15 @@ struct ControllerConfig {
     int64_t nn = -1;
     uint8_t fna = 0;
     uint8_t dps = 0;
+};
+
+// How long a read of the disk takes on the simulated clock: the latency
+// and the size over the bandwidth (1 MB = 10^6 bytes). Without one (the
+// default) reads take no time.
+struct ReadModel {
+    bool set = false;
+    uint32_t latency_us = 0;
+    uint32_t mb_s = 0;
 };
 
 struct FaultConfig {
@@ -110,6 +120,7 @@ struct DriveConfig {
     std::vector<FaultConfig> fail;
     std::vector<FaultConfig> read_fail; // counted over the drive's reads
     uint32_t log_error = 0; // the inbox driver: every Sanitize Status log query fails so
+    ReadModel read_model;
     BridgeConfig bridge;
     ControllerConfig controller;
     PartitionTable partitions;

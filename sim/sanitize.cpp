@@ -41,9 +41,9 @@ void sanitize_end(Controller& c) {
         return;
     // Every namespace of the controller.
     if (c.namespaces.empty())
-        media_erase(c, c.config.erase_effect);
+        media_erase(c, c.config);
     for (Controller* ns : c.namespaces)
-        media_erase(*ns, c.config.erase_effect);
+        media_erase(*ns, c.config);
 }
 
 uint32_t estimate_s(const Controller& c, uint32_t ms) {

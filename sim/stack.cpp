@@ -66,7 +66,9 @@ struct Stack {
     std::map<uintptr_t, size_t> searches; // open volume searches: the next volume
     uintptr_t next_search = FIRST_SEARCH_HANDLE;
     uint32_t last_error = 0;
-    uint64_t device_ms = 0; // device time since the host was loaded
+    // Device time since the host was loaded, in microseconds: a read takes
+    // tens of them; the tick counter shows whole milliseconds.
+    uint64_t device_us = 0;
     bool trace_ready = false;
     FILE* trace_file = nullptr;
     std::vector<std::string> trace;
@@ -232,7 +234,7 @@ void install_host(HostConfig host) {
     Stack& s = stack();
     s.handles.clear();
     s.drives.clear();
-    s.device_ms = 0;
+    s.device_us = 0;
     for (const DriveConfig& config : host.drives) {
         Drive drive;
         drive.config = config;
@@ -453,10 +455,10 @@ int device_control(HANDLE handle, uint32_t code, void* in, uint32_t in_size, voi
             reply = port ? reply_error(ERROR_INVALID_FUNCTION_CODE) : disk_request(drive, request);
         uint64_t limit_ms = static_cast<uint64_t>(reply.timeout_s) * 1000u;
         if (reply.has_timeout && reply.device_ms > limit_ms) {
-            s.device_ms += limit_ms;
+            s.device_us += limit_ms * 1000u;
             reply = reply_error(ERROR_SEM_TIMEOUT_CODE);
         } else {
-            s.device_ms += reply.device_ms;
+            s.device_us += static_cast<uint64_t>(reply.device_ms) * 1000u;
         }
         if (reply.ok && !reply.out.empty() && out)
             std::memcpy(out, reply.out.data(), std::min<size_t>(reply.out.size(), out_size));
@@ -584,7 +586,10 @@ int read_disk(HANDLE disk, uint64_t offset, void* buffer, uint32_t size) {
     } else {
         path = it->second.path;
         Drive& drive = s.drives[it->second.drive];
-        error = drive_read(drive, ++drive.reads, offset, static_cast<uint8_t*>(buffer), size);
+        uint64_t device_us = 0;
+        error = drive_read(drive, ++drive.reads, offset, static_cast<uint8_t*>(buffer), size,
+                           &device_us);
+        s.device_us += device_us;
     }
     record("{\"op\":\"read\",\"handle\":" + std::to_string(handle_number(disk)) +
            ",\"path\":" + json_text(path) + ",\"offset\":" + std::to_string(offset) +
@@ -600,16 +605,16 @@ int read_disk(HANDLE disk, uint64_t offset, void* buffer, uint32_t size) {
 uint32_t tick_ms() {
     sim_ensure_ready();
     const Stack& s = stack();
-    return static_cast<uint32_t>(s.host.tick_start + s.device_ms);
+    return static_cast<uint32_t>(s.host.tick_start + s.device_us / 1000u);
 }
 
 void sleep_ms(uint32_t ms) {
     sim_ensure_ready();
-    stack().device_ms += ms;
+    stack().device_us += static_cast<uint64_t>(ms) * 1000u;
 }
 
 uint64_t sim_clock_ms() {
-    return stack().device_ms;
+    return stack().device_us / 1000u;
 }
 
 uint32_t sim_os_build() {
@@ -619,7 +624,7 @@ uint32_t sim_os_build() {
 void system_time(SYSTEMTIME* time) {
     sim_ensure_ready();
     const Stack& s = stack();
-    utc_fields(s.host.system_seconds, s.device_ms, time);
+    utc_fields(s.host.system_seconds, s.device_us / 1000u, time);
 }
 
 uint32_t computer_name(char* buffer, uint32_t size) {

@@ -2,6 +2,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cctype>
+#include <cstring>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -236,7 +239,8 @@ const char* const kGuardedHost = R"({"drives": [
   {"number": 23, "path": "realtek", "bridge": {"check_condition": false},
    "controller": {"format_status": 28}},
   {"number": 24, "path": "asmedia", "fail": [{"nth": 10, "error": 121}]},
-  {"number": 25, "path": "asmedia", "fail": [{"nth": 4, "error": 121}]}
+  {"number": 25, "path": "asmedia", "fail": [{"nth": 4, "error": 121}]},
+  {"number": 26, "path": "jmicron", "controller": {"lbads": [12], "nsze": 4503599627370496}}
 ]})";
 
 // The "Error: ..." line of an expected text.
@@ -258,6 +262,7 @@ TEST(Program, RunsThatMustNotEraseEndWithTheirStatus) {
     const std::string identity_of_1 = "Scsi    : 1\nIOCtl: ID failed 0x32!\nDriver  : OFA\n"
                                       "Model   : Simulated NVMe                          \n"
                                       "Fw      : 1.0     \nS/N     : SIM00000001         \n";
+    const std::string not_a_level = "is not a level: quick, full or 0.01% to 100%\n";
     struct Case {
         std::vector<std::string> args;
         std::string input;
@@ -294,6 +299,23 @@ TEST(Program, RunsThatMustNotEraseEndWithTheirStatus) {
          5,
          "\\\\.\\PhysicalDrive2"},
         {{"2SY", "1", "2"}, "", "19045 \nError: too many arguments\n", 5, "\\\\.\\PhysicalDrive2"},
+        {{"2VY", "1"}, "", "19045 \nError: too many arguments\n", 5, "\\\\.\\PhysicalDrive2"},
+        {{"2SV"}, "", "19045 \nError: bad drive number\n", 5, "\\\\.\\PhysicalDrive2"},
+        // A level that is none, before anything is opened; one the
+        // namespace is too large for, before the confirmation.
+        {{"2Y", "--verify=0%"}, "", "19045 \nError: --verify=0% " + not_a_level, 5, ""},
+        {{"2Y", "--verify=101%"}, "", "19045 \nError: --verify=101% " + not_a_level, 5, ""},
+        {{"--verify=1.234%", "2Y"}, "", "19045 \nError: --verify=1.234% " + not_a_level, 5, ""},
+        {{"2Y", "--verify=x"}, "", "19045 \nError: --verify=x " + not_a_level, 5, ""},
+        {{"2Y", "--verify="}, "", "19045 \nError: --verify= " + not_a_level, 5, ""},
+        {{"2", "0", "1", "--verify=7%"},
+         "",
+         "SES action: 1 - User Data Erase\n"
+         "Error: --verify=7% reads more than 16777216 samples: use full\n",
+         5,
+         ""},
+        // 2^64 bytes: no size the check or the record could hold.
+        {{"26Y"}, "", "LBA Size: 4096\nError: the namespace size is out of range\n\0"s, 6, ""},
         {{"Y2", "1", "1", "1"},
          "",
          "19045 \nError: bad drive number\n",
@@ -340,7 +362,9 @@ TEST(Program, RunsThatMustNotEraseEndWithTheirStatus) {
         {{"6Y"}, "", "##  LBAsize\nError: wrong LBA data size format\n", 5, ""},
         {{"7Y"}, "", " 0   512\nError: wrong LBA data size format\n", 5, ""},
         {{"2", "0", "3"}, "", "Error: wrong SES action selected\n", 5, ""},
-        {{"2", "1", "1"}, "n\n", "Not sure - Exit!\n", 4, ""},
+        // Cancelled at the confirmation: nothing of the check, whatever
+        // its level.
+        {{"2", "1", "1", "--verify=full"}, "n\n", "cancel Not sure - Exit!\n", 4, ""},
         // The drive is not reached.
         {{"12Y"}, "", "Drive   : 12(NVME)\nError open disk\n", 6, ""},
         {{"13Y"}, "", "IOCTL: Error scsi get address\n", 6, ""},
@@ -377,7 +401,14 @@ TEST(Program, RunsThatMustNotEraseEndWithTheirStatus) {
     for (const Case& c : cases) {
         const RunResult run = run_program(kGuardedHost, c.args, c.input);
         const std::string what = (c.args.empty() ? "" : c.args[0]) + " / " + c.input;
-        EXPECT_NE(run.out.find(run.text(c.has)), std::string::npos) << what << "\n" << run.out;
+        // A text that ends in NUL ends standard output and the log.
+        const size_t last = c.has.find('\0');
+        const std::string has = run.text(c.has.substr(0, last));
+        EXPECT_NE(run.out.find(has), std::string::npos) << what << "\n" << run.out;
+        if (last != std::string::npos) {
+            EXPECT_TRUE(ends_with(run.out, has) && ends_with(run.log, has)) << what << run.log;
+        }
+        EXPECT_TRUE(trace_ops(run.trace, "read").empty()) << what;
         EXPECT_EQ(run.status, c.status) << what;
         EXPECT_EQ(run.err, "") << what;
         EXPECT_FALSE(format_sent(run.trace)) << what;
@@ -387,13 +418,15 @@ TEST(Program, RunsThatMustNotEraseEndWithTheirStatus) {
             EXPECT_FALSE(touches(run.trace, c.untouched)) << what;
         }
         if (c.has.find("drive number:Error") != std::string::npos ||
-            c.has.find("Error: bad drive number") != std::string::npos) {
+            c.has.find("Error: bad drive number") != std::string::npos ||
+            c.has.find("not a level") != std::string::npos) {
             EXPECT_FALSE(run.log_exists) << what;
             for (const nlohmann::json& open : trace_ops(run.trace, "open"))
                 EXPECT_EQ(open.at("share"), 3) << what; // the drive list's only
         }
-        // Refusals for safety are recorded in the log as well.
-        if (c.status == 8) {
+        // Refusals for safety are recorded in the log as well, and a level
+        // the namespace is too large for.
+        if (c.status == 8 || c.has.find("use full") != std::string::npos) {
             EXPECT_NE(run.log.find(run.text(refusal_line(c.has))), std::string::npos)
                 << what << run.log;
         }
@@ -559,8 +592,11 @@ TEST(Program, LbaFormatsOfNvme2) {
          "Change LBA data size format (512+8->512)\nSelected SES action: 1 - User Data Erase\n"
          "Protection: type 3 protection information is turned off: the new format has no "
          "metadata\nErased"},
-        // The capacity does not wrap.
+        // The capacity does not wrap: 2^64 - 4096 bytes are erased and
+        // recorded exactly.
         {10, 0x200, "2Y", R"("lbads": [31])", "Size    : 4000819544064 MB\nLBA Size: 2147483648\n"},
+        {0, 0x200, "2Y", R"("lbads": [12], "nsze": 4503599627370495)",
+         "Size    : 17592186044415 MB\n"},
     };
     for (const Case& c : cases) {
         const RunResult run = run_program(
@@ -574,6 +610,16 @@ TEST(Program, LbaFormatsOfNvme2) {
             if (in.size() == 580 && in[29] == 0x80 && in[76] == 0x80)
                 cdw10 = get_le32(in.data(), 76 + 40);
         EXPECT_EQ(cdw10, c.cdw10) << c.controller;
+        // The record's capacity is the Size line's.
+        const std::vector<nlohmann::json> records = record_lines(run.record);
+        ASSERT_EQ(records.size(), c.status == 5 ? 0u : 2u) << c.controller;
+        const size_t size = run.out.find("Size    : ") + 10;
+        for (const nlohmann::json& record : records)
+            EXPECT_EQ(
+                std::to_string(record.at("drive").at("capacity_bytes").get<uint64_t>() >> 20) +
+                    " MB",
+                run.out.substr(size, run.out.find(run.eol, size) - size))
+                << c.controller;
     }
 }
 
@@ -793,6 +839,10 @@ TEST(Program, SanitizeOnEveryPath) {
         row(19045, "jmicron", R"(, "controller": {"sanicap": 0})", {"2SY", "1"}, "",
             "Sanitize: not supported\n", "Sanitize: not supported\n", 7, {}),
         row(19045, "ofa", "", {"2SY", "3"}, "", refused, "LBA Size: 512\n", 5, {}),
+        // A namespace of 2^64 bytes or more is out of range, as in a format.
+        row(19045, "realtek", R"(, "controller": {"lbads": [13], "nsze": 2251799813685248})",
+            {"2SY"}, "", "LBA Size: 8192\nError: the namespace size is out of range\n",
+            "LBA Size: 8192\nError: the namespace size is out of range\n", 6, {}),
         row(19045, "inbox", "", {"2SY", "3"}, "", refused, "", 5, {}),
         row(19045, "asmedia", "", {"2S"}, "2x\n", prompt + refused + kKeyWait, "LBA Size: 512\n", 5,
             {}),
@@ -1015,7 +1065,7 @@ TEST(Program, SanitizeOnEveryPath) {
         // The record: the started line of every sanitize sent or followed,
         // then, unless the run died, the final line with the outcome shown.
         const std::vector<nlohmann::json> records = record_lines(run.record);
-        if (c.status == 4 || c.status == 5 || c.status == 7) {
+        if (c.status == 4 || c.status == 5 || c.status == 6 || c.status == 7) {
             EXPECT_TRUE(records.empty()) << what;
             continue;
         }
@@ -1049,7 +1099,9 @@ TEST(Program, SanitizeOnEveryPath) {
 namespace {
 
 // Drives whose media, erase or reads differ, behind OFA and JMicron; disk 2
-// has two volumes and disk 3 one, disk 4 a volume in use.
+// has two volumes and disk 3 one, disk 4 a volume in use. From 16 on, a
+// namespace of 64 MiB and 12 KiB (16387 units of 4 KiB) that reads at a
+// drive's speed, for the deeper levels.
 const char* const kMediaHost = R"({
   "volumes": [{"letter": "E", "disks": [2]}, {"letter": null, "disks": [2]},
               {"letter": "F", "disks": [3]}, {"letter": "G", "disks": [4], "in_use": true},
@@ -1070,8 +1122,66 @@ const char* const kMediaHost = R"({
      "read_fail": [{"nth": 2003, "error": 23}]},
     {"number": 13, "path": "inbox"},
     {"number": 14, "path": "inbox"},
-    {"number": 15, "path": "inbox", "controller": {"erase_effect": "none"}}
+    {"number": 15, "path": "inbox", "controller": {"erase_effect": "none"}},
+    {"number": 16, "path": "ofa", "controller": {"nsze": 131096}, "read_model": {"latency_us": 80, "mb_s": 3000}},
+    {"number": 17, "path": "jmicron", "controller": {"nsze": 131096}, "read_model": {"latency_us": 80, "mb_s": 3000}},
+    {"number": 18, "path": "inbox", "controller": {"nsze": 131096, "dlfeat": 2}, "read_model": {"latency_us": 80, "mb_s": 3000}},
+    {"number": 19, "path": "ofa", "controller": {"nsze": 131096, "erase_effect": "none"}},
+    {"number": 20, "path": "jmicron", "controller": {"nsze": 131096, "erase_effect": "partial"}},
+    {"number": 21, "path": "ofa", "controller": {"nsze": 131096, "erase_effect": {"keep_share": 0.001}}},
+    {"number": 22, "path": "jmicron", "controller": {"nsze": 131096, "erase_effect": "random"}},
+    {"number": 23, "path": "ofa", "controller": {"nsze": 131096, "dlfeat": 0}},
+    {"number": 24, "path": "jmicron", "controller": {"nsze": 131096}, "read_fail": [{"nth": 2005, "error": 23}]},
+    {"number": 25, "path": "ofa", "controller": {"media": 0.005}},
+    {"number": 26, "path": "ofa", "controller": {"media": 0.005, "format_ms": 300001}},
+    {"number": 27, "path": "ofa", "controller": {"media": "blank", "format_ms": 300001}},
+    {"number": 28, "path": "jmicron", "controller": {"nsze": 4}},
+    {"number": 29, "path": "jmicron", "controller": {"nsze": 131096}, "read_model": {"latency_us": 80, "mb_s": 1}},
+    {"number": 30, "path": "ofa", "controller": {"nsze": 131096, "media": "blank", "dlfeat": 2, "erase_effect": "none"}}
   ]})";
+
+// A pass of samples over `units` units, as the unit index of each read:
+// the first and the last unit and two distinct ones in each of the parts,
+// ascending; every unit once when there are no more units than samples.
+// The number of parts that break it.
+int broken_parts(const std::vector<uint64_t>& at, uint64_t units) {
+    if (at.size() >= units)
+        return at.size() == units && std::is_sorted(at.begin(), at.end()) &&
+                       std::adjacent_find(at.begin(), at.end()) == at.end()
+                   ? 0
+                   : 1;
+    if (at.size() < 4)
+        return 1;
+    const uint64_t parts = (at.size() - 2) / 2;
+    int broken = at.front() != 0 || at.back() != units - 1;
+    for (uint64_t s = 0; s < parts; ++s)
+        broken += !(s * units / parts <= at[1 + 2 * s] && at[1 + 2 * s] < at[2 + 2 * s] &&
+                    at[2 + 2 * s] < (s + 1) * units / parts);
+    return broken;
+}
+
+// The lines of `text`, each with its line end.
+std::vector<std::string> lines_of(const std::string& text) {
+    std::vector<std::string> lines;
+    for (size_t at = 0, end; at < text.size(); at = end + 1) {
+        end = std::min(text.find('\n', at), text.size() - 1);
+        lines.push_back(text.substr(at, end - at + 1));
+    }
+    return lines;
+}
+
+// The number in the console line that begins with `label`, and the text
+// that follows it: "Verify  : " and " samples" say how many samples.
+uint64_t number_after(const std::string& text, const std::string& label, const char* unit) {
+    for (size_t at = text.find(label); at != std::string::npos; at = text.find(label, at + 1)) {
+        size_t end = at + label.size();
+        while (end < text.size() && std::isdigit(static_cast<unsigned char>(text[end])))
+            ++end;
+        if (end > at + label.size() && text.compare(end, strlen(unit), unit) == 0)
+            return std::stoull(text.substr(at + label.size(), end - at - label.size()));
+    }
+    return 0;
+}
 
 } // namespace
 
@@ -1080,6 +1190,20 @@ TEST(Program, VolumesGoOfflineAndTheReadBackJudgesTheErase) {
     const std::string erased = "Erased [1500 ms]!\n";
     const std::string crypto = "Selected sanitize action: 2 - Crypto Erase\n";
     const std::string sanitized = "Sanitized [2000 ms]!\n";
+    const std::string blank =
+        "Verify  : nothing to compare, the samples were blank before the erase\n";
+    const std::string too_few = "Verify  : only 11 samples held data: too few to show the erase\n";
+    const std::string timed_out =
+        "IOCtl: NVME_OF failed 0x79!\nPossible Erased [300000 ms], re-plug drive!\n";
+    const std::string full =
+        "Verify  : full, 16387 units of 4096 bytes read in 27 ms (2485 MB/s)\n";
+    const std::string full_0 = "Verify  : full, 16387 units of 4096 bytes read in 0 ms (0 MB/s)\n";
+    const std::string none_left = "Verify  : 16387 units, 0 not erased\n";
+    const std::string held = "Verify  : 2002 samples, 2002 held data, 0 unchanged\n";
+    const std::string survived = "Verify error: data survived the erase!\n";
+    const std::string holds = "Verify error: the drive holds data!\n";
+    const std::string progress = "Verifying: 60%\nVerifying: 70%\nVerifying: 80%\nVerifying: 90%\n";
+    const nlohmann::json host = nlohmann::json::parse(kMediaHost);
     struct Case {
         int status;
         size_t reads;
@@ -1096,9 +1220,8 @@ TEST(Program, VolumesGoOfflineAndTheReadBackJudgesTheErase) {
         {9, 4004, "5Y",
          ses1 + erased + "Verify  : 2002 samples, 2002 held data, 501 unchanged\n" +
              "Verify error: data survived the erase!\n"},
-        {0, 4004, "6Y",
-         ses1 + erased + "Verify  : 2002 samples, 0 held data, 0 unchanged\n" +
-             "Verify  : nothing to compare, the samples were blank before the erase\n"},
+        {10, 4004, "6Y",
+         ses1 + erased + "Verify  : 2002 samples, 0 held data, 0 unchanged\n" + blank},
         {10, 2002, "7Y 1", ses1 + erased + STALE_512},
         {10, 2002, "8Y",
          ses1 + "Verify  : read error 23 at offset 1000204881920\n" + erased +
@@ -1117,31 +1240,150 @@ TEST(Program, VolumesGoOfflineAndTheReadBackJudgesTheErase) {
         {0, 4004, "13SY", crypto + "Volume  : H:\\ dismounted\n" + sanitized + VERIFIED},
         {8, 0, "14SY", crypto + "Error: volume I:\\ is in use, close what uses it\n"},
         {9, 4004, "15SY", crypto + sanitized + SURVIVED},
+        // The levels through OFA, a bridge and the inbox driver: n samples
+        // each side, or every byte after the erase in 1 MiB requests (the
+        // last one short) with the units that do not read DLFEAT's 00h or FFh.
+        {0, 8196, "16Y --verify=25%",
+         erased + "Verify  : 25%, 4098 units of 4096 bytes read in 336 ms (49 MB/s)\n" +
+             "Verify  : 4098 samples, 4098 held data, 0 unchanged\nVerified!\n"},
+        {0, 2067, "17Y --verify=full", erased + full + held + none_left + "Verified!\n"},
+        {0, 2067, "18SY --verify=full", sanitized + full + held + none_left + "Verified!\n"},
+        // Nothing erased, the last quarter kept, 0.1 % of units kept (which
+        // the samples miss), new content (which only the samples judge),
+        // DLFEAT 0, 00h where FFh is due; a read of the full pass that fails;
+        // every unit a sample.
+        {9, 2067, "19Y --verify=full",
+         erased + full_0 + "Verify  : 2002 samples, 2002 held data, 2002 unchanged\n" +
+             "Verify  : 16387 units, 16387 not erased\n" + survived},
+        {9, 2067, "20Y --verify=full",
+         erased + full_0 + "Verify  : 2002 samples, 2002 held data, 501 unchanged\n" +
+             "Verify  : 16387 units, 4096 not erased\n" + survived},
+        {0, 4004, "21Y", ses1 + erased + VERIFIED},
+        {9, 2067, "21Y --verify=full",
+         erased + full_0 + held + "Verify  : 16387 units, 16 not erased\n" + survived},
+        {0, 2067, "21Y 0 0 --verify=full", // no secure erase: no erased content due
+         "Selected SES action: 0 - No secure erase\n" + erased + full_0 + VERIFIED},
+        {0, 2067, "22Y --verify=full", erased + full_0 + VERIFIED},
+        {0, 2067, "23Y --verify=full", erased + full_0 + VERIFIED},
+        {9, 2067, "30Y --verify=full",
+         erased + full_0 + "Verify  : 2002 samples, 0 held data, 0 unchanged\n" +
+             "Verify  : 16387 units, 16387 not erased\n" + survived},
+        {10, 2005, "24Y --verify=full", erased + "Verify  : read error 23 at offset 2097152\n"},
+        {0, 1000, "10Y 1 --verify=100%",
+         erased + "Verify  : 100%, 500 units of 4096 bytes read in 0 ms (0 MB/s)\n" +
+             "Verify  : 500 samples, 500 held data, 0 unchanged\nVerified!\n"},
+        // Verdicts that show too little: 1 to 15 samples that held data, or
+        // none, after Erased (10) and after Possible Erased (3); no unit.
+        {10, 4004, "25Y", erased + "Verify  : 2002 samples, 11 held data, 0 unchanged\n" + too_few},
+        {3, 4004, "26Y",
+         timed_out + "Verify  : 2002 samples, 11 held data, 0 unchanged\n" + too_few},
+        {3, 4004, "27Y", timed_out + "Verify  : 2002 samples, 0 held data, 0 unchanged\n" + blank},
+        {10, 0, "28Y",
+         erased + "Verify  : skipped, the namespace is smaller than one 4096-byte unit\n"},
+        // A pass that runs 10 s shows its progress, on the console only.
+        {0, 8196, "29Y --verify=25%",
+         ses1 + progress + erased + progress +
+             "Verify  : 25%, 4098 units of 4096 bytes read in 17113 ms (0 MB/s)\n" +
+             "Verify  : 4098 samples, 4098 held data, 0 unchanged\nVerified!\n"},
+        // A drive checked alone: its volumes offline, each unit read once.
+        {0, 2002, "6VY",
+         "LBA Size: 512\nVerify  : 2002 units read, 0 hold data\nVerify  : blank!\n"},
+        {9, 2002, "13VY",
+         "Volume  : H:\\ dismounted\nVerify  : 2002 units read, 2002 hold data\n" + holds},
+        {9, 4097, "16VY --verify=25%",
+         "Verify  : 25%, 4097 units of 4096 bytes read in 335 ms (50 MB/s)\n"
+         "Verify  : 4097 units read, 4097 hold data\n" +
+             holds},
+        {9, 65, "19VY --verify=full",
+         full_0 + "Verify  : 16387 units read, 16387 hold data\n" + holds},
     };
+    std::string records;
     for (const Case& k : cases) {
         const RunResult run = run_program(kMediaHost, words(k.args));
         const std::string what = words(k.args)[0];
         EXPECT_EQ(run.status, k.status) << what;
         EXPECT_EQ(run.err, "") << what;
         EXPECT_TRUE(ends_with(run.out, run.text(k.tail))) << what << "\n" << run.out;
-        std::string logged = k.tail; // the transport's message is the console's alone
-        const size_t message = logged.find("IOCtl:");
-        if (message != std::string::npos)
-            logged.erase(message, logged.find('\n', message) + 1 - message);
+        // The transport's message and the progress are the console's alone.
+        std::string logged;
+        for (const std::string& line : lines_of(k.tail))
+            if (line.rfind("IOCtl:", 0) != 0 && line.rfind("Verifying:", 0) != 0)
+                logged += line;
         EXPECT_TRUE(ends_with(run.log, run.text(logged))) << what << "\n" << run.log;
         EXPECT_TRUE(handles_balanced(run.trace)) << what;
         const bool sanitize = what.find('S') != std::string::npos;
-        EXPECT_EQ(format_sent(run.trace), k.status != 8 && !sanitize) << what;
+        const bool alone = what.find('V') != std::string::npos;
+        EXPECT_EQ(format_sent(run.trace), k.status != 8 && !sanitize && !alone) << what;
 
-        // Reads of whole 4 KiB units through the disk handle; the first
-        // half before the format, the rest after it.
+        // Reads through the disk handle: whole 4 KiB units, n samples in
+        // ascending order before the erase and the same ones after it; or
+        // after it every byte in 1 MiB requests. The level line's time is
+        // the drive's read model's for those requests.
         const std::vector<nlohmann::json> reads = trace_ops(run.trace, "read");
         EXPECT_EQ(reads.size(), k.reads) << what;
         const std::string disk = "\\\\.\\PhysicalDrive" + std::to_string(std::stoi(what));
-        for (const nlohmann::json& read : reads) {
-            EXPECT_EQ(read.at("path"), disk) << what;
-            EXPECT_EQ(read.at("size"), 4096) << what;
-            EXPECT_EQ(read.at("offset").get<uint64_t>() % 4096, 0u) << what;
+        const std::vector<nlohmann::json> lines = record_lines(run.record);
+        const uint64_t capacity =
+            lines.empty() ? 0 : lines.back().at("drive").at("capacity_bytes").get<uint64_t>();
+        const bool full = std::string(k.args).find("full") != std::string::npos;
+        uint64_t latency_us = 0, mb_s = 0; // no read model: reads take no time
+        for (const nlohmann::json& d : host.at("drives"))
+            if (d.at("number") == std::stoi(what) && d.contains("read_model")) {
+                latency_us = d.at("read_model").at("latency_us");
+                mb_s = d.at("read_model").at("mb_s");
+            }
+        // The pass after the erase begins where the one before it ends:
+        // the first read that goes back.
+        size_t split = alone ? 0 : reads.size();
+        for (size_t i = 1; i < reads.size() && split == reads.size(); ++i)
+            if (reads[i].at("offset") < reads[i - 1].at("offset"))
+                split = i;
+        std::vector<uint64_t> before, after;
+        uint64_t full_bytes = 0, model_us = 0;
+        for (size_t i = 0; i < reads.size(); ++i) {
+            const uint64_t offset = reads[i].at("offset"), size = reads[i].at("size");
+            EXPECT_EQ(reads[i].at("path"), disk) << what;
+            if (full && i >= split) {
+                EXPECT_EQ(offset, full_bytes) << what;
+                EXPECT_EQ(size, std::min<uint64_t>(1 << 20, capacity - offset)) << what;
+                full_bytes += size;
+            } else {
+                EXPECT_EQ(size, 4096u) << what;
+                EXPECT_EQ(offset % 4096, 0u) << what;
+                (i < split ? before : after).push_back(offset / 4096);
+            }
+            if (i >= split && mb_s)
+                model_us += latency_us + (size + mb_s - 1) / mb_s;
+        }
+        if (run.out.find(" samples, ") != std::string::npos) { // every sample read
+            EXPECT_EQ(broken_parts(before, capacity / 4096), 0) << what;
+            EXPECT_EQ(full ? full_bytes : before == after, full ? capacity : 1u) << what;
+        }
+        if (alone) { // each unit once
+            EXPECT_EQ(
+                std::adjacent_find(after.begin(), after.end(), std::greater_equal<uint64_t>()),
+                after.end())
+                << what;
+        }
+        if (run.out.find("bytes read in ") != std::string::npos) {
+            const uint64_t ms = number_after(run.out, "bytes read in ", " ms");
+            EXPECT_LE(ms * 1000, model_us * 105 / 100) << what;
+            EXPECT_GE(ms * 1000 + 1000, model_us) << what;
+        }
+        // The record: a drive checked alone has one line, its verdict's.
+        records += run.record;
+        if (!lines.empty()) {
+            EXPECT_EQ(lines.size(), alone ? 1u : 2u) << what;
+            EXPECT_EQ(lines.back().at("exit_status"), run.status) << what;
+            if (ends_with(k.tail, too_few)) {
+                EXPECT_EQ(lines.back().at("verification").at("result"), "too few samples") << what;
+            }
+        }
+        if (alone) {
+            EXPECT_EQ(lines.at(0).at("method").at("command"), "Verify") << what;
+            EXPECT_EQ(run.text(lines.at(0).at("outcome_line").get<std::string>() + "\n"),
+                      run.text(lines_of(k.tail).back()))
+                << what;
         }
         // Only the chosen disk's volumes are locked; they stay so until the
         // disk handle has closed.
@@ -1167,6 +1409,7 @@ TEST(Program, VolumesGoOfflineAndTheReadBackJudgesTheErase) {
         ASSERT_EQ(found.size(), what == "4Y" ? 5u : 7u) << what;
         EXPECT_EQ(found[0].at("name"), "\\\\?\\Volume{00000000-0000-0000-0000-000000000000}\\");
     }
+    EXPECT_EQ(record_schema_problems(records), "");
 }
 
 namespace {

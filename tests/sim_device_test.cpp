@@ -438,28 +438,36 @@ TEST_F(SimDevice, VolumesAreFoundLockedAndDismounted) {
 }
 
 TEST_F(SimDevice, ReadsFollowTheSectorSizeWindowsSees) {
-    ASSERT_TRUE(sim_load_host_text(R"({"drives": [{"number": 1, "path": "ofa",
-        "read_fail": [{"nth": 2, "error": 23}], "controller": {"nsze": 64}}]})",
+    // 4 MiB read at 3000 MB/s after 80 us each: a whole 1 MiB read takes
+    // 430 us; a read that fails takes none.
+    ASSERT_TRUE(sim_load_host_text(R"({"tick_start": 0, "drives": [{"number": 1, "path": "ofa",
+        "read_fail": [{"nth": 2, "error": 23}], "controller": {"nsze": 8192},
+        "read_model": {"latency_us": 80, "mb_s": 3000}}]})",
                                    "t", nullptr));
     HANDLE disk = open_device("\\\\.\\PhysicalDrive1", 0, 0x80);
-    std::vector<uint8_t> a(4096), b(4096);
+    std::vector<uint8_t> a(2 << 20), b(512);
     EXPECT_TRUE(read_disk(disk, 512, a.data(), 512));
     EXPECT_FALSE(read_disk(disk, 0, a.data(), 4096)); // the injected second read
     EXPECT_EQ(last_error(), 23u);
     EXPECT_FALSE(read_disk(disk, 256, a.data(), 512));
     EXPECT_EQ(last_error(), 87u);
-    EXPECT_FALSE(read_disk(disk, 28672, a.data(), 8192)); // past the 32 KiB
+    EXPECT_FALSE(read_disk(disk, 0, a.data(), (1 << 20) + 512)); // more than 1 MiB
+    EXPECT_EQ(last_error(), 87u);
+    EXPECT_FALSE(read_disk(disk, (4 << 20) - 4096, a.data(), 8192)); // past the 4 MiB
     EXPECT_EQ(last_error(), 38u);
-    // The same content in any cut; not blank.
-    ASSERT_TRUE(read_disk(disk, 4096, a.data(), 4096));
+    EXPECT_EQ(tick_ms(), 0u); // 81 us
+    for (int i = 0; i < 3; ++i)
+        EXPECT_TRUE(read_disk(disk, 0, a.data(), 1 << 20));
+    EXPECT_EQ(tick_ms(), 1u); // 81 + 3 x 430 us
+    // The same content in any cut, a 1 MiB read's included; not blank.
     ASSERT_TRUE(read_disk(disk, 4608, b.data(), 512));
-    EXPECT_TRUE(std::equal(b.begin(), b.begin() + 512, a.begin() + 512));
-    EXPECT_NE(a[0], 0);
+    EXPECT_TRUE(std::equal(b.begin(), b.begin() + 512, a.begin() + 4608));
+    EXPECT_NE(a[4096], 0);
 
     uint8_t geometry[32];
     ASSERT_TRUE(device_control(disk, IOCTL_DISK_GET_DRIVE_GEOMETRY_EX, nullptr, 0, geometry, 32));
     EXPECT_EQ(get_le32(geometry, 20), 512u);
-    EXPECT_EQ(get_le64(geometry, 24), 32768u);
+    EXPECT_EQ(get_le64(geometry, 24), 4u << 20);
     EXPECT_FALSE(device_control(disk, IOCTL_DISK_UPDATE_DRIVE_SIZE, nullptr, 0, geometry, 23));
     EXPECT_EQ(last_error(), 122u);
     close_device(disk);

@@ -31,6 +31,7 @@ namespace {
 
 volatile int g_counting = 0;
 volatile long g_allocations = 0;
+volatile int g_refuse = 0; // counted allocations fail, as when memory runs out
 
 void count() {
     if (g_counting)
@@ -41,7 +42,7 @@ void count() {
 
 extern "C" void* malloc(size_t size) {
     count();
-    return __libc_malloc(size);
+    return g_refuse && g_counting ? nullptr : __libc_malloc(size);
 }
 
 extern "C" void* calloc(size_t n, size_t size) {
@@ -134,14 +135,16 @@ void expect(bool ok, const char* what) {
     }
 }
 
-// Runs `body` with allocations counted and fails the test for any.
-template <typename Body> void no_allocation(const char* what, Body body) {
+// Runs `body` with allocations counted and fails the test for any but the
+// `allowed` ones.
+template <typename Body> void no_allocation(const char* what, Body body, long allowed = 0) {
     g_allocations = 0;
     g_counting = 1;
     body();
     g_counting = 0;
-    if (g_allocations != 0) {
-        fprintf(stderr, "noheap: %s: %ld heap allocation(s)\n", what, g_allocations);
+    if (g_allocations != allowed) {
+        fprintf(stderr, "noheap: %s: %ld heap allocation(s), not %ld\n", what, g_allocations,
+                allowed);
         ++g_failures;
     }
 }
@@ -200,13 +203,13 @@ int main() {
     expect(log_open(log, "log") == 1, "log block");
 
     // The counting itself works: a deliberate allocation is seen.
-    no_allocation("self-check", [] {
-        void* volatile p = malloc(16);
-        free(p);
-    });
-    const bool counted = g_allocations == 1;
-    g_failures = 0;
-    expect(counted, "the allocation counter does not count");
+    no_allocation(
+        "self-check of the counter",
+        [] {
+            void* volatile p = malloc(16);
+            free(p);
+        },
+        1);
 
     // Detection of every bridge and driver, then the commands through the
     // chosen path; the fake answers every command set.
@@ -306,9 +309,20 @@ int main() {
     expect(bus_type == 7, "bus query answered");
     expect(system == 1, "system disk found");
 
-    // The quiet disk and the read-back: two volumes on the disk taken
-    // offline, the samples read before a format and compared after it.
-    {
+    // The quiet disk and the read-back at each level: two volumes on the
+    // disk taken offline, the samples read before a format and compared
+    // after it (or the whole namespace read), and the check of a drive
+    // alone. Only a P% level's table of more samples than the quick check's
+    // is allocated, once, when the check is planned.
+    const struct {
+        const char* level;
+        uint64_t capacity;
+        long table; // allocations for the sample table
+        uint32_t samples;
+    } levels[] = {{"quick", 1ull << 40, 0, VERIFY_MAX_SAMPLES},
+                  {"full", 64ull << 20, 0, VERIFY_MAX_SAMPLES},
+                  {"1%", 1ull << 30, 1, 2622}};
+    for (const auto& level : levels) {
         FakeReplies r = replies(7, -1);
         r.volumes = 2;
         r.readable = 1;
@@ -322,19 +336,43 @@ int main() {
         static VerifySamples verify;
         QuietDisk quiet;
         quiet.count = 0;
-        int offline = 0, status = -1;
-        no_allocation("volumes and read-back", [&] {
+        int offline = 0, status = -1, alone = -1;
+        uint32_t samples = 0, held = 0;
+        expect(verify_begin(&verify, 1, level.level) == 1, level.level);
+        no_allocation(
+            level.level,
+            [&] { expect(verify_plan(&verify, level.capacity, 4096, 1, log) == 0, "planned"); },
+            level.table);
+        no_allocation(level.level, [&] {
             offline = take_volumes_offline(2, log, &quiet);
-            verify_sample(&verify, disk, 1ull << 40, 4096, log);
+            verify_sample(&verify, disk, log);
             nvme_format(&drive, 1, 1, NO_PROTECTION);
             status = verify_after_erase(&verify, disk, 4096, log, 1);
+            samples = verify.result.samples;
+            held = verify.result.held_data;
             release_volumes(&quiet);
+            verify_release(&verify);
+            expect(verify_plan(&verify, level.capacity, 4096, 0, log) == 0, "planned alone");
+            char line[128];
+            alone = verify_drive_contents(&verify, disk, log, line, sizeof line);
         });
         expect(offline && quiet.count == 0, "volumes taken offline and released");
-        expect(status == EXIT_ERASED && verify.result.samples == VERIFY_MAX_SAMPLES &&
-                   verify.result.held_data == VERIFY_MAX_SAMPLES,
-               "the read-back verified the fake's erase");
+        expect(status == EXIT_ERASED && samples == level.samples && held == level.samples,
+               level.level);
+        expect(alone == EXIT_DATA_SURVIVED, "the drive alone holds the fake's content");
         close_device(disk);
+    }
+    // Without memory for the table the plan ends the run.
+    {
+        static VerifySamples verify;
+        verify_begin(&verify, 1, "1%");
+        g_refuse = 1;
+        int status = 0;
+        no_allocation(
+            "1% without memory", [&] { status = verify_plan(&verify, 1ull << 30, 4096, 1, log); },
+            1);
+        g_refuse = 0;
+        expect(status == EXIT_BAD_INPUT, "the plan refused for want of memory");
     }
     // The erase record, from its first field to its appended line.
     EraseRecord record;
