@@ -11,6 +11,8 @@
 #include "dialogue/record.h"
 #include "dialogue/run.h"
 #include "dialogue/sanitize.h"
+#include "dialogue/station.h"
+#include "dialogue/check.h"
 #include "dialogue/verify.h"
 #include "dialogue/volumes.h"
 #include "platform/report.h"
@@ -123,6 +125,7 @@ static int run_drive(const Arguments& args, AnswerStream* answers, RunResources&
     if (g_log_serial)
         log_only(run.log, "S/N     : %s\n", serial);
     record_identity(&run.record, drive->transport, model, firmware, serial);
+    record_maker(&run.record, identify);
 
     if (drive->transport == TRANSPORT_NONE ||
         (drive->transport == TRANSPORT_INBOX && !args.sanitize)) {
@@ -140,6 +143,10 @@ static int run_drive(const Arguments& args, AnswerStream* answers, RunResources&
                static_cast<unsigned>(drive->number));
         return EXIT_REFUSED;
     }
+    // The chosen disk; the disks that share its controller are not looked
+    // for yet.
+    record_reach(&run.record, static_cast<uint32_t>(drive->number),
+                 drive->is_usb ? 1u : address[SCSI_ADDRESS_LUN] + 1u);
     if (args.sanitize) {
         SanitizeResult sanitized;
         return sanitize_drive(run, identify, args.format, answers, &sanitized);
@@ -215,13 +222,15 @@ static int run_drive(const Arguments& args, AnswerStream* answers, RunResources&
 
     drive->timeout = ERASE_TIMEOUT_S;
     record_format(&run.record, static_cast<uint32_t>(chosen), static_cast<uint32_t>(ses));
-    record_erase_started(&run.record);
-    write_record(&run.record);
+    // No erase without the evidence that it was sent.
+    if (!record_started(&run.record, run.log, 0))
+        return EXIT_REFUSED;
     // What the console shows so far must survive a crash during the erase.
     fflush(stdout);
     const uint32_t start = tick_ms();
     const int erased = nvme_format(drive, chosen, ses);
     const uint32_t elapsed = tick_ms() - start;
+    record_completion(&run.record, drive);
     int status;
     const char* outcome;
     char line[RECORD_TEXT_SIZE];
@@ -262,6 +271,16 @@ int dialogue_main(int argc, char** argv) {
         printf("Error: unknown option %s\n", options.unknown);
         fflush(stdout);
         return EXIT_BAD_INPUT;
+    }
+    static Station station;
+    if (!station_options_fit(&options) || !read_station(&station)) {
+        fflush(stdout);
+        return EXIT_BAD_INPUT;
+    }
+    if (options.check.given || options.certificates.given) {
+        const int status = record_mode(options, station);
+        fflush(stdout);
+        return status;
     }
     Arguments args;
     args.drive = options.positional[0];
@@ -311,6 +330,7 @@ int dialogue_main(int argc, char** argv) {
     LogBlock block;
     RunResources run;
     record_begin(&run.record, static_cast<uint32_t>(drive));
+    record_station(&run.record, &station, &options);
     run.log = log_open(&block, log_name) ? &block : nullptr;
     drive_state_init(&run.drive, drive);
     run.volumes.count = 0;

@@ -22,6 +22,7 @@ enum ExitStatus {
     EXIT_REFUSED = 8,       // the system disk, a namespace other than 1, a volume in use
     EXIT_DATA_SURVIVED = 9, // the read-back found old data after the erase
     EXIT_NOT_VERIFIED = 10, // erased, but the read-back could not run
+    EXIT_RECORD_ALTERED = 11, // --check, --certificates: a record line was altered or removed
 };
 
 // The whole run; `main` hands over to it. Returns its ExitStatus.

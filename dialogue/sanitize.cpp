@@ -252,8 +252,8 @@ int sanitize_drive(RunResources& run, const uint8_t* identify, const char* actio
     set_number(&run.record.capacity_bytes, namespace_size(ns) * size);
     set_number(&run.record.lba_size_before, size);
     set_number(&run.record.lba_size_after, size);
-    record_erase_started(&run.record);
-    write_record(&run.record);
+    if (!record_started(&run.record, run.log, r.followed))
+        return EXIT_REFUSED;
     char line[RECORD_TEXT_SIZE];
     const char* outcome;
     if (!r.followed) {
@@ -264,6 +264,7 @@ int sanitize_drive(RunResources& run, const uint8_t* identify, const char* actio
         r.sent = 1;
         r.accepted =
             nvme_sanitize(drive, r.action, static_cast<uint32_t>(limit_s), os_build(), &r.route);
+        record_completion(&run.record, drive);
         drive->timeout = IDENTIFY_TIMEOUT_S; // the log is read with the identify timeout
         if (!r.accepted) {
             r.elapsed_ms = tick_ms() - start;
