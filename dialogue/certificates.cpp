@@ -4,6 +4,7 @@
 #include "dialogue/certificates.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "dialogue/dialogue.h"
@@ -179,8 +180,19 @@ void read_run(const Line& line, RunFacts* f) {
         append(f->method, ")");
     }
     value_text(line, "verification.result", f->verification);
+    value_text(line, "verification.level", part);
+    join_labelled(f->verification, "level", part, "; ");
+    value_text(line, "verification.samples", part);
+    if (part[0]) {
+        append(part, " samples");
+        join(f->verification, part, "; ");
+    }
     value_text(line, "verification.coverage", part);
-    join_labelled(f->verification, "coverage", part);
+    if (part[0]) {
+        // The share read, as a percentage of the capacity.
+        snprintf(part, TEXT_HELD, "%.3g %% of the capacity read", 100 * strtod(part, nullptr));
+        join(f->verification, part, "; ");
+    }
 }
 
 const char* const STYLE =

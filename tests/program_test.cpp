@@ -1363,3 +1363,26 @@ TEST(Program, TheRecordChainsAndItsCheckNamesEveryAlteration) {
     const RunResult check = run_program(kRecordHost, {"--check"}, "", files);
     EXPECT_EQ(check.out, check.text(BANNER + check_lines(both.record, {}))) << check.out;
 }
+
+TEST(Program, CertificatesPrintOneSelfContainedPagePerRun) {
+    // Ten runs, and one whose device texts would be markup: every run's
+    // serial and outcome shown as text, one printed page per certificate.
+    const std::string key(kKey, sizeof kKey - 1);
+    Files files = {{"veltrane.ini", kStation}, {"station.key", key}};
+    files.push_back({"veltrane-erase.jsonl", ten_runs(files)});
+    files.back().second = run_program(drive_host(4, "ofa", R"(, "controller": {"serial": "<script>x</script>",
+                                                              "model": "A&B <b>'\""})"),
+                                       {"4Y"}, "", files)
+                               .record;
+    const RunResult run = run_program(kRecordHost, {"--certificates"}, "", files);
+    EXPECT_EQ(run.out, run.text(BANNER + "Certificates: 12 runs written to veltrane-certificates.html\n"));
+    EXPECT_EQ(run.status, 0);
+    EXPECT_FALSE(run.log_exists);
+    EXPECT_TRUE(run.trace.empty());
+    EXPECT_NE(run.certificates.find("&lt;script&gt;x&lt;/script&gt;"), std::string::npos);
+    EXPECT_NE(run.certificates.find("A&amp;B &lt;b&gt;&#39;&quot;"), std::string::npos);
+    EXPECT_NE(run.certificates.find("Soci\xC3\xA9t\xC3\xA9 G\xC3\xA9n\xC3\xA9rale"), std::string::npos);
+    // The page's own checks, and Chromium's printing (once: the Windows
+    // build writes the same page).
+    EXPECT_EQ(certificates_problems(run.certificates, files.back().second, run.eol == "\n"), "");
+}

@@ -161,6 +161,22 @@ std::string record_chain_problems(const std::string& records, const std::string&
     return problems;
 }
 
+std::string certificates_problems(const std::string& page, const std::string& records,
+                                  bool render) {
+    const std::string dir = make_temp_dir();
+    write_file(dir + "/page.html", page);
+    write_file(dir + "/records.jsonl", records);
+    const std::string out = dir + "/problems.txt";
+    const int status = std::system((std::string(VELTRANE_PYTHON) + " " +
+                                    VELTRANE_CERTIFICATES_CHECKER + " " + dir + "/page.html " +
+                                    dir + "/records.jsonl" + (render ? " --pdf " + dir : "") +
+                                    " >" + out + " 2>&1")
+                                       .c_str());
+    const std::string problems = read_file(out);
+    std::filesystem::remove_all(dir);
+    return status == 0 ? "" : "checker status " + std::to_string(status) + ": " + problems;
+}
+
 std::string host_with(const std::string& drives_json) {
     return std::string("{\"drives\": ") + drives_json + "}";
 }

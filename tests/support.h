@@ -57,6 +57,10 @@ std::string record_schema_problems(const std::string& records);
 // The same, and the chain: each line's prev and mac as Python's hashlib and
 // hmac compute them, with the key `key` ("" for none).
 std::string record_chain_problems(const std::string& records, const std::string& key);
+// What is wrong with a certificates page made from `records`: "" when
+// nothing; with `render`, also its pages as Chromium prints them.
+std::string certificates_problems(const std::string& page, const std::string& records, bool render);
+
 // The lines of the record file, parsed.
 std::vector<nlohmann::json> record_lines(const std::string& text);
 
