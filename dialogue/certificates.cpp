@@ -212,9 +212,8 @@ const char* const STYLE =
 void summary(Page* page, HANDLE file, const RecordCheck& check, char* line_buffer) {
     static RunFacts f;
     raw(page, "<h1>Erase record</h1>\n<table class=\"summary\">\n<thead><tr>");
-    static const char* const HEADS[] = {"Date",         "Drive",        "Serial", "Method",
-                                        "Outcome",      "Verification", "Exit status",
-                                        "Chain status"};
+    static const char* const HEADS[] = {"Date",    "Drive",        "Serial",      "Method",
+                                        "Outcome", "Verification", "Exit status", "Chain status"};
     for (const char* head : HEADS) {
         raw(page, "<th>");
         text(page, head);
@@ -229,8 +228,9 @@ void summary(Page* page, HANDLE file, const RecordCheck& check, char* line_buffe
             read_run(line, &f);
         }
         raw(page, "<tr>");
-        const char* const values[] = {f.date, f.model, f.serial, f.method, f.outcome, f.verification,
-                                      f.exit_status, STATUS_NAMES[e.status]};
+        const char* const values[] = {
+            f.date,    f.model,        f.serial,      f.method,
+            f.outcome, f.verification, f.exit_status, STATUS_NAMES[e.status]};
         for (const char* value : values)
             cell(page, value);
         raw(page, "</tr>\n");

@@ -117,7 +117,8 @@ int append_chained(const char* path, const EraseRecord* record) {
             // writing, a hand edit) is ended first, in the same write.
             static char line[RECORD_LINE_SIZE + 1];
             line[0] = '\n';
-            const uint32_t size = record_line(record, have ? prev : nullptr, line + 1, RECORD_LINE_SIZE);
+            const uint32_t size =
+                record_line(record, have ? prev : nullptr, line + 1, RECORD_LINE_SIZE);
             written = size > 0 && write_bytes(file, ends_open ? line : line + 1, size + ends_open);
         }
         unlock_file(file);

@@ -15,8 +15,8 @@
 #include "dialogue/utf8.h"
 #include "platform/files.h"
 
-const char* const STATUS_NAMES[] = {"not JSON", "unchained",     "mac wrong",
-                                    "chain broken", "altered", "ok"};
+const char* const STATUS_NAMES[] = {"not JSON",     "unchained", "mac wrong",
+                                    "chain broken", "altered",   "ok"};
 
 namespace {
 
@@ -40,8 +40,8 @@ struct LineFacts {
     uint64_t offset;
     uint32_t length;
     char sha[SHA256_HEX_SIZE];
-    int version2;    // a version 2 line
-    int has_prev;    // its prev is a text
+    int version2; // a version 2 line
+    int has_prev; // its prev is a text
     char prev[SHA256_HEX_SIZE];
     int has_run;
     uint64_t id;
@@ -78,8 +78,8 @@ void read_facts(LineFacts* f, int overlong, int first, const char* previous_sha,
         return;
     }
     // The first line has none before it; every other names the one before.
-    const int chained = first ? prev.kind == JSON_NULL
-                              : f->has_prev && strcmp(f->prev, previous_sha) == 0;
+    const int chained =
+        first ? prev.kind == JSON_NULL : f->has_prev && strcmp(f->prev, previous_sha) == 0;
     f->status = chained ? STATUS_OK : STATUS_CHAIN_BROKEN;
 }
 

@@ -59,8 +59,8 @@ int read_string(Cursor* c) {
             }
             continue;
         }
-        const uint32_t n =
-            utf8_length(reinterpret_cast<const unsigned char*>(c->p), static_cast<uint32_t>(c->end - c->p));
+        const uint32_t n = utf8_length(reinterpret_cast<const unsigned char*>(c->p),
+                                       static_cast<uint32_t>(c->end - c->p));
         if (n == 0)
             return 0;
         c->p += n;
@@ -214,7 +214,8 @@ JsonValue json_at(const char* text, uint32_t length, const char* path) {
     skip_space(&c);
     while (*path) {
         const char* dot = strchr(path, '.');
-        const uint32_t name_length = dot ? static_cast<uint32_t>(dot - path) : static_cast<uint32_t>(strlen(path));
+        const uint32_t name_length =
+            dot ? static_cast<uint32_t>(dot - path) : static_cast<uint32_t>(strlen(path));
         if (c.p >= c.end || *c.p != '{')
             return none;
         ++c.p;
@@ -264,7 +265,8 @@ int json_string(const JsonValue& value, char* out, uint32_t size) {
         unsigned char bytes[4];
         uint32_t count = 1;
         if (*p != '\\') {
-            count = utf8_length(reinterpret_cast<const unsigned char*>(p), static_cast<uint32_t>(end - p));
+            count = utf8_length(reinterpret_cast<const unsigned char*>(p),
+                                static_cast<uint32_t>(end - p));
             if (count == 0) // not in a valid line
                 count = 1;
             memcpy(bytes, p, count);

@@ -5,7 +5,15 @@
 
 #include <cstdint>
 
-enum JsonKind { JSON_ABSENT = 0, JSON_NULL, JSON_BOOL, JSON_NUMBER, JSON_STRING, JSON_OBJECT, JSON_LIST };
+enum JsonKind {
+    JSON_ABSENT = 0,
+    JSON_NULL,
+    JSON_BOOL,
+    JSON_NUMBER,
+    JSON_STRING,
+    JSON_OBJECT,
+    JSON_LIST
+};
 
 // A value inside the line: where it starts and how many bytes it spans.
 struct JsonValue {

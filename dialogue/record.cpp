@@ -88,7 +88,8 @@ static void option_text(RecordText* field, const OptionValue& option) {
     if (!option.given || !option.value)
         return;
     uint32_t length = 0;
-    const char* text = trimmed(option.value, static_cast<uint32_t>(strlen(option.value)), 0, &length);
+    const char* text =
+        trimmed(option.value, static_cast<uint32_t>(strlen(option.value)), 0, &length);
     if (length == 0 || length > STATION_VALUE_MAX)
         return;
     char copy[RECORD_TEXT_SIZE];

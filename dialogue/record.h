@@ -14,7 +14,7 @@ constexpr uint32_t RECORD_FORMAT = 2;
 // Texts of the station file, the options and the host are at most
 // RECORD_TEXT_SIZE - 1 bytes; device texts are far shorter.
 constexpr uint32_t RECORD_TEXT_SIZE = 256;
-constexpr uint32_t RECORD_REACH_HELD = 100; // drives 0 to 99
+constexpr uint32_t RECORD_REACH_HELD = 100;  // drives 0 to 99
 constexpr uint32_t RECORD_LOG_EVIDENCE = 32; // the Sanitize Status log's first bytes
 constexpr uint32_t RECORD_STATION_TEXTS = 9;
 
@@ -30,7 +30,8 @@ constexpr uint32_t RECORD_LINE_WORST = RECORD_TEXTS * (6 * (RECORD_TEXT_SIZE - 1
 // line end and a zero.
 constexpr uint32_t RECORD_CHAIN_TAIL = 9 + 64 + 1 + 8 + 64 + 2 + 1 + 1;
 constexpr uint32_t RECORD_LINE_SIZE = 49152;
-static_assert(RECORD_LINE_WORST + RECORD_CHAIN_TAIL <= RECORD_LINE_SIZE, "a record line could be cut");
+static_assert(RECORD_LINE_WORST + RECORD_CHAIN_TAIL <= RECORD_LINE_SIZE,
+              "a record line could be cut");
 
 struct RecordText {
     int known;
@@ -100,8 +101,8 @@ struct EraseRecord {
     int have_log_after;
     uint8_t log_after[RECORD_LOG_EVIDENCE];
 
-    int verification_ran; // 0: the whole verification is null
-    RecordText level;     // as --verify gave it
+    int verification_ran;  // 0: the whole verification is null
+    RecordText level;      // as --verify gave it
     const char* algorithm; // "stratified", "full"
     RecordNumber samples;
     RecordNumber held_data;

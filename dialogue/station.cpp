@@ -8,9 +8,9 @@
 #include "dialogue/utf8.h"
 #include "platform/files.h"
 
-const char* const STATION_KEYS[STATION_FIELDS] = {
-    "organization", "location",    "operator",       "title",    "contact",
-    "source",       "destination", "classification", "validator"};
+const char* const STATION_KEYS[STATION_FIELDS] = {"organization", "location",       "operator",
+                                                  "title",        "contact",        "source",
+                                                  "destination",  "classification", "validator"};
 
 namespace {
 
@@ -44,8 +44,8 @@ int take_line(Station* station, char* line, uint32_t size, int overlong, LineErr
     }
     const char* equals = static_cast<const char*>(memchr(text, '=', length));
     uint32_t key_length = 0;
-    const char* key = equals ? trimmed(text, static_cast<uint32_t>(equals - text), 1, &key_length)
-                             : nullptr;
+    const char* key =
+        equals ? trimmed(text, static_cast<uint32_t>(equals - text), 1, &key_length) : nullptr;
     if (!equals || key_length == 0) {
         snprintf(error->text, sizeof error->text, "not key = value");
         return 0;
@@ -166,9 +166,8 @@ int station_options_fit(const Options* options) {
     const struct {
         const char* name;
         const OptionValue& value;
-    } texts[] = {{"asset", options->asset},
-                 {"operator", options->operator_name},
-                 {"note", options->note}};
+    } texts[] = {
+        {"asset", options->asset}, {"operator", options->operator_name}, {"note", options->note}};
     for (const auto& option : texts) {
         if (!option.value.given || !option.value.value)
             continue;

@@ -54,6 +54,7 @@ int utf8_arguments(int* argc, char*** argv);
 struct _startupinfo {
     int newmode;
 };
-extern "C" __declspec(dllimport) int __cdecl __wgetmainargs(int* argc, wchar_t*** argv, wchar_t*** env, int glob,
-                                      _startupinfo* info);
+extern "C" __declspec(dllimport) int __cdecl __wgetmainargs(int* argc, wchar_t*** argv,
+                                                            wchar_t*** env, int glob,
+                                                            _startupinfo* info);
 #endif

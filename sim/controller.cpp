@@ -31,7 +31,7 @@ std::vector<uint8_t> identify_controller(const Controller& c) {
     put_text(p, 4, 20, c.config.serial);
     put_text(p, 24, 40, c.config.model);
     put_text(p, 64, 8, c.config.firmware);
-    put_u8(p, 72, 6);    // RAB
+    put_u8(p, 72, 6);                                   // RAB
     put_u8(p, 73, static_cast<uint8_t>(c.config.ieee)); // IEEE OUI, its last byte first
     put_u8(p, 74, static_cast<uint8_t>(c.config.ieee >> 8));
     put_u8(p, 75, static_cast<uint8_t>(c.config.ieee >> 16));

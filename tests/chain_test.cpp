@@ -19,7 +19,8 @@ std::string hex_sha(const std::string& data, uint32_t piece) {
     Sha256 h;
     sha256_begin(&h);
     for (size_t at = 0; at < data.size(); at += piece)
-        sha256_add(&h, data.data() + at, static_cast<uint32_t>(std::min<size_t>(piece, data.size() - at)));
+        sha256_add(&h, data.data() + at,
+                   static_cast<uint32_t>(std::min<size_t>(piece, data.size() - at)));
     uint8_t digest[SHA256_SIZE];
     sha256_end(&h, digest);
     char hex[SHA256_HEX_SIZE];
@@ -31,7 +32,8 @@ std::string hex_hmac(const std::string& key, const std::string& data, uint32_t p
     HmacKeyBuilder b;
     hmac_key_begin(&b);
     for (size_t at = 0; at < key.size(); at += piece)
-        hmac_key_add(&b, key.data() + at, static_cast<uint32_t>(std::min<size_t>(piece, key.size() - at)));
+        hmac_key_add(&b, key.data() + at,
+                     static_cast<uint32_t>(std::min<size_t>(piece, key.size() - at)));
     HmacKey k;
     hmac_key_end(&b, &k);
     Hmac m;
@@ -57,7 +59,8 @@ TEST(Chain, Sha256AndHmacMatchThePublishedVectorsAndPython) {
         {"", "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855"},
         {"abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq",
          "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1"},
-        {std::string(1000000, 'a'), "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0"},
+        {std::string(1000000, 'a'),
+         "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0"},
     };
     for (const auto& h : hashes)
         for (uint32_t piece : {1000000u, 1u, 63u})
@@ -103,7 +106,8 @@ TEST(Chain, Sha256AndHmacMatchThePublishedVectorsAndPython) {
         literal += "])";
         script += "print(hashlib.sha256(" + literal + ").hexdigest(), hmac.new(" + literal +
                   "[::-1], " + literal + ", hashlib.sha256).hexdigest())\n";
-        expected.push_back(hex_sha(data, 64) + " " + hex_hmac(std::string(data.rbegin(), data.rend()), data, 64));
+        expected.push_back(hex_sha(data, 64) + " " +
+                           hex_hmac(std::string(data.rbegin(), data.rend()), data, 64));
     }
     const std::string path = testing::TempDir() + "sha_check.py";
     std::ofstream(path) << script;
@@ -160,6 +164,7 @@ TEST(Chain, TheRecordReaderTellsJsonFromTheRestAndFindsItsValues) {
                             sizeof text));
     EXPECT_STREQ(text, "\xc3\xa9\xf0\x9f\x92\xbe\\/\b\f\n\r\t");
     // Cut at a character boundary.
-    EXPECT_TRUE(json_string(json_at(escaped, static_cast<uint32_t>(strlen(escaped)), "s"), text, 5));
+    EXPECT_TRUE(
+        json_string(json_at(escaped, static_cast<uint32_t>(strlen(escaped)), "s"), text, 5));
     EXPECT_STREQ(text, "\xc3\xa9");
 }

@@ -207,8 +207,7 @@ TEST(Dialogue, LogThatCannotBeCreatedOrWrittenChangesNothingElse) {
     // An erase record that cannot take its started line stops the erase
     // (console and log), in either mode; a sanitize found running is
     // followed anyway, and the failure told once for both of its lines.
-    const std::string running =
-        R"({"sanitize_state": {"action": "block", "remaining_ms": 3000}})";
+    const std::string running = R"({"sanitize_state": {"action": "block", "remaining_ms": 3000}})";
     const char* const refused = "Error: the erase record cannot be written, nothing was erased\n";
     const struct {
         std::vector<std::string> args;
@@ -220,12 +219,25 @@ TEST(Dialogue, LogThatCannotBeCreatedOrWrittenChangesNothingElse) {
     } cases[] = {
         {{"2Y", "1"}, LOG_AS_DIRECTORY, "Create Log File Error\n", "Drive", true, "{}"},
         {{"2Y", "1"}, LOG_ON_FULL_DEVICE, "Write Log File Error\n", "", true, "{}"},
-        {{"2", "1", "1"}, LOG_ON_FULL_DEVICE, "Write Log File Error\n", "\nPress any key", true, "{}"},
+        {{"2", "1", "1"},
+         LOG_ON_FULL_DEVICE,
+         "Write Log File Error\n",
+         "\nPress any key",
+         true,
+         "{}"},
         {{"2Y", "7"}, LOG_ON_FULL_DEVICE, "Write Log File Error\n", "", true, "{}"},
-        {{"2Y", "1"}, RECORD_AS_DIRECTORY, "Write Record File Error\n" + std::string(refused),
-         "Erased [", false, "{}"},
-        {{"2SY"}, RECORD_ON_FULL_DEVICE, "Write Record File Error\n" + std::string(refused),
-         "Sanitizing", false, "{}"},
+        {{"2Y", "1"},
+         RECORD_AS_DIRECTORY,
+         "Write Record File Error\n" + std::string(refused),
+         "Erased [",
+         false,
+         "{}"},
+        {{"2SY"},
+         RECORD_ON_FULL_DEVICE,
+         "Write Record File Error\n" + std::string(refused),
+         "Sanitizing",
+         false,
+         "{}"},
         {{"2SY"}, RECORD_AS_DIRECTORY, "Write Record File Error\n", "Sanitizing", true, running},
     };
     for (const auto& c : cases) {
@@ -240,7 +252,8 @@ TEST(Dialogue, LogThatCannotBeCreatedOrWrittenChangesNothingElse) {
             EXPECT_TRUE(ends_with(unlogged.log, refused)) << unlogged.log;
             EXPECT_EQ(count_substr(unlogged.out, "Sanitizing"), 0);
         }
-        EXPECT_EQ(format_blocks(unlogged.trace).size(), c.erases ? format_blocks(logged.trace).size() : 0u);
+        EXPECT_EQ(format_blocks(unlogged.trace).size(),
+                  c.erases ? format_blocks(logged.trace).size() : 0u);
         EXPECT_TRUE(handles_balanced(unlogged.trace));
     }
 }

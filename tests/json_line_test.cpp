@@ -25,7 +25,8 @@ std::string sample_line(uint32_t capacity) {
     json_object_begin(&line, "drive");
     // UTF-8 kept; control characters and DEL escaped; a stray byte, a cut
     // character, an overlong form and a surrogate each become U+FFFD.
-    json_text(&line, "model", "M\x01\x1f\x7f\xc3\xa9\xd0\x98\xf0\x9f\x92\xbe\xff\xe2\x82\xc0\xaf\xed\xa0\x80 ");
+    json_text(&line, "model",
+              "M\x01\x1f\x7f\xc3\xa9\xd0\x98\xf0\x9f\x92\xbe\xff\xe2\x82\xc0\xaf\xed\xa0\x80 ");
     json_object_begin(&line, "inner");
     json_number(&line, "max", UINT64_MAX);
     json_bool(&line, "yes", 1);
@@ -126,7 +127,9 @@ TEST(EraseRecord, TheLongestLineIsWholeValidUtf8AndMeetsTheSchema) {
     r.read_offset = 4096;
     set_text(&r.verification_result, "read error");
     static char line[RECORD_LINE_SIZE];
-    const std::string text(line, record_line(&r, "0123456789abcdef0123456789abcdef0123456789abcdef0123456789abcdef", line, sizeof line));
+    const std::string text(
+        line, record_line(&r, "0123456789abcdef0123456789abcdef0123456789abcdef0123456789abcdef",
+                          line, sizeof line));
     const nlohmann::json j = nlohmann::json::parse(text);
     EXPECT_EQ(j.at("truncated"), false);
     EXPECT_EQ(j.at("station").at("validator"), longest);
@@ -138,7 +141,8 @@ TEST(EraseRecord, TheLongestLineIsWholeValidUtf8AndMeetsTheSchema) {
     EXPECT_EQ(j.at("evidence").at("sanitize_log_after"), std::string(62, '0') + "0f");
     EXPECT_EQ(j.at("verification").at("seed"), "00000000000000ff");
     EXPECT_NEAR(j.at("verification").at("coverage").get<double>(), 1.0 / 3, 1e-9);
-    EXPECT_EQ(j.at("verification").at("read_error"), nlohmann::json({{"code", 1117}, {"offset", 4096}}));
+    EXPECT_EQ(j.at("verification").at("read_error"),
+              nlohmann::json({{"code", 1117}, {"offset", 4096}}));
     EXPECT_EQ(j.at("mac"), nullptr);
     EXPECT_EQ(record_schema_problems(text), "");
 }

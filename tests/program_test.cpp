@@ -295,23 +295,54 @@ TEST(Program, RunsThatMustNotEraseEndWithTheirStatus) {
         // The station file: each kind of bad line, lines counted from 1
         // (blank ones and comments included); keys are lower-case. Options'
         // texts must fit the record. Told like an option error.
-        {{"2Y"}, "", "19045 \nError: veltrane.ini line 3: unknown key Organization\n", 5,
-         "\\\\.\\PhysicalDrive2", {{"veltrane.ini", "# x\r\n\r\nOrganization = A\r\n"}}},
-        {{"2Y"}, "", "19045 \nError: veltrane.ini line 2: not key = value\n", 5,
-         "\\\\.\\PhysicalDrive2", {{"veltrane.ini", "title = T\n Hall 2\n"}}},
-        {{"2Y"}, "", "19045 \nError: veltrane.ini line 1: not key = value\n", 5,
-         "\\\\.\\PhysicalDrive2", {{"veltrane.ini", " = x"}}},
-        {{"2Y"}, "", "19045 \nError: veltrane.ini line 1: not UTF-8\n", 5,
-         "\\\\.\\PhysicalDrive2", {{"veltrane.ini", "location = Soci\xE9t\xE9\n"}}},
-        {{"2Y"}, "", "19045 \nError: veltrane.ini line 2: cannot read missing.key\n", 5,
-         "\\\\.\\PhysicalDrive2", {{"veltrane.ini", "\xEF\xBB\xBFtitle = x=y\nkey_file = missing.key \n"}}},
-        {{"2Y"}, "", "19045 \nError: veltrane.ini line 1: value longer than 255 bytes\n", 5,
-         "\\\\.\\PhysicalDrive2", {{"veltrane.ini", "contact = " + std::string(256, 'c')}}},
-        {{"2Y", "--note=" + std::string(256, 'n')}, "", "19045 \nError: option --note is longer than 255 bytes\n", 5,
+        {{"2Y"},
+         "",
+         "19045 \nError: veltrane.ini line 3: unknown key Organization\n",
+         5,
+         "\\\\.\\PhysicalDrive2",
+         {{"veltrane.ini", "# x\r\n\r\nOrganization = A\r\n"}}},
+        {{"2Y"},
+         "",
+         "19045 \nError: veltrane.ini line 2: not key = value\n",
+         5,
+         "\\\\.\\PhysicalDrive2",
+         {{"veltrane.ini", "title = T\n Hall 2\n"}}},
+        {{"2Y"},
+         "",
+         "19045 \nError: veltrane.ini line 1: not key = value\n",
+         5,
+         "\\\\.\\PhysicalDrive2",
+         {{"veltrane.ini", " = x"}}},
+        {{"2Y"},
+         "",
+         "19045 \nError: veltrane.ini line 1: not UTF-8\n",
+         5,
+         "\\\\.\\PhysicalDrive2",
+         {{"veltrane.ini", "location = Soci\xE9t\xE9\n"}}},
+        {{"2Y"},
+         "",
+         "19045 \nError: veltrane.ini line 2: cannot read missing.key\n",
+         5,
+         "\\\\.\\PhysicalDrive2",
+         {{"veltrane.ini", "\xEF\xBB\xBFtitle = x=y\nkey_file = missing.key \n"}}},
+        {{"2Y"},
+         "",
+         "19045 \nError: veltrane.ini line 1: value longer than 255 bytes\n",
+         5,
+         "\\\\.\\PhysicalDrive2",
+         {{"veltrane.ini", "contact = " + std::string(256, 'c')}}},
+        {{"2Y", "--note=" + std::string(256, 'n')},
+         "",
+         "19045 \nError: option --note is longer than 255 bytes\n",
+         5,
          "\\\\.\\PhysicalDrive2"},
         // The record's modes: no drive, no positional argument.
         {{"--check", "2Y"}, "", "19045 \nError: too many arguments\n", 5, "\\\\.\\PhysicalDrive2"},
-        {{"--certificates=none.jsonl"}, "", "19045 \nError: cannot read none.jsonl\n", 5, "\\\\.\\PhysicalDrive0"},
+        {{"--certificates=none.jsonl"},
+         "",
+         "19045 \nError: cannot read none.jsonl\n",
+         5,
+         "\\\\.\\PhysicalDrive0"},
         {{"Y2", "1", "1", "1"},
          "",
          "19045 \nError: bad drive number\n",
@@ -1038,14 +1069,15 @@ const char* const kRecordHost = R"({
 
 // A station file with every key, comments, blank lines, a byte-order mark,
 // CR LF line ends, tabs around a key and a value, and no line end at its end.
-const char* const kStation = "\xEF\xBB\xBF# The station\r\norganization = Soci\xC3\xA9t\xC3\xA9 G\xC3\xA9n\xC3\xA9rale  \r\n"
-                             "\tlocation\t=\tHall 2 # east\r\n   # an indented comment\r\n\r\n"
-                             "operator = Jos\xC3\xA9\r\ntitle = Technician\r\ncontact = +33 1 23\r\n"
-                             "source = Customer \"A\"\r\ndestination = Resale\r\n"
-                             "classification = Confidential\r\nvalidator = \xD0\x98\xD0\xB2\xD0\xB0\xD0\xBD\r\n"
-                             "key_file = station.key";
+const char* const kStation =
+    "\xEF\xBB\xBF# The station\r\norganization = Soci\xC3\xA9t\xC3\xA9 G\xC3\xA9n\xC3\xA9rale  \r\n"
+    "\tlocation\t=\tHall 2 # east\r\n   # an indented comment\r\n\r\n"
+    "operator = Jos\xC3\xA9\r\ntitle = Technician\r\ncontact = +33 1 23\r\n"
+    "source = Customer \"A\"\r\ndestination = Resale\r\n"
+    "classification = Confidential\r\nvalidator = \xD0\x98\xD0\xB2\xD0\xB0\xD0\xBD\r\n"
+    "key_file = station.key";
 const char kKey[] = "\x00\x01 a key of bytes, longer than one block of SHA-256, "
-                         "so that HMAC hashes it first: 0123456789";
+                    "so that HMAC hashes it first: 0123456789";
 
 // The rest of the console line that begins with `label`.
 std::string shown(const RunResult& run, const std::string& label) {
@@ -1064,14 +1096,20 @@ TEST(Program, EveryFormatOutcomeOnEveryPathLeavesItsRecord) {
     const Files station = {{"veltrane.ini", kStation}, {"station.key", key}};
     const nlohmann::json full_station = {
         {"organization", "Soci\xC3\xA9t\xC3\xA9 G\xC3\xA9n\xC3\xA9rale"},
-        {"location", "Hall 2 # east"}, {"operator", "Jos\xC3\xA9"}, {"title", "Technician"},
-        {"contact", "+33 1 23"}, {"source", "Customer \"A\""}, {"destination", "Resale"},
-        {"classification", "Confidential"}, {"validator", "\xD0\x98\xD0\xB2\xD0\xB0\xD0\xBD"}};
+        {"location", "Hall 2 # east"},
+        {"operator", "Jos\xC3\xA9"},
+        {"title", "Technician"},
+        {"contact", "+33 1 23"},
+        {"source", "Customer \"A\""},
+        {"destination", "Resale"},
+        {"classification", "Confidential"},
+        {"validator", "\xD0\x98\xD0\xB2\xD0\xB0\xD0\xBD"}};
     nlohmann::json no_station = full_station;
     for (auto& field : no_station)
         field = nullptr;
     nlohmann::json overridden = no_station; // the option's operator, the file's empty validator
-    overridden["operator"] = "\xD0\x98\xD0\xB2\xD0\xB0\xD0\xBD \xD0\x9F\xD0\xB5\xD1\x82\xD1\x80\xD0\xBE\xD0\xB2";
+    overridden["operator"] =
+        "\xD0\x98\xD0\xB2\xD0\xB0\xD0\xBD \xD0\x9F\xD0\xB5\xD1\x82\xD1\x80\xD0\xBE\xD0\xB2";
     const struct {
         std::vector<std::string> args; // options anywhere among them
         const char* outcome;
@@ -1082,23 +1120,89 @@ TEST(Program, EveryFormatOutcomeOnEveryPathLeavesItsRecord) {
         Files files;
         nlohmann::json station, asset, note;
     } cases[] = {
-        {{"--asset= A-1 ", "1Y", "1", "--note=first\tline"}, "Erased", 0, "OFA driver",
-         "Driver  : OFA", none, none, {{"sct", 0}, {"sc", 0}}, {"0x144D", "0x144D", "002538"},
-         station, full_station, "A-1", "first\tline"},
-        {{"2Y", "--operator=  \xD0\x98\xD0\xB2\xD0\xB0\xD0\xBD \xD0\x9F\xD0\xB5\xD1\x82\xD1\x80\xD0\xBE\xD0\xB2 ", "--asset="},
-         "Erase error", 1, "OFA driver", "Driver  : OFA", none, none, {{"sct", 1}, {"sc", 10}},
-         {"0x1B36", "0x1AF4", "544C56"}, {{"veltrane.ini", "operator = Jos\xC3\xA9\nvalidator =\n"}},
-         overridden, none, none},
-        {{"3Y", "1", "2"}, "Erased", 0, "JMicron bridge", "Bridge  : JMS", "JMicron", "Q\"uote\\",
-         {{"sct", 0}, {"sc", 0}}, {"0x1B36", "0x1AF4", "544C56"}, {}, no_station, none, none},
+        {{"--asset= A-1 ", "1Y", "1", "--note=first\tline"},
+         "Erased",
+         0,
+         "OFA driver",
+         "Driver  : OFA",
+         none,
+         none,
+         {{"sct", 0}, {"sc", 0}},
+         {"0x144D", "0x144D", "002538"},
+         station,
+         full_station,
+         "A-1",
+         "first\tline"},
+        {{"2Y",
+          "--operator=  \xD0\x98\xD0\xB2\xD0\xB0\xD0\xBD "
+          "\xD0\x9F\xD0\xB5\xD1\x82\xD1\x80\xD0\xBE\xD0\xB2 ",
+          "--asset="},
+         "Erase error",
+         1,
+         "OFA driver",
+         "Driver  : OFA",
+         none,
+         none,
+         {{"sct", 1}, {"sc", 10}},
+         {"0x1B36", "0x1AF4", "544C56"},
+         {{"veltrane.ini", "operator = Jos\xC3\xA9\nvalidator =\n"}},
+         overridden,
+         none,
+         none},
+        {{"3Y", "1", "2"},
+         "Erased",
+         0,
+         "JMicron bridge",
+         "Bridge  : JMS",
+         "JMicron",
+         "Q\"uote\\",
+         {{"sct", 0}, {"sc", 0}},
+         {"0x1B36", "0x1AF4", "544C56"},
+         {},
+         no_station,
+         none,
+         none},
         // The data phase never reached the drive, nor was the completion
         // asked for: the read-back shows it.
-        {{"5Y"}, "Possible Erased", 9, "JMicron bridge", "Bridge  : JMS", none, none, none,
-         {"0x1B36", "0x1AF4", "544C56"}, {}, no_station, none, none},
-        {{"6Y", "1", "0"}, "Erased", 0, "ASMedia bridge", "Bridge  : ASM", "ASMT", "2362",
-         {{"sct", 0}, {"sc", 0}}, {"0x1B36", "0x1AF4", "544C56"}, {}, no_station, none, none},
-        {{"8Y", "1"}, "Erased", 0, "Realtek bridge", "Bridge  : RTL", none, none,
-         {{"sct", 0}, {"sc", 0}}, {"0x1B36", "0x1AF4", "544C56"}, {}, no_station, none, none},
+        {{"5Y"},
+         "Possible Erased",
+         9,
+         "JMicron bridge",
+         "Bridge  : JMS",
+         none,
+         none,
+         none,
+         {"0x1B36", "0x1AF4", "544C56"},
+         {},
+         no_station,
+         none,
+         none},
+        {{"6Y", "1", "0"},
+         "Erased",
+         0,
+         "ASMedia bridge",
+         "Bridge  : ASM",
+         "ASMT",
+         "2362",
+         {{"sct", 0}, {"sc", 0}},
+         {"0x1B36", "0x1AF4", "544C56"},
+         {},
+         no_station,
+         none,
+         none},
+        {{"8Y", "1"},
+         "Erased",
+         0,
+         "Realtek bridge",
+         "Bridge  : RTL",
+         none,
+         none,
+         {{"sct", 0}, {"sc", 0}},
+         {"0x1B36", "0x1AF4", "544C56"},
+         {},
+         no_station,
+         none,
+         none},
     };
     const char* const NIST[] = {"none", "Purge", "Purge"};
     const char* const IEEE[] = {"none", "Clear", "Clear, possible Purge"};
@@ -1150,17 +1254,18 @@ TEST(Program, EveryFormatOutcomeOnEveryPathLeavesItsRecord) {
         EXPECT_EQ(drive.at("path"), c.path) << what;
         EXPECT_EQ(drive.at("vendor"), c.vendor) << what;
         EXPECT_EQ(drive.at("product"), c.product) << what;
-        EXPECT_EQ(drive.at("enclosure"), c.console_path[0] == 'B'
-                                             ? nlohmann::json({{"vendor", c.vendor}, {"product", c.product}})
-                                             : none)
+        EXPECT_EQ(drive.at("enclosure"),
+                  c.console_path[0] == 'B'
+                      ? nlohmann::json({{"vendor", c.vendor}, {"product", c.product}})
+                      : none)
             << what;
-        EXPECT_EQ(drive.at("maker"),
-                  nlohmann::json({{"pci_vendor_id", c.maker[0]},
-                                  {"pci_subsystem_vendor_id", c.maker[1]},
-                                  {"ieee_oui", c.maker[2]}}))
+        EXPECT_EQ(drive.at("maker"), nlohmann::json({{"pci_vendor_id", c.maker[0]},
+                                                     {"pci_subsystem_vendor_id", c.maker[1]},
+                                                     {"ieee_oui", c.maker[2]}}))
             << what;
-        EXPECT_EQ(drive.at("reach"), nlohmann::json::parse("[{\"number\": " + positional[0].substr(0, 1) +
-                                                           ", \"namespace\": 1}]"))
+        EXPECT_EQ(drive.at("reach"),
+                  nlohmann::json::parse("[{\"number\": " + positional[0].substr(0, 1) +
+                                        ", \"namespace\": 1}]"))
             << what;
         const auto trimmed = [](std::string text) {
             text.erase(text.find_last_not_of(' ') + 1);
@@ -1185,7 +1290,8 @@ TEST(Program, EveryFormatOutcomeOnEveryPathLeavesItsRecord) {
         const nlohmann::json& method = end.at("method");
         const int ses = positional.size() > 2 ? std::stoi(positional[2]) : 1;
         EXPECT_EQ(method.at("command"), "Format NVM") << what;
-        EXPECT_EQ(method.at("lba_format"), positional.size() > 1 ? std::stoi(positional[1]) : 0) << what;
+        EXPECT_EQ(method.at("lba_format"), positional.size() > 1 ? std::stoi(positional[1]) : 0)
+            << what;
         EXPECT_EQ(method.at("ses"), ses) << what;
         EXPECT_EQ(shown(run, "Selected SES action: ").substr(0, 1), std::to_string(ses)) << what;
         const nlohmann::json category = {{"nist_800_88_r1", NIST[ses]}, {"ieee_2883", IEEE[ses]}};
@@ -1194,10 +1300,9 @@ TEST(Program, EveryFormatOutcomeOnEveryPathLeavesItsRecord) {
                                                     : nlohmann::json({{"nist_800_88_r1", nullptr},
                                                                       {"ieee_2883", nullptr}}))
             << what;
-        EXPECT_EQ(end.at("evidence"),
-                  nlohmann::json({{"completion", c.completion},
-                                  {"sanitize_log_before", nullptr},
-                                  {"sanitize_log_after", nullptr}}))
+        EXPECT_EQ(end.at("evidence"), nlohmann::json({{"completion", c.completion},
+                                                      {"sanitize_log_before", nullptr},
+                                                      {"sanitize_log_after", nullptr}}))
             << what;
         // The read-back, as the console's lines tell it; none after an error.
         const nlohmann::json& check = end.at("verification");
@@ -1213,7 +1318,8 @@ TEST(Program, EveryFormatOutcomeOnEveryPathLeavesItsRecord) {
             const uint64_t samples = check.at("samples");
             EXPECT_EQ(check.at("unit_bytes"), 4096) << what;
             EXPECT_EQ(check.at("bytes_read"), samples * 4096) << what;
-            EXPECT_NEAR(check.at("coverage").get<double>(), samples * 4096.0 / capacity, 1e-14) << what;
+            EXPECT_NEAR(check.at("coverage").get<double>(), samples * 4096.0 / capacity, 1e-14)
+                << what;
             EXPECT_EQ(check.at("read_error"), nullptr) << what;
             EXPECT_EQ(shown(run, "Verify  : "),
                       std::to_string(samples) + " samples, " +
@@ -1288,7 +1394,7 @@ std::string check_lines(const std::string& record, const std::map<size_t, std::s
     int altered = 0;
     for (size_t i = 0; i < order.size(); ++i) {
         const nlohmann::json& line = last[order[i]];
-        const std::string status = statuses.count(i) ? statuses.at(i)
+        const std::string status = statuses.count(i)        ? statuses.at(i)
                                    : line.at("record") == 1 ? "unchained"
                                                             : "ok";
         altered += status != "ok" && status != "unchained";
@@ -1296,9 +1402,9 @@ std::string check_lines(const std::string& record, const std::map<size_t, std::s
                 line.at("outcome").get<std::string>() + " " + status + "\n";
     }
     altered += !extra.empty();
-    return text + extra + "Records: " + std::to_string(count_substr(record, "\n") + !extra.empty()) +
-           " lines, " + std::to_string(order.size()) + " runs, " + std::to_string(altered) +
-           " altered\n";
+    return text + extra +
+           "Records: " + std::to_string(count_substr(record, "\n") + !extra.empty()) + " lines, " +
+           std::to_string(order.size()) + " runs, " + std::to_string(altered) + " altered\n";
 }
 
 } // namespace
@@ -1318,7 +1424,8 @@ TEST(Program, TheRecordChainsAndItsCheckNamesEveryAlteration) {
     std::vector<std::string> removed = lines, swapped = lines;
     removed.erase(removed.begin() + 8);
     std::swap(swapped[4], swapped[5]);
-    const Files wrong_key = {{"veltrane.ini", "key_file = station.key\n"}, {"station.key", key + "x"}};
+    const Files wrong_key = {{"veltrane.ini", "key_file = station.key\n"},
+                             {"station.key", key + "x"}};
     // Runs by their place: 0 the version 1 line, 1 to 10 the ten runs (lines
     // 2i - 1 and 2i).
     const struct {
@@ -1329,15 +1436,36 @@ TEST(Program, TheRecordChainsAndItsCheckNamesEveryAlteration) {
         std::string extra; // a line of no run
     } cases[] = {
         {"as written", record, station, {}, ""},
-        {"a byte edited", edited(6, "Erased", "Erasee"), station,
-         {{3, "mac wrong"}, {4, "chain broken"}}, ""},
-        {"a byte edited, no key", edited(6, "Erased", "Erasee"), {}, {{3, "altered"}, {4, "chain broken"}}, ""},
+        {"a byte edited",
+         edited(6, "Erased", "Erasee"),
+         station,
+         {{3, "mac wrong"}, {4, "chain broken"}},
+         ""},
+        {"a byte edited, no key",
+         edited(6, "Erased", "Erasee"),
+         {},
+         {{3, "altered"}, {4, "chain broken"}},
+         ""},
         {"a line removed", joined(removed), station, {{4, "altered"}, {5, "chain broken"}}, ""},
-        {"two lines swapped", joined(swapped), station, {{2, "chain broken"}, {3, "chain broken"}}, ""},
+        {"two lines swapped",
+         joined(swapped),
+         station,
+         {{2, "chain broken"}, {3, "chain broken"}},
+         ""},
         {"a line appended by hand", record + lines[20] + "\n", station, {{10, "chain broken"}}, ""},
-        {"a wrong key", record, wrong_key,
-         {{1, "mac wrong"}, {2, "mac wrong"}, {3, "mac wrong"}, {4, "mac wrong"}, {5, "mac wrong"},
-          {6, "mac wrong"}, {7, "mac wrong"}, {8, "mac wrong"}, {9, "mac wrong"}, {10, "mac wrong"}},
+        {"a wrong key",
+         record,
+         wrong_key,
+         {{1, "mac wrong"},
+          {2, "mac wrong"},
+          {3, "mac wrong"},
+          {4, "mac wrong"},
+          {5, "mac wrong"},
+          {6, "mac wrong"},
+          {7, "mac wrong"},
+          {8, "mac wrong"},
+          {9, "mac wrong"},
+          {10, "mac wrong"}},
          ""},
         {"a line of text", record + "erased fine\n", station, {}, "- - - not JSON\n"},
     };
@@ -1345,7 +1473,8 @@ TEST(Program, TheRecordChainsAndItsCheckNamesEveryAlteration) {
         Files files = c.station;
         files.push_back({"records.jsonl", c.file});
         const RunResult run = run_program(kRecordHost, {"--check=records.jsonl"}, "", files);
-        const std::string expected = check_lines(c.extra.empty() ? c.file : record, c.statuses, c.extra);
+        const std::string expected =
+            check_lines(c.extra.empty() ? c.file : record, c.statuses, c.extra);
         EXPECT_EQ(run.out, run.text(BANNER + expected)) << c.what;
         EXPECT_EQ(run.status, expected.find(" 0 altered") != std::string::npos ? 0 : 11) << c.what;
         EXPECT_FALSE(run.log_exists) << c.what;
@@ -1370,18 +1499,21 @@ TEST(Program, CertificatesPrintOneSelfContainedPagePerRun) {
     const std::string key(kKey, sizeof kKey - 1);
     Files files = {{"veltrane.ini", kStation}, {"station.key", key}};
     files.push_back({"veltrane-erase.jsonl", ten_runs(files)});
-    files.back().second = run_program(drive_host(4, "ofa", R"(, "controller": {"serial": "<script>x</script>",
+    files.back().second =
+        run_program(drive_host(4, "ofa", R"(, "controller": {"serial": "<script>x</script>",
                                                               "model": "A&B <b>'\""})"),
-                                       {"4Y"}, "", files)
-                               .record;
+                    {"4Y"}, "", files)
+            .record;
     const RunResult run = run_program(kRecordHost, {"--certificates"}, "", files);
-    EXPECT_EQ(run.out, run.text(BANNER + "Certificates: 12 runs written to veltrane-certificates.html\n"));
+    EXPECT_EQ(run.out,
+              run.text(BANNER + "Certificates: 12 runs written to veltrane-certificates.html\n"));
     EXPECT_EQ(run.status, 0);
     EXPECT_FALSE(run.log_exists);
     EXPECT_TRUE(run.trace.empty());
     EXPECT_NE(run.certificates.find("&lt;script&gt;x&lt;/script&gt;"), std::string::npos);
     EXPECT_NE(run.certificates.find("A&amp;B &lt;b&gt;&#39;&quot;"), std::string::npos);
-    EXPECT_NE(run.certificates.find("Soci\xC3\xA9t\xC3\xA9 G\xC3\xA9n\xC3\xA9rale"), std::string::npos);
+    EXPECT_NE(run.certificates.find("Soci\xC3\xA9t\xC3\xA9 G\xC3\xA9n\xC3\xA9rale"),
+              std::string::npos);
     // The page's own checks, and Chromium's printing (once: the Windows
     // build writes the same page).
     EXPECT_EQ(certificates_problems(run.certificates, files.back().second, run.eol == "\n"), "");

@@ -167,11 +167,11 @@ std::string certificates_problems(const std::string& page, const std::string& re
     write_file(dir + "/page.html", page);
     write_file(dir + "/records.jsonl", records);
     const std::string out = dir + "/problems.txt";
-    const int status = std::system((std::string(VELTRANE_PYTHON) + " " +
-                                    VELTRANE_CERTIFICATES_CHECKER + " " + dir + "/page.html " +
-                                    dir + "/records.jsonl" + (render ? " --pdf " + dir : "") +
-                                    " >" + out + " 2>&1")
-                                       .c_str());
+    const int status =
+        std::system((std::string(VELTRANE_PYTHON) + " " + VELTRANE_CERTIFICATES_CHECKER + " " +
+                     dir + "/page.html " + dir + "/records.jsonl" +
+                     (render ? " --pdf " + dir : "") + " >" + out + " 2>&1")
+                        .c_str());
     const std::string problems = read_file(out);
     std::filesystem::remove_all(dir);
     return status == 0 ? "" : "checker status " + std::to_string(status) + ": " + problems;

@@ -613,13 +613,15 @@ void names() {
         uintptr_t answer;
         uint32_t result;
     } rows[] = {
-        {"computer_name that fits", computer_name, "GetComputerNameW", "DESK-Jos\xc3\xa9", TRUE, 10},
+        {"computer_name that fits", computer_name, "GetComputerNameW", "DESK-Jos\xc3\xa9", TRUE,
+         10},
         {"computer_name that fills the buffer to its last byte", computer_name, "GetComputerNameW",
          "DESKTOP-7654321", TRUE, 15},
         {"computer_name whose UTF-8 does not fit", computer_name, "GetComputerNameW",
          "DESKTOP-\xd0\x98\xd0\xb2\xd0\xb0\xd0\xbd", TRUE, 0},
         {"computer_name that cannot be read", computer_name, "GetComputerNameW", "DESK", FALSE, 0},
-        {"account_name", account_name, "GetEnvironmentVariableW", "\xd0\x98\xd0\xb2\xd0\xb0\xd0\xbd", TRUE, 8},
+        {"account_name", account_name, "GetEnvironmentVariableW",
+         "\xd0\x98\xd0\xb2\xd0\xb0\xd0\xbd", TRUE, 8},
         {"account_name without USERNAME", account_name, "GetEnvironmentVariableW", "", FALSE, 0},
     };
     for (const auto& row : rows) {
@@ -630,7 +632,9 @@ void names() {
             check(strcmp(buffer, row.text) == 0, row.what);
         const Expected calls[] = {
             {row.call, row.get == account_name, {1}},
-            {"WideCharToMultiByte", 6, {CP_UTF8, 0, word(g_wide), static_cast<uintptr_t>(-1), word(buffer), sizeof buffer}}};
+            {"WideCharToMultiByte",
+             6,
+             {CP_UTF8, 0, word(g_wide), static_cast<uintptr_t>(-1), word(buffer), sizeof buffer}}};
         expect_calls(row.what, calls, row.answer ? 2 : 1);
     }
     start(TRUE, 0, "");
@@ -652,8 +656,8 @@ void files() {
         uintptr_t access, share, disposition;
     } opens[] = {
         {"open_read", open_read, GENERIC_READ, shared, OPEN_EXISTING},
-        {"open_record: read and append, shared", open_record, GENERIC_READ | FILE_APPEND_DATA, shared,
-         OPEN_ALWAYS},
+        {"open_record: read and append, shared", open_record, GENERIC_READ | FILE_APPEND_DATA,
+         shared, OPEN_ALWAYS},
         {"create_file", create_file, GENERIC_WRITE, 0, CREATE_ALWAYS},
     };
     for (const auto& row : opens) {
@@ -661,8 +665,13 @@ void files() {
         check(row.open(path) == DEVICE, row.what);
         check(wcscmp(g_wide, L"caf\u00e9.key") == 0, row.what);
         const Expected calls[] = {
-            {"MultiByteToWideChar", 6, {CP_UTF8, MB_ERR_INVALID_CHARS, word(path), static_cast<uintptr_t>(-1), word(g_wide), 1024}},
-            {"CreateFileW", 7, {word(g_wide), row.access, row.share, 0, row.disposition, FILE_ATTRIBUTE_NORMAL, 0}}};
+            {"MultiByteToWideChar",
+             6,
+             {CP_UTF8, MB_ERR_INVALID_CHARS, word(path), static_cast<uintptr_t>(-1), word(g_wide),
+              1024}},
+            {"CreateFileW",
+             7,
+             {word(g_wide), row.access, row.share, 0, row.disposition, FILE_ATTRIBUTE_NORMAL, 0}}};
         expect_calls(row.what, calls, 2);
     }
     // The whole file locked, waiting; a lock that fails is no lock.
@@ -708,10 +717,11 @@ void files() {
               strcmp(argv[1], "--operator=Jos\xc3\xa9 \xd0\x98\xd0\xb2\xd0\xb0\xd0\xbd") == 0 &&
               strcmp(argv[2], "2Y") == 0 && argv[3] == nullptr,
           "utf8_arguments");
-    const Expected args[] = {{"__wgetmainargs", 5, {1, 1, 1, 0, 1}},
-                             {"WideCharToMultiByte", 4, {CP_UTF8, 0, word(g_wide), static_cast<uintptr_t>(-1)}},
-                             {"WideCharToMultiByte", 4, {CP_UTF8, 0, word(g_wide), static_cast<uintptr_t>(-1)}},
-                             {"WideCharToMultiByte", 4, {CP_UTF8, 0, word(g_wide), static_cast<uintptr_t>(-1)}}};
+    const Expected args[] = {
+        {"__wgetmainargs", 5, {1, 1, 1, 0, 1}},
+        {"WideCharToMultiByte", 4, {CP_UTF8, 0, word(g_wide), static_cast<uintptr_t>(-1)}},
+        {"WideCharToMultiByte", 4, {CP_UTF8, 0, word(g_wide), static_cast<uintptr_t>(-1)}},
+        {"WideCharToMultiByte", 4, {CP_UTF8, 0, word(g_wide), static_cast<uintptr_t>(-1)}}};
     expect_calls("utf8_arguments", args, 4);
 }
 
