@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "dialogue/sha256.h"
 #include "platform/wire.h"
 #include "sim_support.h"
 #include "support.h"
@@ -1014,6 +1015,21 @@ TEST(Program, VolumesGoOfflineAndTheReadBackJudgesTheErase) {
         EXPECT_TRUE(handles_balanced(run.trace)) << what;
         const bool sanitize = what.find('S') != std::string::npos;
         EXPECT_EQ(format_sent(run.trace), k.status != 8 && !sanitize) << what;
+        // The record names a failed read, before or after the erase, by its
+        // code and offset, and counts the bytes read again only when every
+        // sample was.
+        if (k.status != 8) {
+            const nlohmann::json check = record_lines(run.record).back().at("verification");
+            const size_t failed = k.tail.find("read error ");
+            EXPECT_EQ(check.at("read_error"),
+                      failed == std::string::npos
+                          ? nlohmann::json()
+                          : nlohmann::json::parse("{\"code\": " + words(k.tail.substr(failed))[2] +
+                                                  ", \"offset\": " + words(k.tail.substr(failed))[5] + "}"))
+                << what;
+            EXPECT_EQ(check.at("bytes_read").is_null(), k.reads < 4004 && k.reads != 1000) << what;
+            EXPECT_EQ(record_schema_problems(run.record), "") << what;
+        }
 
         // Reads of whole 4 KiB units through the disk handle; the first
         // half before the format, the rest after it.
@@ -1364,6 +1380,17 @@ std::string ten_runs(const Files& station) {
     return record;
 }
 
+std::string sha256_hex_of(const std::string& text) {
+    Sha256 sha;
+    sha256_begin(&sha);
+    sha256_add(&sha, text.data(), static_cast<uint32_t>(text.size()));
+    uint8_t digest[SHA256_SIZE];
+    sha256_end(&sha, digest);
+    char hex[SHA256_HEX_SIZE];
+    sha256_hex(digest, hex);
+    return hex;
+}
+
 std::vector<std::string> split_lines(const std::string& text) {
     std::vector<std::string> lines;
     for (size_t at = 0, end; (end = text.find('\n', at)) != std::string::npos; at = end + 1)
@@ -1421,8 +1448,9 @@ TEST(Program, TheRecordChainsAndItsCheckNamesEveryAlteration) {
         changed[at].replace(changed[at].find(from), from.size(), to);
         return joined(changed);
     };
-    std::vector<std::string> removed = lines, swapped = lines;
+    std::vector<std::string> removed = lines, swapped = lines, cut = lines;
     removed.erase(removed.begin() + 8);
+    cut.erase(cut.begin());
     std::swap(swapped[4], swapped[5]);
     const Files wrong_key = {{"veltrane.ini", "key_file = station.key\n"},
                              {"station.key", key + "x"}};
@@ -1447,6 +1475,7 @@ TEST(Program, TheRecordChainsAndItsCheckNamesEveryAlteration) {
          {{3, "altered"}, {4, "chain broken"}},
          ""},
         {"a line removed", joined(removed), station, {{4, "altered"}, {5, "chain broken"}}, ""},
+        {"the first line removed", joined(cut), station, {{0, "chain broken"}}, ""},
         {"two lines swapped",
          joined(swapped),
          station,
@@ -1480,6 +1509,21 @@ TEST(Program, TheRecordChainsAndItsCheckNamesEveryAlteration) {
         EXPECT_FALSE(run.log_exists) << c.what;
         EXPECT_TRUE(run.trace.empty()) << c.what;
     }
+    // A last line cut short (a run ended while writing it) is ended before
+    // the next run's first line, which chains to it.
+    Files cut_short = station;
+    cut_short.push_back({"veltrane-erase.jsonl", record + "{\"record\":2,\"ru"});
+    const RunResult after = run_program(kRecordHost, {"1Y"}, "", cut_short);
+    const std::vector<std::string> after_lines = split_lines(after.record);
+    ASSERT_EQ(after_lines.size(), 24u);
+    EXPECT_EQ(after_lines[21], "{\"record\":2,\"ru");
+    EXPECT_EQ(record_lines(after_lines[22] + "\n").at(0).at("prev"), sha256_hex_of(after_lines[21]));
+    cut_short.back().second = after.record;
+    const RunResult checked = run_program(kRecordHost, {"--check"}, "", cut_short);
+    EXPECT_TRUE(ends_with(checked.out, checked.text("- - - not JSON\n" +
+                                                    record_lines(after.record.substr(after.record.rfind('\n', after.record.size() - 2) + 1))[0].at("run").get<std::string>() +
+                                                    " SIM00000001 Erased ok\nRecords: 24 lines, 12 runs, 1 altered\n")))
+        << checked.out;
     // Two runs at once: each waits for the file's lock, then chains after
     // the other.
     Files files = station;
