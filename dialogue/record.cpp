@@ -169,6 +169,16 @@ void record_sanitize(EraseRecord* record, const char* action, const char* route)
     record->lba_size_after = record->lba_size_before; // a sanitize keeps the format
 }
 
+void record_sanitize_logs(EraseRecord* record, int have_before, const uint8_t* before,
+                          int have_after, const uint8_t* after) {
+    record->have_log_before = have_before;
+    if (have_before)
+        memcpy(record->log_before, before, RECORD_LOG_EVIDENCE);
+    record->have_log_after = have_after;
+    if (have_after)
+        memcpy(record->log_after, after, RECORD_LOG_EVIDENCE);
+}
+
 void record_completion(EraseRecord* record, const DriveState* drive) {
     // The inbox driver hands back no completion entry.
     record->completion_known = drive->completion_known && drive->transport != TRANSPORT_INBOX;

@@ -163,6 +163,11 @@ void record_format(EraseRecord* record, uint32_t lba_format, uint32_t ses);
 // LBA size after it, the one before.
 void record_sanitize(EraseRecord* record, const char* action, const char* route);
 
+// The Sanitize Status log's first RECORD_LOG_EVIDENCE bytes as read before
+// the request and last after it, each when it was read.
+void record_sanitize_logs(EraseRecord* record, int have_before, const uint8_t* before,
+                          int have_after, const uint8_t* after);
+
 // Right after the erase request: its completion status, when the path read
 // the completion entry (DriveState's).
 struct DriveState;

@@ -198,6 +198,8 @@ static const char* record_route(SanitizeRoute route) {
 static void record_final(RunResources& run, const SanitizeResult& r, const char* outcome,
                          const char* line, int status) {
     record_sanitize(&run.record, record_action(r.action), record_route(r.route));
+    record_sanitize_logs(&run.record, r.have_log_before, r.log_before, r.have_log_after,
+                         r.log_after);
     record_verification(&run.record, run.verify);
     record_outcome(&run.record, outcome, line, r.elapsed_ms, status);
     write_record(&run.record);
@@ -252,6 +254,7 @@ int sanitize_drive(RunResources& run, const uint8_t* identify, const char* actio
     set_number(&run.record.capacity_bytes, namespace_size(ns) * size);
     set_number(&run.record.lba_size_before, size);
     set_number(&run.record.lba_size_after, size);
+    record_sanitize_logs(&run.record, r.have_log_before, r.log_before, 0, nullptr);
     if (!record_started(&run.record, run.log, r.followed))
         return EXIT_REFUSED;
     char line[RECORD_TEXT_SIZE];

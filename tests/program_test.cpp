@@ -1024,8 +1024,9 @@ TEST(Program, VolumesGoOfflineAndTheReadBackJudgesTheErase) {
             EXPECT_EQ(check.at("read_error"),
                       failed == std::string::npos
                           ? nlohmann::json()
-                          : nlohmann::json::parse("{\"code\": " + words(k.tail.substr(failed))[2] +
-                                                  ", \"offset\": " + words(k.tail.substr(failed))[5] + "}"))
+                          : nlohmann::json::parse(
+                                "{\"code\": " + words(k.tail.substr(failed))[2] +
+                                ", \"offset\": " + words(k.tail.substr(failed))[5] + "}"))
                 << what;
             EXPECT_EQ(check.at("bytes_read").is_null(), k.reads < 4004 && k.reads != 1000) << what;
             EXPECT_EQ(record_schema_problems(run.record), "") << what;
@@ -1236,7 +1237,9 @@ TEST(Program, EveryFormatOutcomeOnEveryPathLeavesItsRecord) {
         const nlohmann::json& end = lines[1];
         EXPECT_EQ(run.status, c.status) << what;
         // The options and the station file change nothing on the console.
-        EXPECT_EQ(run.out, run_program(kRecordHost, positional).out) << what;
+        if (!c.files.empty()) {
+            EXPECT_EQ(run.out, run_program(kRecordHost, positional).out) << what;
+        }
         EXPECT_NE(run.out.find(run.text("\n" + std::string(c.console_path) + "\n")),
                   std::string::npos)
             << what;
@@ -1368,11 +1371,13 @@ const char* const kVersion1 =
     R"({"record":1,"run":"c7d60f3b8a4c4635","tool":"Veltrane","version":"0.7a","started":"2026-01-01T00:00:00Z","ended":"2026-01-01T00:00:01Z","computer":"WS-17","operator":"alice","os":"10.0 build 19045 ","drive":{"number":2,"bus":"USB","path":"JMicron bridge","vendor":"JMicron ","product":"Generic NVMe","model":"Simulated NVMe","serial":"OLD1","firmware":"1.0","capacity_bytes":1000204886016,"lba_size_before":512,"lba_size_after":4096,"media_type":"NVMe flash SSD"},"method":{"command":"Format NVM","ses":2,"action":null,"lba_format":1,"route":null},"category":{"nist_800_88_r1":"Purge","ieee_2883":"Clear, possible Purge"},"outcome":"Erased","outcome_line":"Erased [1500 ms]!","elapsed_ms":1500,"exit_status":0,"verification":null,"truncated":false})"
     "\n";
 
-// Ten runs, each appending to the record the one before left: a chain of a
-// version 1 line and twenty lines, signed with the station's key.
-std::string ten_runs(const Files& station) {
+// Runs each appending to the record the one before left, after a version
+// 1 line, signed with the station's key: ten, unless fewer are given.
+std::string runs_after(const Files& station,
+                       const std::vector<const char*>& runs = {"1Y", "2Y", "3Y 1", "5Y", "6Y", "8Y",
+                                                               "1Y", "3Y", "6Y 1", "8Y"}) {
     std::string record = kVersion1;
-    for (const char* args : {"1Y", "2Y", "3Y 1", "5Y", "6Y", "8Y", "1Y", "3Y", "6Y 1", "8Y"}) {
+    for (const char* args : runs) {
         Files files = station;
         files.push_back({"veltrane-erase.jsonl", record});
         record = run_program(kRecordHost, words(args), "", files).record;
@@ -1439,7 +1444,7 @@ std::string check_lines(const std::string& record, const std::map<size_t, std::s
 TEST(Program, TheRecordChainsAndItsCheckNamesEveryAlteration) {
     const std::string key(kKey, sizeof kKey - 1);
     const Files station = {{"veltrane.ini", "key_file = station.key\n"}, {"station.key", key}};
-    const std::string record = ten_runs(station);
+    const std::string record = runs_after(station);
     ASSERT_EQ(count_substr(record, "\n"), 21) << record;
     EXPECT_EQ(record_chain_problems(record, key), "");
     const std::vector<std::string> lines = split_lines(record);
@@ -1517,12 +1522,18 @@ TEST(Program, TheRecordChainsAndItsCheckNamesEveryAlteration) {
     const std::vector<std::string> after_lines = split_lines(after.record);
     ASSERT_EQ(after_lines.size(), 24u);
     EXPECT_EQ(after_lines[21], "{\"record\":2,\"ru");
-    EXPECT_EQ(record_lines(after_lines[22] + "\n").at(0).at("prev"), sha256_hex_of(after_lines[21]));
+    EXPECT_EQ(record_lines(after_lines[22] + "\n").at(0).at("prev"),
+              sha256_hex_of(after_lines[21]));
     cut_short.back().second = after.record;
     const RunResult checked = run_program(kRecordHost, {"--check"}, "", cut_short);
-    EXPECT_TRUE(ends_with(checked.out, checked.text("- - - not JSON\n" +
-                                                    record_lines(after.record.substr(after.record.rfind('\n', after.record.size() - 2) + 1))[0].at("run").get<std::string>() +
-                                                    " SIM00000001 Erased ok\nRecords: 24 lines, 12 runs, 1 altered\n")))
+    EXPECT_TRUE(
+        ends_with(checked.out,
+                  checked.text("- - - not JSON\n" +
+                               record_lines(after.record.substr(
+                                   after.record.rfind('\n', after.record.size() - 2) + 1))[0]
+                                   .at("run")
+                                   .get<std::string>() +
+                               " SIM00000001 Erased ok\nRecords: 24 lines, 12 runs, 1 altered\n")))
         << checked.out;
     // Two runs at once: each waits for the file's lock, then chains after
     // the other.
@@ -1538,11 +1549,12 @@ TEST(Program, TheRecordChainsAndItsCheckNamesEveryAlteration) {
 }
 
 TEST(Program, CertificatesPrintOneSelfContainedPagePerRun) {
-    // Ten runs, and one whose device texts would be markup: every run's
-    // serial and outcome shown as text, one printed page per certificate.
+    // Runs of every outcome, a version 1 line, and a run whose device texts
+    // would be markup: every run's serial and outcome shown as text, one
+    // printed page per certificate.
     const std::string key(kKey, sizeof kKey - 1);
     Files files = {{"veltrane.ini", kStation}, {"station.key", key}};
-    files.push_back({"veltrane-erase.jsonl", ten_runs(files)});
+    files.push_back({"veltrane-erase.jsonl", runs_after(files, {"1Y", "2Y", "5Y"})});
     files.back().second =
         run_program(drive_host(4, "ofa", R"(, "controller": {"serial": "<script>x</script>",
                                                               "model": "A&B <b>'\""})"),
@@ -1550,7 +1562,7 @@ TEST(Program, CertificatesPrintOneSelfContainedPagePerRun) {
             .record;
     const RunResult run = run_program(kRecordHost, {"--certificates"}, "", files);
     EXPECT_EQ(run.out,
-              run.text(BANNER + "Certificates: 12 runs written to veltrane-certificates.html\n"));
+              run.text(BANNER + "Certificates: 5 runs written to veltrane-certificates.html\n"));
     EXPECT_EQ(run.status, 0);
     EXPECT_FALSE(run.log_exists);
     EXPECT_TRUE(run.trace.empty());
