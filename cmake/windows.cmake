@@ -4,8 +4,10 @@
 
 # The Win32 console key wait, in every Windows program of the project.
 set(VELTRANE_CONSOLE_WIN ${CMAKE_CURRENT_SOURCE_DIR}/platform/console_win.cpp)
-# The process id and appended files, real in every Windows program.
-set(VELTRANE_PROCESS_WIN ${CMAKE_CURRENT_SOURCE_DIR}/platform/process_win.cpp)
+# The process id, the command line and the tool's own files, real in every
+# Windows program.
+set(VELTRANE_PROCESS_WIN ${CMAKE_CURRENT_SOURCE_DIR}/platform/process_win.cpp
+    ${CMAKE_CURRENT_SOURCE_DIR}/platform/files_win.cpp)
 
 add_executable(veltrane
     dialogue/main.cpp

@@ -12,6 +12,8 @@
 #include "dialogue/run.h"
 #include "dialogue/sanitize.h"
 #include "dialogue/scope.h"
+#include "dialogue/station.h"
+#include "dialogue/check.h"
 #include "dialogue/verify.h"
 #include "dialogue/verify_only.h"
 #include "dialogue/volumes.h"
@@ -126,6 +128,7 @@ static int run_drive(const Arguments& args, AnswerStream* answers, RunResources&
     if (g_log_serial)
         log_only(run.log, "S/N     : %s\n", serial);
     record_identity(&run.record, drive->transport, model, firmware, serial);
+    record_maker(&run.record, identify);
 
     if (drive->transport == TRANSPORT_NONE ||
         (drive->transport == TRANSPORT_INBOX && !args.sanitize && !args.verify_only)) {
@@ -241,13 +244,15 @@ static int run_drive(const Arguments& args, AnswerStream* answers, RunResources&
 
     drive->timeout = ERASE_TIMEOUT_S;
     record_format(&run.record, static_cast<uint32_t>(chosen), static_cast<uint32_t>(ses));
-    record_erase_started(&run.record);
-    write_record(&run.record);
+    // No erase without the evidence that it was sent.
+    if (!record_started(&run.record, run.log, 0))
+        return EXIT_REFUSED;
     // What the console shows so far must survive a crash during the erase.
     fflush(stdout);
     const uint32_t start = tick_ms();
     const int erased = nvme_format(drive, chosen, ses, protection);
     const uint32_t elapsed = tick_ms() - start;
+    record_completion(&run.record, drive);
     if (!erased)
         format_sanitize_hint(drive);
     int status;
@@ -290,6 +295,16 @@ int dialogue_main(int argc, char** argv) {
         printf("Error: unknown option %s\n", options.unknown);
         fflush(stdout);
         return EXIT_BAD_INPUT;
+    }
+    static Station station;
+    if (!station_options_fit(&options) || !read_station(&station)) {
+        fflush(stdout);
+        return EXIT_BAD_INPUT;
+    }
+    if (options.check.given || options.certificates.given) {
+        const int status = record_mode(options, station);
+        fflush(stdout);
+        return status;
     }
     // Too large for the stack; one run at a time uses it.
     static VerifySamples verify;
@@ -350,6 +365,7 @@ int dialogue_main(int argc, char** argv) {
     static LogBlock block;
     RunResources run;
     record_begin(&run.record, static_cast<uint32_t>(drive));
+    record_station(&run.record, &station, &options);
     run.log = log_open(&block, log_name) ? &block : nullptr;
     drive_state_init(&run.drive, drive);
     run.volumes.count = 0;

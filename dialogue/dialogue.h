@@ -16,12 +16,13 @@ enum ExitStatus {
     EXIT_ERASE_ERROR = 1,     // Format NVM was sent and failed or was rejected
     EXIT_POSSIBLY_ERASED = 3, // the request that runs the format got no answer
     EXIT_NOT_CONFIRMED = 4,
-    EXIT_BAD_INPUT = 5,     // drive number, LBA format, SES action, unreadable input
-    EXIT_NOT_REACHED = 6,   // opens, SCSI address, Identify, Identify Namespace
-    EXIT_NOT_SUPPORTED = 7, // the inbox driver, old ASMedia firmware
-    EXIT_REFUSED = 8,       // the system disk, a namespace other than 1, a volume in use
-    EXIT_DATA_SURVIVED = 9, // the read-back found old data after the erase
-    EXIT_NOT_VERIFIED = 10, // erased, but the read-back could not run
+    EXIT_BAD_INPUT = 5,       // drive number, LBA format, SES action, unreadable input
+    EXIT_NOT_REACHED = 6,     // opens, SCSI address, Identify, Identify Namespace
+    EXIT_NOT_SUPPORTED = 7,   // the inbox driver, old ASMedia firmware
+    EXIT_REFUSED = 8,         // the system disk, a namespace other than 1, a volume in use
+    EXIT_DATA_SURVIVED = 9,   // the read-back found old data after the erase
+    EXIT_NOT_VERIFIED = 10,   // erased, but the read-back could not run
+    EXIT_RECORD_ALTERED = 11, // --check, --certificates: a record line was altered or removed
 };
 
 // The whole run; `main` hands over to it. Returns its ExitStatus.

@@ -4,6 +4,8 @@
 
 #include <cstring>
 
+#include "dialogue/utf8.h"
+
 namespace {
 
 // `,"truncated":false}` closing the line's own object, the line end and the
@@ -32,23 +34,33 @@ void put(Member* m, char c) {
     m->line->buffer[m->line->size++] = c;
 }
 
-void put_text(Member* m, const char* text) {
+void put_text(Member* m, const char* text, uint32_t length) {
     static const char DIGITS[] = "0123456789abcdef";
+    const unsigned char* p = reinterpret_cast<const unsigned char*>(text);
     put(m, '"');
-    for (; *text && m->fits; ++text) {
-        const unsigned char c = static_cast<unsigned char>(*text);
+    for (uint32_t i = 0; i < length && m->fits;) {
+        const unsigned char c = p[i];
         if (c == '"' || c == '\\') {
             put(m, '\\');
             put(m, static_cast<char>(c));
-        } else if (c < 0x20 || c >= 0x7F) {
+            ++i;
+        } else if (c < 0x20 || c == 0x7F) {
             put(m, '\\');
             put(m, 'u');
             put(m, '0');
             put(m, '0');
             put(m, DIGITS[c >> 4]);
             put(m, DIGITS[c & 0xF]);
+            ++i;
+        } else if (const uint32_t n = utf8_length(p + i, length - i)) {
+            for (uint32_t k = 0; k < n; ++k)
+                put(m, static_cast<char>(p[i + k]));
+            i += n;
         } else {
-            put(m, static_cast<char>(c));
+            put(m, '\xEF'); // U+FFFD REPLACEMENT CHARACTER
+            put(m, '\xBF');
+            put(m, '\xBD');
+            ++i;
         }
     }
     put(m, '"');
@@ -65,8 +77,10 @@ bool begin_member(JsonLine* line, Member* m, uint32_t depth_after, const char* k
     m->limit = m->fits ? line->capacity - kept_back(depth_after) : line->size;
     if (line->has_member[line->depth - 1])
         put(m, ',');
-    put_text(m, key);
-    put(m, ':');
+    if (!line->is_list[line->depth - 1]) {
+        put_text(m, key, static_cast<uint32_t>(strlen(key)));
+        put(m, ':');
+    }
     return true;
 }
 
@@ -122,13 +136,25 @@ void json_begin(JsonLine* line, char* buffer, uint32_t capacity) {
 }
 
 void json_text(JsonLine* line, const char* key, const char* text) {
+    if (text)
+        json_text_n(line, key, text, static_cast<uint32_t>(strlen(text)));
+    else
+        json_raw(line, key, "null");
+}
+
+void json_text_n(JsonLine* line, const char* key, const char* text, uint32_t length) {
     Member m;
     if (!begin_member(line, &m, line->depth, key))
         return;
-    if (text)
-        put_text(&m, text);
-    else
-        put_raw(&m, "null");
+    put_text(&m, text, length);
+    end_member(&m);
+}
+
+void json_raw(JsonLine* line, const char* key, const char* number) {
+    Member m;
+    if (!begin_member(line, &m, line->depth, key))
+        return;
+    put_raw(&m, number);
     end_member(&m);
 }
 
@@ -141,7 +167,7 @@ void json_number(JsonLine* line, const char* key, uint64_t value) {
 }
 
 void json_null(JsonLine* line, const char* key) {
-    json_text(line, key, nullptr);
+    json_raw(line, key, "null");
 }
 
 void json_bool(JsonLine* line, const char* key, int value) {
@@ -152,42 +178,69 @@ void json_bool(JsonLine* line, const char* key, int value) {
     end_member(&m);
 }
 
-void json_object_begin(JsonLine* line, const char* key) {
+// An object or a list, opened with `open` and later closed with its pair.
+static void container_begin(JsonLine* line, const char* key, char open, int list) {
     Member m;
     if (line->depth >= JSON_MAX_DEPTH || !begin_member(line, &m, line->depth + 1, key)) {
         line->cut = 1;
         ++line->dropped;
         return;
     }
-    put(&m, '{');
+    put(&m, open);
     if (!end_member(&m)) {
         ++line->dropped;
         return;
     }
+    line->is_list[line->depth] = list;
     line->has_member[line->depth++] = 0;
 }
 
-void json_object_end(JsonLine* line) {
+static void container_end(JsonLine* line) {
     if (line->dropped > 0) {
         --line->dropped;
         return;
     }
     if (line->depth <= 1)
         return;
-    append(line, "}");
     --line->depth;
+    append(line, line->is_list[line->depth] ? "]" : "}");
+}
+
+void json_object_begin(JsonLine* line, const char* key) {
+    container_begin(line, key, '{', 0);
+}
+
+void json_object_end(JsonLine* line) {
+    container_end(line);
+}
+
+void json_list_begin(JsonLine* line, const char* key) {
+    container_begin(line, key, '[', 1);
+}
+
+void json_list_end(JsonLine* line) {
+    container_end(line);
+}
+
+uint32_t json_end_open(JsonLine* line) {
+    if (line->capacity == 0)
+        return 0;
+    while (line->depth > 1) {
+        --line->depth;
+        append(line, line->is_list[line->depth] ? "]" : "}");
+    }
+    if (line->has_member[0])
+        append(line, ",");
+    append(line, line->cut ? "\"truncated\":true" : "\"truncated\":false");
+    line->buffer[line->size] = 0;
+    return line->size;
 }
 
 uint32_t json_end(JsonLine* line) {
     if (line->capacity == 0)
         return 0;
-    while (line->depth > 1) {
-        append(line, "}");
-        --line->depth;
-    }
-    if (line->has_member[0])
-        append(line, ",");
-    append(line, line->cut ? "\"truncated\":true}\n" : "\"truncated\":false}\n");
+    json_end_open(line);
+    append(line, "}\n");
     line->buffer[line->size] = 0;
     return line->size;
 }

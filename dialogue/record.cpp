@@ -2,16 +2,19 @@
 #include "dialogue/record.h"
 
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 
+#include "dialogue/chain.h"
 #include "dialogue/dialogue.h"
 #include "dialogue/host_facts.h"
 #include "dialogue/json_line.h"
 #include "dialogue/mix.h"
+#include "dialogue/options.h"
+#include "dialogue/station.h"
 #include "dialogue/verify.h"
 #include "platform/device.h"
 #include "platform/report.h"
+#include "platform/wire.h"
 #include "transport/transport.h"
 
 void set_text(RecordText* field, const char* text) {
@@ -63,21 +66,46 @@ void record_begin(EraseRecord* record, uint32_t drive) {
     memset(name, 0, sizeof name);
     if (computer_name(name, sizeof name))
         set_text(&record->computer, name);
-    const char* user = getenv("USERNAME");
-    if (user)
-        set_text(&record->user, user);
+    memset(name, 0, sizeof name);
+    if (account_name(name, sizeof name))
+        set_text(&record->account, name);
     // The service-pack text as the OS line shows it: cut at its 128 bytes,
     // printable.
     char service_pack[sizeof g_os_version.szCSDVersion + 1];
     memset(service_pack, 0, sizeof service_pack);
     memcpy(service_pack, g_os_version.szCSDVersion, sizeof g_os_version.szCSDVersion);
     make_printable(service_pack);
-    char os[RECORD_TEXT_SIZE + 64];
+    char os[RECORD_TEXT_SIZE];
     snprintf(os, sizeof os, "%d.%d build %d %s", static_cast<int>(g_os_version.dwMajorVersion),
              static_cast<int>(g_os_version.dwMinorVersion),
              static_cast<int>(g_os_version.dwBuildNumber), service_pack);
     set_text(&record->os, os);
     set_number(&record->drive_number, drive);
+}
+
+// An option's text: trimmed of spaces; empty counts as not given.
+static void option_text(RecordText* field, const OptionValue& option) {
+    if (!option.given || !option.value)
+        return;
+    uint32_t length = 0;
+    const char* text =
+        trimmed(option.value, static_cast<uint32_t>(strlen(option.value)), 0, &length);
+    if (length == 0 || length > STATION_VALUE_MAX)
+        return;
+    char copy[RECORD_TEXT_SIZE];
+    memcpy(copy, text, length);
+    copy[length] = 0;
+    set_text(field, copy);
+}
+
+void record_station(EraseRecord* record, const Station* station, const Options* options) {
+    static_assert(STATION_FIELDS == RECORD_STATION_TEXTS, "one record text per station fact");
+    for (uint32_t i = 0; i < RECORD_STATION_TEXTS; ++i)
+        record->station[i] = station->field[i];
+    option_text(&record->station[STATION_OPERATOR], options->operator_name);
+    option_text(&record->asset, options->asset);
+    option_text(&record->note, options->note);
+    record->key = station->key;
 }
 
 void record_identity(EraseRecord* record, uint8_t transport, const char* model,
@@ -86,6 +114,22 @@ void record_identity(EraseRecord* record, uint8_t transport, const char* model,
     set_text(&record->model, model);
     set_text(&record->firmware, firmware);
     set_text(&record->serial, serial);
+}
+
+void record_maker(EraseRecord* record, const uint8_t* identify) {
+    record->maker_known = 1;
+    record->pci_vendor_id = get_le16(identify, 0);
+    record->pci_subsystem_vendor_id = get_le16(identify, 2);
+    // Stored with its last byte first.
+    record->ieee_oui = uint32_t(identify[75]) << 16 | uint32_t(identify[74]) << 8 | identify[73];
+}
+
+void record_reach(EraseRecord* record, uint32_t number, uint32_t namespace_id) {
+    if (record->reach_count >= RECORD_REACH_HELD)
+        return;
+    record->reach[record->reach_count].number = number;
+    record->reach[record->reach_count].namespace_id = namespace_id;
+    ++record->reach_count;
 }
 
 const char* record_path_name(uint8_t transport) {
@@ -131,9 +175,29 @@ void record_verify_only(EraseRecord* record) {
     set_now(&record->started);
 }
 
-void record_erase_started(EraseRecord* record) {
+void record_sanitize_logs(EraseRecord* record, int have_before, const uint8_t* before,
+                          int have_after, const uint8_t* after) {
+    record->have_log_before = have_before;
+    if (have_before)
+        memcpy(record->log_before, before, RECORD_LOG_EVIDENCE);
+    record->have_log_after = have_after;
+    if (have_after)
+        memcpy(record->log_after, after, RECORD_LOG_EVIDENCE);
+}
+
+void record_completion(EraseRecord* record, const DriveState* drive) {
+    // The inbox driver hands back no completion entry.
+    record->completion_known = drive->completion_known && drive->transport != TRANSPORT_INBOX;
+    record->completion_status = drive->completion_status;
+}
+
+int record_started(EraseRecord* record, LogBlock* log, int followed) {
     record->outcome = "started";
     set_now(&record->started);
+    if (write_record(record) || followed)
+        return 1;
+    report(log, "Error: the erase record cannot be written, nothing was erased\n");
+    return 0;
 }
 
 void record_outcome(EraseRecord* record, const char* outcome, const char* line, uint32_t elapsed_ms,
@@ -145,44 +209,184 @@ void record_outcome(EraseRecord* record, const char* outcome, const char* line, 
     set_now(&record->ended);
 }
 
-static void put_text(JsonLine* line, const char* key, const RecordText& field) {
-    json_text(line, key, field.known ? field.text : nullptr);
+namespace {
+
+// Texts go in trimmed of spaces at both ends.
+void put_text(JsonLine* line, const char* key, const RecordText& field) {
+    if (!field.known) {
+        json_null(line, key);
+        return;
+    }
+    uint32_t length = 0;
+    const char* text = trimmed(field.text, static_cast<uint32_t>(strlen(field.text)), 0, &length);
+    json_text_n(line, key, text, length);
 }
 
-static void put_number(JsonLine* line, const char* key, const RecordNumber& field) {
+void put_number(JsonLine* line, const char* key, const RecordNumber& field) {
     if (field.known)
         json_number(line, key, field.value);
     else
         json_null(line, key);
 }
 
-uint32_t record_line(const EraseRecord* r, char* buffer, uint32_t capacity) {
+// Upper-case hex of `digits` digits after `prefix`.
+void put_hex(JsonLine* line, const char* key, const char* prefix, uint32_t value, int digits) {
+    char text[16];
+    snprintf(text, sizeof text, "%s%0*X", prefix, digits, static_cast<unsigned>(value));
+    json_text(line, key, text);
+}
+
+void put_log(JsonLine* line, const char* key, int have, const uint8_t* log) {
+    if (!have) {
+        json_null(line, key);
+        return;
+    }
+    static const char DIGITS[] = "0123456789abcdef";
+    char hex[2 * RECORD_LOG_EVIDENCE + 1];
+    for (uint32_t i = 0; i < RECORD_LOG_EVIDENCE; ++i) {
+        hex[2 * i] = DIGITS[log[i] >> 4];
+        hex[2 * i + 1] = DIGITS[log[i] & 0xF];
+    }
+    hex[2 * RECORD_LOG_EVIDENCE] = 0;
+    json_text(line, key, hex);
+}
+
+int is_started(const EraseRecord* r) {
+    return r->outcome && strcmp(r->outcome, "started") == 0;
+}
+
+void put_drive(JsonLine* line, const EraseRecord* r) {
+    json_object_begin(line, "drive");
+    put_number(line, "number", r->drive_number);
+    json_text(line, "bus", r->bus);
+    json_text(line, "path", r->path);
+    put_text(line, "vendor", r->vendor);
+    put_text(line, "product", r->product);
+    put_text(line, "model", r->model);
+    put_text(line, "serial", r->serial);
+    put_text(line, "firmware", r->firmware);
+    put_number(line, "capacity_bytes", r->capacity_bytes);
+    put_number(line, "lba_size_before", r->lba_size_before);
+    put_number(line, "lba_size_after", r->lba_size_after);
+    json_text(line, "media_type", "NVMe flash SSD");
+    if (r->maker_known) {
+        json_object_begin(line, "maker");
+        put_hex(line, "pci_vendor_id", "0x", r->pci_vendor_id, 4);
+        put_hex(line, "pci_subsystem_vendor_id", "0x", r->pci_subsystem_vendor_id, 4);
+        put_hex(line, "ieee_oui", "", r->ieee_oui, 6);
+        json_object_end(line);
+    } else {
+        json_null(line, "maker");
+    }
+    // On a bridge the descriptor names the enclosure, not the drive.
+    const int bridge = r->path && strstr(r->path, "bridge");
+    if (bridge) {
+        json_object_begin(line, "enclosure");
+        put_text(line, "vendor", r->vendor);
+        put_text(line, "product", r->product);
+        json_object_end(line);
+    } else {
+        json_null(line, "enclosure");
+    }
+    put_number(line, "nn", r->nn);
+    json_list_begin(line, "reach");
+    for (uint32_t i = 0; i < r->reach_count; ++i) {
+        json_object_begin(line, nullptr);
+        json_number(line, "number", r->reach[i].number);
+        json_number(line, "namespace", r->reach[i].namespace_id);
+        json_object_end(line);
+    }
+    json_list_end(line);
+    json_object_end(line);
+}
+
+void put_evidence(JsonLine* line, const EraseRecord* r) {
+    json_object_begin(line, "evidence");
+    if (r->completion_known && !is_started(r)) {
+        json_object_begin(line, "completion");
+        json_number(line, "sct", r->completion_status >> 8 & 0x7);
+        json_number(line, "sc", r->completion_status & 0xFF);
+        json_object_end(line);
+    } else {
+        json_null(line, "completion");
+    }
+    put_log(line, "sanitize_log_before", r->have_log_before, r->log_before);
+    put_log(line, "sanitize_log_after", r->have_log_after && !is_started(r), r->log_after);
+    json_object_end(line);
+}
+
+void put_verification(JsonLine* line, const EraseRecord* r) {
+    // Only a final line tells what a check found.
+    if (!r->verification_ran || !r->outcome || is_started(r)) {
+        json_null(line, "verification");
+        return;
+    }
+    json_object_begin(line, "verification");
+    json_text(line, "method", "sampled read-back");
+    put_text(line, "level", r->level);
+    json_text(line, "algorithm", r->algorithm);
+    put_number(line, "samples", r->samples);
+    put_number(line, "held_data", r->held_data);
+    put_number(line, "unchanged", r->unchanged);
+    put_number(line, "not_pattern", r->not_pattern);
+    if (r->seed.known) {
+        char seed[17];
+        snprintf(seed, sizeof seed, "%016llx", static_cast<unsigned long long>(r->seed.value));
+        json_text(line, "seed", seed);
+    } else {
+        json_null(line, "seed");
+    }
+    put_number(line, "unit_bytes", r->unit_bytes);
+    put_number(line, "bytes_read", r->bytes_read);
+    // The share of the capacity read, to nine significant digits.
+    if (r->bytes_read.known && r->capacity_bytes.known && r->capacity_bytes.value > 0) {
+        char coverage[32];
+        snprintf(coverage, sizeof coverage, "%.9g",
+                 static_cast<double>(r->bytes_read.value) /
+                     static_cast<double>(r->capacity_bytes.value));
+        json_raw(line, "coverage", coverage);
+    } else {
+        json_null(line, "coverage");
+    }
+    put_number(line, "units_not_erased", r->units_not_erased);
+    if (r->read_error_known) {
+        json_object_begin(line, "read_error");
+        json_number(line, "code", r->read_error);
+        json_number(line, "offset", r->read_offset);
+        json_object_end(line);
+    } else {
+        json_null(line, "read_error");
+    }
+    put_text(line, "result", r->verification_result);
+    json_object_end(line);
+}
+
+} // namespace
+
+uint32_t record_line(const EraseRecord* r, const char* prev, char* buffer, uint32_t capacity) {
+    if (capacity < RECORD_CHAIN_TAIL + JSON_LINE_MIN_CAPACITY)
+        return 0;
     JsonLine line;
-    json_begin(&line, buffer, capacity);
+    json_begin(&line, buffer, capacity - RECORD_CHAIN_TAIL);
     json_number(&line, "record", RECORD_FORMAT);
     json_text(&line, "run", r->run);
     json_text(&line, "tool", "Veltrane");
     json_text(&line, "version", VELTRANE_VERSION);
     put_text(&line, "started", r->started);
     put_text(&line, "ended", r->ended);
+
+    json_object_begin(&line, "station");
+    for (uint32_t i = 0; i < RECORD_STATION_TEXTS; ++i)
+        put_text(&line, STATION_KEYS[i], r->station[i]);
     put_text(&line, "computer", r->computer);
-    put_text(&line, "operator", r->user);
+    put_text(&line, "account", r->account);
+    json_bool(&line, "windows_pe", r->windows_pe);
+    json_object_end(&line);
+    put_text(&line, "asset", r->asset);
+    put_text(&line, "note", r->note);
     put_text(&line, "os", r->os);
 
-    json_object_begin(&line, "drive");
-    put_number(&line, "number", r->drive_number);
-    json_text(&line, "bus", r->bus);
-    json_text(&line, "path", r->path);
-    put_text(&line, "vendor", r->vendor);
-    put_text(&line, "product", r->product);
-    put_text(&line, "model", r->model);
-    put_text(&line, "serial", r->serial);
-    put_text(&line, "firmware", r->firmware);
-    put_number(&line, "capacity_bytes", r->capacity_bytes);
-    put_number(&line, "lba_size_before", r->lba_size_before);
-    put_number(&line, "lba_size_after", r->lba_size_after);
-    json_text(&line, "media_type", "NVMe flash SSD");
-    json_object_end(&line);
+    put_drive(&line, r);
 
     json_object_begin(&line, "method");
     json_text(&line, "command", r->command);
@@ -195,48 +399,31 @@ uint32_t record_line(const EraseRecord* r, char* buffer, uint32_t capacity) {
     json_text(&line, "nist_800_88_r1", r->nist_800_88_r1);
     json_text(&line, "ieee_2883", r->ieee_2883);
     json_object_end(&line);
+    // What the erase is shown to have reached: the category, when the run
+    // ended with every check passed.
+    const int achieved = !is_started(r) && r->exit_status.known && r->exit_status.value == 0;
+    json_object_begin(&line, "achieved");
+    json_text(&line, "nist_800_88_r1", achieved ? r->nist_800_88_r1 : nullptr);
+    json_text(&line, "ieee_2883", achieved ? r->ieee_2883 : nullptr);
+    json_object_end(&line);
 
     json_text(&line, "outcome", r->outcome);
     put_text(&line, "outcome_line", r->outcome_line);
     put_number(&line, "elapsed_ms", r->elapsed_ms);
     put_number(&line, "exit_status", r->exit_status);
-
-    // Only a final line tells what a check found.
-    if (r->verification_ran && r->outcome && strcmp(r->outcome, "started") != 0) {
-        json_object_begin(&line, "verification");
-        json_text(&line, "method", "sampled read-back");
-        put_number(&line, "samples", r->samples);
-        put_number(&line, "held_data", r->held_data);
-        put_number(&line, "unchanged", r->unchanged);
-        put_number(&line, "not_pattern", r->not_pattern);
-        put_number(&line, "seed", r->seed);
-        put_text(&line, "result", r->verification_result);
-        json_object_end(&line);
-    } else {
-        json_null(&line, "verification");
-    }
-    return json_end(&line);
+    put_evidence(&line, r);
+    put_verification(&line, r);
+    json_end_open(&line);
+    return chain_close_line(buffer, line.size, prev, &r->key);
 }
 
-// The line in one write at the end of the file, as the log's block goes:
-// other runs appending at the same time cannot split it.
-static int append_line(const char* line, uint32_t size) {
-    HANDLE file = open_append(RECORD_FILE_NAME);
-    if (file == INVALID_HANDLE_VALUE)
-        return 0;
-    const int whole = append_bytes(file, line, size);
-    close_append(file);
-    return whole;
-}
-
-void write_record(EraseRecord* record) {
-    char line[RECORD_LINE_SIZE];
-    const uint32_t size = record_line(record, line, sizeof line);
-    if (append_line(line, size))
-        return;
+int write_record(EraseRecord* record) {
+    if (append_chained(RECORD_FILE_NAME, record))
+        return 1;
     if (!record->write_failure_told)
         printf("Write Record File Error\n");
     record->write_failure_told = 1;
+    return 0;
 }
 
 void record_verification(EraseRecord* record, const VerifySamples* verify) {
@@ -244,8 +431,19 @@ void record_verification(EraseRecord* record, const VerifySamples* verify) {
     if (result.verdict == VERIFY_NOT_RUN)
         return;
     record->verification_ran = 1;
-    if (verify->count > 0)
+    set_text(&record->level, result.level[0] ? result.level : "quick");
+    record->algorithm = result.full ? "full" : "stratified";
+    if (verify->count > 0) {
         set_number(&record->seed, result.seed);
+        set_number(&record->samples, verify->count);
+    }
+    if (verify->unit > 0)
+        set_number(&record->unit_bytes, verify->unit);
+    if (result.read_error) {
+        record->read_error_known = 1;
+        record->read_error = result.read_error;
+        record->read_offset = result.read_offset;
+    }
     const char* verdict = nullptr;
     switch (result.verdict) {
     case VERIFY_VERIFIED:
@@ -262,9 +460,12 @@ void record_verification(EraseRecord* record, const VerifySamples* verify) {
         break;
     case VERIFY_BLANK:
     case VERIFY_HOLDS_DATA:
-        // A drive checked alone: its counts are units, not samples.
+        // A drive checked alone: its one pass read every unit it names; the
+        // units that hold data are the ones not erased.
         set_text(&record->verification_result,
                  result.verdict == VERIFY_BLANK ? "blank" : "holds data");
+        set_number(&record->bytes_read, result.bytes_read);
+        set_number(&record->units_not_erased, result.units_not_erased);
         return;
     case VERIFY_READ_ERROR:
         set_text(&record->verification_result, "read error");
@@ -282,4 +483,7 @@ void record_verification(EraseRecord* record, const VerifySamples* verify) {
     set_number(&record->held_data, result.held_data);
     set_number(&record->unchanged, result.unchanged);
     set_number(&record->not_pattern, result.not_pattern);
+    set_number(&record->bytes_read, result.bytes_read);
+    if (result.pattern_known)
+        set_number(&record->units_not_erased, result.units_not_erased);
 }

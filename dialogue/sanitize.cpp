@@ -285,6 +285,8 @@ static const char* record_route(SanitizeRoute route) {
 static void record_final(RunResources& run, const SanitizeResult& r, const char* outcome,
                          const char* line, int status) {
     record_sanitize(&run.record, followed_action(r), record_route(r.route));
+    record_sanitize_logs(&run.record, r.have_log_before, r.log_before, r.have_log_after,
+                         r.log_after);
     record_verification(&run.record, run.verify);
     record_outcome(&run.record, outcome, line, r.elapsed_ms, status);
     write_record(&run.record);
@@ -361,8 +363,9 @@ int sanitize_drive(RunResources& run, const uint8_t* identify, const char* actio
     set_number(&run.record.capacity_bytes, namespace_size(ns) * size);
     set_number(&run.record.lba_size_before, size);
     set_number(&run.record.lba_size_after, size);
-    record_erase_started(&run.record);
-    write_record(&run.record);
+    record_sanitize_logs(&run.record, r.have_log_before, r.log_before, 0, nullptr);
+    if (!record_started(&run.record, run.log, r.followed))
+        return EXIT_REFUSED;
     char line[RECORD_TEXT_SIZE];
     const char* outcome;
     uint32_t start = first_read;
@@ -379,6 +382,7 @@ int sanitize_drive(RunResources& run, const uint8_t* identify, const char* actio
         r.sent = 1;
         r.accepted =
             nvme_sanitize(drive, r.action, static_cast<uint32_t>(limit_s), os_build(), &r.route);
+        record_completion(&run.record, drive);
         drive->timeout = IDENTIFY_TIMEOUT_S; // the log is read with the identify timeout
         polling.from = start;
         if (!r.accepted) {

@@ -140,20 +140,17 @@ static int other_disk_refused(uint32_t number, LogBlock* log) {
 
 // The record's reach: the chosen disk among the others, in drive-number
 // order.
-static void record_reach(EraseRecord* record, ReachedDisk chosen, const ReachedDisk* others,
-                         uint32_t count) {
+static void record_reached(EraseRecord* record, ReachedDisk chosen, const ReachedDisk* others,
+                           uint32_t count) {
     record->reach_count = 0;
     int placed = 0;
     for (uint32_t i = 0; i <= count; ++i) {
         if (!placed && (i == count || others[i].number > chosen.number)) {
-            record->reach[record->reach_count].number = chosen.number;
-            record->reach[record->reach_count++].namespace_id = chosen.namespace_id;
+            record_reach(record, chosen.number, chosen.namespace_id);
             placed = 1;
         }
-        if (i < count) {
-            record->reach[record->reach_count].number = others[i].number;
-            record->reach[record->reach_count++].namespace_id = others[i].namespace_id;
-        }
+        if (i < count)
+            record_reach(record, others[i].number, others[i].namespace_id);
     }
 }
 
@@ -187,7 +184,7 @@ int settle_scope(RunResources& run, const uint8_t* identify, const EraseKind& er
                "Protection: type %u protection information is turned off: the new format has no "
                "metadata\n",
                erase.protection_lost);
-    record_reach(&run.record, chosen, others, count);
+    record_reached(&run.record, chosen, others, count);
     if (erase.followed)
         return 0; // the sanitize runs already: refusing would stop nothing
 

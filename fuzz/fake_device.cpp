@@ -2,6 +2,7 @@
 // but with whatever bytes it was given: nothing here checks a request beyond
 // what is needed to pick the reply. No heap, no C library state.
 #include "fuzz/fake_device.h"
+#include "platform/files.h"
 
 #include <cstring>
 
@@ -365,6 +366,50 @@ uint32_t computer_name(char* buffer, uint32_t size) {
     return sizeof NAME - 1;
 }
 
+uint32_t account_name(char*, uint32_t) {
+    return 0;
+}
+
 uint32_t process_id() {
     return 4;
 }
+
+// No station file; the record is an empty file that takes every write.
+HANDLE open_read(const char*) {
+    return INVALID_HANDLE_VALUE;
+}
+
+HANDLE open_record(const char*) {
+    return reinterpret_cast<HANDLE>(static_cast<uintptr_t>(0x107));
+}
+
+HANDLE create_file(const char*) {
+    return INVALID_HANDLE_VALUE;
+}
+
+int read_bytes(HANDLE, void*, uint32_t, uint32_t* got) {
+    *got = 0;
+    return 1;
+}
+
+int read_at(HANDLE, uint64_t, void*, uint32_t, uint32_t* got) {
+    *got = 0;
+    return 1;
+}
+
+int file_size(HANDLE, uint64_t* size) {
+    *size = 0;
+    return 1;
+}
+
+int lock_file(HANDLE) {
+    return 1;
+}
+
+void unlock_file(HANDLE) {}
+
+int write_bytes(HANDLE, const void*, uint32_t) {
+    return 1;
+}
+
+void close_file(HANDLE) {}

@@ -93,9 +93,12 @@ int os_version(OSVERSIONINFOEXA* record);
 // The current time in UTC (GetSystemTime).
 void system_time(SYSTEMTIME* time);
 
-// The computer's name (GetComputerNameA) in `buffer` of `size` bytes,
-// zero-terminated: its length, 0 when it cannot be read or does not fit.
+// The computer's name (GetComputerNameW) and the account the USERNAME
+// variable names (GetEnvironmentVariableW), as UTF-8 in `buffer` of `size`
+// bytes, zero-terminated: the length in bytes, 0 when unknown or when it does
+// not fit. The simulator serves both from its host file.
 uint32_t computer_name(char* buffer, uint32_t size);
+uint32_t account_name(char* buffer, uint32_t size);
 
 // The running process's id (GetCurrentProcessId).
 uint32_t process_id();

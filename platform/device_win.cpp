@@ -112,8 +112,34 @@ void system_time(SYSTEMTIME* time) {
     GetSystemTime(time);
 }
 
+// A wide text as UTF-8 in `buffer`: its length in bytes, 0 when it does not
+// fit.
+static uint32_t utf8_of(const wchar_t* wide, char* buffer, uint32_t size) {
+    const int written =
+        WideCharToMultiByte(CP_UTF8, 0, wide, -1, buffer, static_cast<int>(size), NULL, NULL);
+    return written > 0 ? static_cast<uint32_t>(written - 1) : 0;
+}
+
+// Names longer than these are not names Windows gives: they count as unknown.
+constexpr DWORD COMPUTER_NAME_HELD = 256;
+constexpr DWORD ACCOUNT_NAME_HELD = 256;
+
 uint32_t computer_name(char* buffer, uint32_t size) {
-    // In: the buffer's size; out: the name's length without its zero.
-    DWORD length = size;
-    return GetComputerNameA(buffer, &length) && length < size ? length : 0;
+    // In: the buffer's size in characters; out: the name's length without
+    // its zero.
+    wchar_t name[COMPUTER_NAME_HELD];
+    DWORD length = COMPUTER_NAME_HELD;
+    if (!GetComputerNameW(name, &length) || length == 0 || length >= COMPUTER_NAME_HELD)
+        return 0;
+    return utf8_of(name, buffer, size);
+}
+
+uint32_t account_name(char* buffer, uint32_t size) {
+    // The length without the zero when it fits; the size it needs, or 0 when
+    // the variable is not set, otherwise.
+    wchar_t name[ACCOUNT_NAME_HELD];
+    const DWORD length = GetEnvironmentVariableW(L"USERNAME", name, ACCOUNT_NAME_HELD);
+    if (length == 0 || length >= ACCOUNT_NAME_HELD)
+        return 0;
+    return utf8_of(name, buffer, size);
 }

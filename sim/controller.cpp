@@ -27,15 +27,15 @@ std::vector<uint8_t> identify_controller(const Controller& c) {
     std::vector<uint8_t> d(NVME_IDENTIFY_SIZE, 0);
     uint8_t* p = d.data();
     const size_t shown = c.namespaces.empty() ? 1 : c.namespaces.size();
-    put_le16(p, 0, 0x1B36); // VID
-    put_le16(p, 2, 0x1AF4); // SSVID
+    put_le16(p, 0, c.config.vid);
+    put_le16(p, 2, c.config.ssvid);
     put_text(p, 4, 20, c.config.serial);
     put_text(p, 24, 40, c.config.model);
     put_text(p, 64, 8, c.config.firmware);
-    put_u8(p, 72, 6);    // RAB
-    put_u8(p, 73, 0x56); // IEEE OUI
-    put_u8(p, 74, 0x4C);
-    put_u8(p, 75, 0x54);
+    put_u8(p, 72, 6);                                   // RAB
+    put_u8(p, 73, static_cast<uint8_t>(c.config.ieee)); // IEEE OUI, its last byte first
+    put_u8(p, 74, static_cast<uint8_t>(c.config.ieee >> 8));
+    put_u8(p, 75, static_cast<uint8_t>(c.config.ieee >> 16));
     put_u8(p, 77, 5);                   // MDTS: 128 KiB with 4 KiB pages
     put_le16(p, 78, 1);                 // CNTLID
     put_le32(p, 80, 0x00010400);        // VER 1.4

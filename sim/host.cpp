@@ -299,7 +299,9 @@ bool read_controller(const json& object, const std::string& where, ControllerCon
             c->lbads.push_back(static_cast<uint8_t>(entry.get<uint64_t>()));
         }
     }
-    if (!r.uint_field("dlfeat", 255, &c->dlfeat) || !read_media(r, c))
+    if (!r.uint_field("dlfeat", 255, &c->dlfeat) || !read_media(r, c) ||
+        !r.uint_field("vid", 0xFFFF, &c->vid) || !r.uint_field("ssvid", 0xFFFF, &c->ssvid) ||
+        !r.uint_field("ieee", 0xFFFFFF, &c->ieee))
         return false;
     // Namespaces and protection.
     if (!r.uint_field("nn", UINT32_MAX, &c->nn) || !r.uint_field("fna", 255, &c->fna) ||
@@ -542,7 +544,8 @@ bool read_host(const json& root, HostConfig* host, std::string* problem) {
         !r.uint_field("tick_start", UINT32_MAX, &host->tick_start) ||
         !r.text_field("windows_dir", 259, false, false, &host->windows_dir) ||
         !r.text_field("system_time", 64, true, false, &host->system_time) ||
-        !r.text_field("computer", 63, true, false, &host->computer))
+        !r.text_field("computer", 255, false, false, &host->computer) ||
+        !r.text_field("account", 255, false, true, &host->account, &host->has_account))
         return false;
     if (!parse_utc(host->system_time, &host->system_seconds))
         return r.fail("\"system_time\" must read YYYY-MM-DDThh:mm:ssZ, not \"" + host->system_time +

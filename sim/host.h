@@ -70,6 +70,9 @@ struct ControllerConfig {
     int64_t nn = -1;
     uint8_t fna = 0;
     uint8_t dps = 0;
+    uint16_t vid = 0x1B36;    // Identify Controller bytes 0-1: the PCI vendor
+    uint16_t ssvid = 0x1AF4;  // bytes 2-3: the PCI subsystem vendor
+    uint32_t ieee = 0x544C56; // bytes 73-75: the maker's OUI
 };
 
 // How long a read of the disk takes on the simulated clock: the latency
@@ -139,7 +142,9 @@ struct HostConfig {
     std::string windows_dir = "C:\\Windows";
     std::string system_time = "2026-01-01T00:00:00Z"; // GetSystemTime at the start
     int64_t system_seconds = 1767225600;              // the same, since 1970
-    std::string computer = "SIMHOST";                 // GetComputerNameA
+    std::string computer = "SIMHOST";                 // GetComputerNameW, as UTF-8
+    bool has_account = false;                         // the USERNAME variable is set
+    std::string account;                              // and names it, as UTF-8
     std::vector<DriveConfig> drives;
     std::vector<VolumeConfig> volumes;
 };

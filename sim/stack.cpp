@@ -627,13 +627,24 @@ void system_time(SYSTEMTIME* time) {
     utc_fields(s.host.system_seconds, s.device_us / 1000u, time);
 }
 
-uint32_t computer_name(char* buffer, uint32_t size) {
-    sim_ensure_ready();
-    const std::string& name = stack().host.computer;
-    if (!buffer || name.empty() || name.size() >= size)
+// A name of the host file as Windows' wide calls hand it over, converted to
+// UTF-8: whole or not at all.
+static uint32_t host_name(bool known, const std::string& name, char* buffer, uint32_t size) {
+    if (!buffer || !known || name.empty() || name.size() >= size)
         return 0;
     std::memcpy(buffer, name.c_str(), name.size() + 1);
     return static_cast<uint32_t>(name.size());
+}
+
+uint32_t computer_name(char* buffer, uint32_t size) {
+    sim_ensure_ready();
+    return host_name(true, stack().host.computer, buffer, size);
+}
+
+uint32_t account_name(char* buffer, uint32_t size) {
+    sim_ensure_ready();
+    const HostConfig& host = stack().host;
+    return host_name(host.has_account, host.account, buffer, size);
 }
 
 int os_version(OSVERSIONINFOEXA* record) {

@@ -209,28 +209,57 @@ TEST(Dialogue, NamespaceDataAllZeroOffersNothingToChoose) {
 TEST(Dialogue, LogThatCannotBeCreatedOrWrittenChangesNothingElse) {
     // A directory in the log's place cannot be opened for appending; a log
     // on a full device fails when its block is written, after the outcome.
-    // The erase record likewise, told once although both of its lines fail.
+    // An erase record that cannot take its started line stops the erase
+    // (console and log), in either mode; a sanitize found running is
+    // followed anyway, and the failure told once for both of its lines.
+    const std::string running = R"({"sanitize_state": {"action": "block", "remaining_ms": 3000}})";
+    const char* const refused = "Error: the erase record cannot be written, nothing was erased\n";
     const struct {
         std::vector<std::string> args;
         const char* log;
-        const char* message;
+        std::string message;
         const char* before; // "" for the end
+        bool erases;
+        std::string controller;
     } cases[] = {
-        {{"2Y", "1"}, LOG_AS_DIRECTORY, "Create Log File Error\n", "Drive"},
-        {{"2Y", "1"}, LOG_ON_FULL_DEVICE, "Write Log File Error\n", ""},
-        {{"2", "1", "1"}, LOG_ON_FULL_DEVICE, "Write Log File Error\n", "\nPress any key"},
-        {{"2Y", "7"}, LOG_ON_FULL_DEVICE, "Write Log File Error\n", ""},
-        {{"2Y", "1"}, RECORD_AS_DIRECTORY, "Write Record File Error\n", "Erased ["},
-        {{"2Y", "1"}, RECORD_ON_FULL_DEVICE, "Write Record File Error\n", "Erased ["},
+        {{"2Y", "1"}, LOG_AS_DIRECTORY, "Create Log File Error\n", "Drive", true, "{}"},
+        {{"2Y", "1"}, LOG_ON_FULL_DEVICE, "Write Log File Error\n", "", true, "{}"},
+        {{"2", "1", "1"},
+         LOG_ON_FULL_DEVICE,
+         "Write Log File Error\n",
+         "\nPress any key",
+         true,
+         "{}"},
+        {{"2Y", "7"}, LOG_ON_FULL_DEVICE, "Write Log File Error\n", "", true, "{}"},
+        {{"2Y", "1"},
+         RECORD_AS_DIRECTORY,
+         "Write Record File Error\n" + std::string(refused),
+         "Erased [",
+         false,
+         "{}"},
+        {{"2SY"},
+         RECORD_ON_FULL_DEVICE,
+         "Write Record File Error\n" + std::string(refused),
+         "Sanitizing",
+         false,
+         "{}"},
+        {{"2SY"}, RECORD_AS_DIRECTORY, "Write Record File Error\n", "Sanitizing", true, running},
     };
     for (const auto& c : cases) {
-        const RunResult logged = run_dialogue(jmicron_host(), c.args);
-        const RunResult unlogged = run_dialogue(jmicron_host(), c.args, "", c.log);
+        const RunResult logged = run_dialogue(jmicron_host(c.controller), c.args);
+        const RunResult unlogged = run_dialogue(jmicron_host(c.controller), c.args, "", c.log);
         std::string expected = logged.out;
-        expected.insert(*c.before ? expected.find(c.before) : expected.size(), c.message);
+        const size_t at = *c.before ? expected.find(c.before) : expected.size();
+        expected = c.erases ? expected.insert(at, c.message) : expected.substr(0, at) + c.message;
         EXPECT_EQ(unlogged.out, expected) << c.args[0];
-        EXPECT_EQ(unlogged.status, logged.status) << c.args[0];
-        EXPECT_EQ(format_blocks(unlogged.trace).size(), format_blocks(logged.trace).size());
+        EXPECT_EQ(unlogged.status, c.erases ? logged.status : 8) << c.args[0];
+        if (!c.erases) {
+            EXPECT_TRUE(ends_with(unlogged.log, refused)) << unlogged.log;
+            EXPECT_EQ(count_substr(unlogged.out, "Sanitizing"), 0);
+        }
+        EXPECT_EQ(format_blocks(unlogged.trace).size(),
+                  c.erases ? format_blocks(logged.trace).size() : 0u);
+        EXPECT_TRUE(handles_balanced(unlogged.trace));
     }
 }
 

@@ -5,9 +5,11 @@
 #include <cctype>
 #include <cstring>
 #include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
+#include "dialogue/sha256.h"
 #include "platform/wire.h"
 #include "sim_support.h"
 #include "support.h"
@@ -269,6 +271,7 @@ TEST(Program, RunsThatMustNotEraseEndWithTheirStatus) {
         std::string has; // standard output holds it
         int status;
         std::string untouched; // a path the run never opens
+        Files files = {};
     } cases[] = {
         // Drive strings that do not begin with their number: drive 0 is
         // never opened, no log is written.
@@ -316,6 +319,57 @@ TEST(Program, RunsThatMustNotEraseEndWithTheirStatus) {
          ""},
         // 2^64 bytes: no size the check or the record could hold.
         {{"26Y"}, "", "LBA Size: 4096\nError: the namespace size is out of range\n\0"s, 6, ""},
+        // The station file: each kind of bad line, lines counted from 1
+        // (blank ones and comments included); keys are lower-case. Options'
+        // texts must fit the record. Told like an option error.
+        {{"2Y"},
+         "",
+         "19045 \nError: veltrane.ini line 3: unknown key Organization\n",
+         5,
+         "\\\\.\\PhysicalDrive2",
+         {{"veltrane.ini", "# x\r\n\r\nOrganization = A\r\n"}}},
+        {{"2Y"},
+         "",
+         "19045 \nError: veltrane.ini line 2: not key = value\n",
+         5,
+         "\\\\.\\PhysicalDrive2",
+         {{"veltrane.ini", "title = T\n Hall 2\n"}}},
+        {{"2Y"},
+         "",
+         "19045 \nError: veltrane.ini line 1: not key = value\n",
+         5,
+         "\\\\.\\PhysicalDrive2",
+         {{"veltrane.ini", " = x"}}},
+        {{"2Y"},
+         "",
+         "19045 \nError: veltrane.ini line 1: not UTF-8\n",
+         5,
+         "\\\\.\\PhysicalDrive2",
+         {{"veltrane.ini", "location = Soci\xE9t\xE9\n"}}},
+        {{"2Y"},
+         "",
+         "19045 \nError: veltrane.ini line 2: cannot read missing.key\n",
+         5,
+         "\\\\.\\PhysicalDrive2",
+         {{"veltrane.ini", "\xEF\xBB\xBFtitle = x=y\nkey_file = missing.key \n"}}},
+        {{"2Y"},
+         "",
+         "19045 \nError: veltrane.ini line 1: value longer than 255 bytes\n",
+         5,
+         "\\\\.\\PhysicalDrive2",
+         {{"veltrane.ini", "contact = " + std::string(256, 'c')}}},
+        {{"2Y", "--note=" + std::string(256, 'n')},
+         "",
+         "19045 \nError: option --note is longer than 255 bytes\n",
+         5,
+         "\\\\.\\PhysicalDrive2"},
+        // The record's modes: no drive, no positional argument.
+        {{"--check", "2Y"}, "", "19045 \nError: too many arguments\n", 5, "\\\\.\\PhysicalDrive2"},
+        {{"--certificates=none.jsonl"},
+         "",
+         "19045 \nError: cannot read none.jsonl\n",
+         5,
+         "\\\\.\\PhysicalDrive0"},
         {{"Y2", "1", "1", "1"},
          "",
          "19045 \nError: bad drive number\n",
@@ -399,7 +453,7 @@ TEST(Program, RunsThatMustNotEraseEndWithTheirStatus) {
         {{"16Y"}, "", "Error: drive 16 is not namespace 1 of its controller\n", 8, ""},
     };
     for (const Case& c : cases) {
-        const RunResult run = run_program(kGuardedHost, c.args, c.input);
+        const RunResult run = run_program(kGuardedHost, c.args, c.input, c.files);
         const std::string what = (c.args.empty() ? "" : c.args[0]) + " / " + c.input;
         // A text that ends in NUL ends standard output and the log.
         const size_t last = c.has.find('\0');
@@ -418,6 +472,7 @@ TEST(Program, RunsThatMustNotEraseEndWithTheirStatus) {
             EXPECT_FALSE(touches(run.trace, c.untouched)) << what;
         }
         if (c.has.find("drive number:Error") != std::string::npos ||
+            c.has.find("19045 \nError") != std::string::npos ||
             c.has.find("Error: bad drive number") != std::string::npos ||
             c.has.find("not a level") != std::string::npos) {
             EXPECT_FALSE(run.log_exists) << what;
@@ -1314,6 +1369,24 @@ TEST(Program, VolumesGoOfflineAndTheReadBackJudgesTheErase) {
         const bool sanitize = what.find('S') != std::string::npos;
         const bool alone = what.find('V') != std::string::npos;
         EXPECT_EQ(format_sent(run.trace), k.status != 8 && !sanitize && !alone) << what;
+        // The record names a failed read, before or after the erase, by its
+        // code and offset, and counts the bytes read again only when every
+        // sample was.
+        if (k.status != 8) {
+            const nlohmann::json check = record_lines(run.record).back().at("verification");
+            const size_t failed = k.tail.find("read error ");
+            EXPECT_EQ(check.at("read_error"),
+                      failed == std::string::npos
+                          ? nlohmann::json()
+                          : nlohmann::json::parse(
+                                "{\"code\": " + words(k.tail.substr(failed))[2] +
+                                ", \"offset\": " + words(k.tail.substr(failed))[5] + "}"))
+                << what;
+            const std::string result = check.at("result");
+            const bool read_again = result.rfind("skipped", 0) != 0 && result != "read error";
+            EXPECT_EQ(check.at("bytes_read").is_null(), !read_again) << what;
+            EXPECT_EQ(record_schema_problems(run.record), "") << what;
+        }
 
         // Reads through the disk handle: whole 4 KiB units, n samples in
         // ascending order before the erase and the same ones after it; or
@@ -1605,18 +1678,30 @@ TEST(Program, EveryDiskAnEraseReachesIsNamedAndGuarded) {
 namespace {
 
 // Every path and every outcome of Format NVM, each once; device texts with characters
-// the record must escape. The clock passes midnight, a month's end, during
-// a 1.5 s format.
+// the record must escape; host texts in UTF-8. The clock passes midnight, a
+// month's end, during a 1.5 s format.
 const char* const kRecordHost = R"({
-  "system_time": "2026-05-31T23:59:59Z", "computer": "WS\"7\\b",
+  "system_time": "2026-05-31T23:59:59Z", "computer": "WS-Δ\"7\\b", "account": "Иван",
   "drives": [
-    {"number": 1, "path": "ofa"},
+    {"number": 1, "path": "ofa", "controller": {"vid": 5197, "ssvid": 5197, "ieee": 9528}},
     {"number": 2, "path": "ofa", "controller": {"format_status": 266}},
     {"number": 3, "path": "jmicron", "vendor": "JMicron ", "product": "Q\"uote\\",
      "controller": {"model": "M\"odel\\ ", "serial": "SN\"1", "firmware": "F\\2"}},
     {"number": 5, "path": "jmicron", "fail": [{"nth": 8, "error": 1167}]},
     {"number": 6, "path": "asmedia", "vendor": "ASMT", "product": "2362"},
     {"number": 8, "path": "realtek", "controller": {"format_ms": 900}}]})";
+
+// A station file with every key, comments, blank lines, a byte-order mark,
+// CR LF line ends, tabs around a key and a value, and no line end at its end.
+const char* const kStation =
+    "\xEF\xBB\xBF# The station\r\norganization = Soci\xC3\xA9t\xC3\xA9 G\xC3\xA9n\xC3\xA9rale  \r\n"
+    "\tlocation\t=\tHall 2 # east\r\n   # an indented comment\r\n\r\n"
+    "operator = Jos\xC3\xA9\r\ntitle = Technician\r\ncontact = +33 1 23\r\n"
+    "source = Customer \"A\"\r\ndestination = Resale\r\n"
+    "classification = Confidential\r\nvalidator = \xD0\x98\xD0\xB2\xD0\xB0\xD0\xBD\r\n"
+    "key_file = station.key";
+const char kKey[] = "\x00\x01 a key of bytes, longer than one block of SHA-256, "
+                    "so that HMAC hashes it first: 0123456789";
 
 // The rest of the console line that begins with `label`.
 std::string shown(const RunResult& run, const std::string& label) {
@@ -1631,39 +1716,144 @@ std::string shown(const RunResult& run, const std::string& label) {
 
 TEST(Program, EveryFormatOutcomeOnEveryPathLeavesItsRecord) {
     const nlohmann::json none;
-    struct Case {
-        std::vector<std::string> args;
+    const std::string key(kKey, sizeof kKey - 1);
+    const Files station = {{"veltrane.ini", kStation}, {"station.key", key}};
+    const nlohmann::json full_station = {
+        {"organization", "Soci\xC3\xA9t\xC3\xA9 G\xC3\xA9n\xC3\xA9rale"},
+        {"location", "Hall 2 # east"},
+        {"operator", "Jos\xC3\xA9"},
+        {"title", "Technician"},
+        {"contact", "+33 1 23"},
+        {"source", "Customer \"A\""},
+        {"destination", "Resale"},
+        {"classification", "Confidential"},
+        {"validator", "\xD0\x98\xD0\xB2\xD0\xB0\xD0\xBD"}};
+    nlohmann::json no_station = full_station;
+    for (auto& field : no_station)
+        field = nullptr;
+    nlohmann::json overridden = no_station; // the option's operator, the file's empty validator
+    overridden["operator"] =
+        "\xD0\x98\xD0\xB2\xD0\xB0\xD0\xBD \xD0\x9F\xD0\xB5\xD1\x82\xD1\x80\xD0\xBE\xD0\xB2";
+    const struct {
+        std::vector<std::string> args; // options anywhere among them
         const char* outcome;
         int status;
         const char* path;
         const char* console_path;
-        nlohmann::json vendor, product;
+        nlohmann::json vendor, product, completion, maker;
+        Files files;
+        nlohmann::json station, asset, note;
     } cases[] = {
-        {{"1Y", "1"}, "Erased", 0, "OFA driver", "Driver  : OFA", none, none},
-        {{"2Y"}, "Erase error", 1, "OFA driver", "Driver  : OFA", none, none},
-        {{"3Y", "1", "2"}, "Erased", 0, "JMicron bridge", "Bridge  : JMS", "JMicron ", "Q\"uote\\"},
-        // The data phase never reached the drive: the read-back shows it.
-        {{"5Y"}, "Possible Erased", 9, "JMicron bridge", "Bridge  : JMS", none, none},
-        {{"6Y", "1", "0"}, "Erased", 0, "ASMedia bridge", "Bridge  : ASM", "ASMT", "2362"},
-        {{"8Y", "1"}, "Erased", 0, "Realtek bridge", "Bridge  : RTL", none, none},
+        {{"--asset= A-1 ", "1Y", "1", "--note=first\tline"},
+         "Erased",
+         0,
+         "OFA driver",
+         "Driver  : OFA",
+         none,
+         none,
+         {{"sct", 0}, {"sc", 0}},
+         {"0x144D", "0x144D", "002538"},
+         station,
+         full_station,
+         "A-1",
+         "first\tline"},
+        {{"2Y",
+          "--operator=  \xD0\x98\xD0\xB2\xD0\xB0\xD0\xBD "
+          "\xD0\x9F\xD0\xB5\xD1\x82\xD1\x80\xD0\xBE\xD0\xB2 ",
+          "--asset="},
+         "Erase error",
+         1,
+         "OFA driver",
+         "Driver  : OFA",
+         none,
+         none,
+         {{"sct", 1}, {"sc", 10}},
+         {"0x1B36", "0x1AF4", "544C56"},
+         {{"veltrane.ini", "operator = Jos\xC3\xA9\nvalidator =\n"}},
+         overridden,
+         none,
+         none},
+        {{"3Y", "1", "2"},
+         "Erased",
+         0,
+         "JMicron bridge",
+         "Bridge  : JMS",
+         "JMicron",
+         "Q\"uote\\",
+         {{"sct", 0}, {"sc", 0}},
+         {"0x1B36", "0x1AF4", "544C56"},
+         {},
+         no_station,
+         none,
+         none},
+        // The data phase never reached the drive, nor was the completion
+        // asked for: the read-back shows it.
+        {{"5Y"},
+         "Possible Erased",
+         9,
+         "JMicron bridge",
+         "Bridge  : JMS",
+         none,
+         none,
+         none,
+         {"0x1B36", "0x1AF4", "544C56"},
+         {},
+         no_station,
+         none,
+         none},
+        {{"6Y", "1", "0"},
+         "Erased",
+         0,
+         "ASMedia bridge",
+         "Bridge  : ASM",
+         "ASMT",
+         "2362",
+         {{"sct", 0}, {"sc", 0}},
+         {"0x1B36", "0x1AF4", "544C56"},
+         {},
+         no_station,
+         none,
+         none},
+        {{"8Y", "1"},
+         "Erased",
+         0,
+         "Realtek bridge",
+         "Bridge  : RTL",
+         none,
+         none,
+         {{"sct", 0}, {"sc", 0}},
+         {"0x1B36", "0x1AF4", "544C56"},
+         {},
+         no_station,
+         none,
+         none},
     };
     const char* const NIST[] = {"none", "Purge", "Purge"};
     const char* const IEEE[] = {"none", "Clear", "Clear, possible Purge"};
     std::string records;
-    for (const Case& c : cases) {
-        const RunResult run = run_program(kRecordHost, c.args);
-        const std::string what = c.args[0] + "\n" + run.out + run.record;
+    for (const auto& c : cases) {
+        std::vector<std::string> positional;
+        for (const std::string& arg : c.args)
+            if (arg.rfind("--", 0) != 0)
+                positional.push_back(arg);
+        const RunResult run = run_program(kRecordHost, c.args, "", c.files);
+        const std::string what = positional[0] + "\n" + run.out;
         records += run.record;
         const std::vector<nlohmann::json> lines = record_lines(run.record);
         ASSERT_EQ(lines.size(), 2u) << what;
         const nlohmann::json& end = lines[1];
         EXPECT_EQ(run.status, c.status) << what;
+        // The options and the station file change nothing on the console.
+        if (!c.files.empty()) {
+            EXPECT_EQ(run.out, run_program(kRecordHost, positional).out) << what;
+        }
         EXPECT_NE(run.out.find(run.text("\n" + std::string(c.console_path) + "\n")),
                   std::string::npos)
             << what;
         // The outcome, as the console's outcome line tells it.
         const size_t at = run.out.find(run.eol + c.outcome + " [") + run.eol.size();
         const std::string line = run.out.substr(at, run.out.find(run.eol, at) - at);
+        EXPECT_EQ(end.at("record"), 2) << what;
         EXPECT_EQ(end.at("outcome_line"), line) << what;
         EXPECT_EQ(end.at("outcome"), c.outcome) << what;
         const uint64_t elapsed = std::stoull(line.substr(line.find('[') + 1));
@@ -1672,21 +1862,44 @@ TEST(Program, EveryFormatOutcomeOnEveryPathLeavesItsRecord) {
         EXPECT_EQ(end.at("started"), "2026-05-31T23:59:59Z") << what;
         EXPECT_EQ(end.at("ended"), elapsed < 1000 ? "2026-05-31T23:59:59Z" : "2026-06-01T00:00:00Z")
             << what;
-        // The host, the drive and its identity, as the console shows them.
-        EXPECT_EQ(end.at("computer"), "WS\"7\\b") << what;
-        EXPECT_EQ(end.at("operator"), run.user) << what;
-        EXPECT_EQ(end.at("os"), shown(run, "OS: ")) << what;
+        // The station, the options and the host in UTF-8, read back equal.
+        nlohmann::json station = c.station;
+        station["computer"] = "WS-\xCE\x94\"7\\b";
+        station["account"] = "\xD0\x98\xD0\xB2\xD0\xB0\xD0\xBD";
+        station["windows_pe"] = false;
+        EXPECT_EQ(end.at("station"), station) << what;
+        EXPECT_EQ(end.at("asset"), c.asset) << what;
+        EXPECT_EQ(end.at("note"), c.note) << what;
+        EXPECT_EQ(end.at("os"), "10.0 build 19045") << what;
+        // The drive and its identity, as the console shows them, trimmed.
         const nlohmann::json& drive = end.at("drive");
         EXPECT_EQ(shown(run, "Drive   : "), std::to_string(drive.at("number").get<int>()) + "(" +
                                                 drive.at("bus").get<std::string>() + ")")
             << what;
-        EXPECT_EQ(drive.at("number"), c.args[0][0] - '0') << what;
+        EXPECT_EQ(drive.at("number"), positional[0][0] - '0') << what;
         EXPECT_EQ(drive.at("path"), c.path) << what;
         EXPECT_EQ(drive.at("vendor"), c.vendor) << what;
         EXPECT_EQ(drive.at("product"), c.product) << what;
-        EXPECT_EQ(drive.at("model"), shown(run, "Model   : ")) << what;
-        EXPECT_EQ(drive.at("firmware"), shown(run, "Fw      : ")) << what;
-        EXPECT_EQ(drive.at("serial"), shown(run, "S/N     : ")) << what;
+        EXPECT_EQ(drive.at("enclosure"),
+                  c.console_path[0] == 'B'
+                      ? nlohmann::json({{"vendor", c.vendor}, {"product", c.product}})
+                      : none)
+            << what;
+        EXPECT_EQ(drive.at("maker"), nlohmann::json({{"pci_vendor_id", c.maker[0]},
+                                                     {"pci_subsystem_vendor_id", c.maker[1]},
+                                                     {"ieee_oui", c.maker[2]}}))
+            << what;
+        EXPECT_EQ(drive.at("reach"),
+                  nlohmann::json::parse("[{\"number\": " + positional[0].substr(0, 1) +
+                                        ", \"namespace\": 1}]"))
+            << what;
+        const auto trimmed = [](std::string text) {
+            text.erase(text.find_last_not_of(' ') + 1);
+            return text;
+        };
+        EXPECT_EQ(drive.at("model"), trimmed(shown(run, "Model   : "))) << what;
+        EXPECT_EQ(drive.at("firmware"), trimmed(shown(run, "Fw      : "))) << what;
+        EXPECT_EQ(drive.at("serial"), trimmed(shown(run, "S/N     : "))) << what;
         const uint64_t before = drive.at("lba_size_before");
         const uint64_t capacity = drive.at("capacity_bytes");
         EXPECT_EQ(std::to_string(before), shown(run, "LBA Size: ")) << what;
@@ -1698,26 +1911,44 @@ TEST(Program, EveryFormatOutcomeOnEveryPathLeavesItsRecord) {
                                                   : std::stoull(shown(run, change)))
             << what;
         // The method, as the arguments chose it (quiet: the format in use,
-        // 0, and SES 1), and what it reaches.
+        // 0, and SES 1), what it reaches, and what it achieved: the same
+        // when the run ended with status 0.
         const nlohmann::json& method = end.at("method");
-        const int ses = c.args.size() > 2 ? std::stoi(c.args[2]) : 1;
+        const int ses = positional.size() > 2 ? std::stoi(positional[2]) : 1;
         EXPECT_EQ(method.at("command"), "Format NVM") << what;
-        EXPECT_EQ(method.at("lba_format"), c.args.size() > 1 ? std::stoi(c.args[1]) : 0) << what;
+        EXPECT_EQ(method.at("lba_format"), positional.size() > 1 ? std::stoi(positional[1]) : 0)
+            << what;
         EXPECT_EQ(method.at("ses"), ses) << what;
         EXPECT_EQ(shown(run, "Selected SES action: ").substr(0, 1), std::to_string(ses)) << what;
-        EXPECT_EQ(end.at("category").at("nist_800_88_r1"), NIST[ses]) << what;
-        EXPECT_EQ(end.at("category").at("ieee_2883"), IEEE[ses]) << what;
+        const nlohmann::json category = {{"nist_800_88_r1", NIST[ses]}, {"ieee_2883", IEEE[ses]}};
+        EXPECT_EQ(end.at("category"), category) << what;
+        EXPECT_EQ(end.at("achieved"), c.status == 0 ? category
+                                                    : nlohmann::json({{"nist_800_88_r1", nullptr},
+                                                                      {"ieee_2883", nullptr}}))
+            << what;
+        EXPECT_EQ(end.at("evidence"), nlohmann::json({{"completion", c.completion},
+                                                      {"sanitize_log_before", nullptr},
+                                                      {"sanitize_log_after", nullptr}}))
+            << what;
         // The read-back, as the console's lines tell it; none after an error.
         const nlohmann::json& check = end.at("verification");
         if (c.status == 1) {
             EXPECT_EQ(check, nullptr) << what;
         } else {
             EXPECT_EQ(check.at("method"), "sampled read-back") << what;
+            EXPECT_EQ(check.at("level"), "quick") << what;
+            EXPECT_EQ(check.at("algorithm"), "stratified") << what;
             EXPECT_EQ(check.at("result"), c.status == 0 ? "verified" : "data survived") << what;
             EXPECT_EQ(check.at("not_pattern"), 0) << what;
-            EXPECT_NE(check.at("seed"), nullptr) << what;
+            EXPECT_EQ(check.at("seed").get<std::string>().size(), 16u) << what;
+            const uint64_t samples = check.at("samples");
+            EXPECT_EQ(check.at("unit_bytes"), 4096) << what;
+            EXPECT_EQ(check.at("bytes_read"), samples * 4096) << what;
+            EXPECT_NEAR(check.at("coverage").get<double>(), samples * 4096.0 / capacity, 1e-14)
+                << what;
+            EXPECT_EQ(check.at("read_error"), nullptr) << what;
             EXPECT_EQ(shown(run, "Verify  : "),
-                      std::to_string(check.at("samples").get<int>()) + " samples, " +
+                      std::to_string(samples) + " samples, " +
                           std::to_string(check.at("held_data").get<int>()) + " held data, " +
                           std::to_string(check.at("unchanged").get<int>()) + " unchanged")
                 << what;
@@ -1729,7 +1960,224 @@ TEST(Program, EveryFormatOutcomeOnEveryPathLeavesItsRecord) {
              {"ended", "outcome_line", "elapsed_ms", "exit_status", "verification"})
             started[key] = nullptr;
         started["outcome"] = "started";
+        started["achieved"] = {{"nist_800_88_r1", nullptr}, {"ieee_2883", nullptr}};
+        started["evidence"]["completion"] = nullptr;
+        started["prev"] = nullptr;
+        started["mac"] = lines[0].at("mac");
         EXPECT_EQ(lines[0], started) << what;
+        // Chained, and signed when the station has a key.
+        EXPECT_EQ(record_chain_problems(run.record, c.files.size() > 1 ? key : ""), "") << what;
     }
     EXPECT_EQ(record_schema_problems(records), "");
+}
+
+namespace {
+
+// A version 1 line, as the tool wrote them before its record was chained.
+const char* const kVersion1 =
+    R"({"record":1,"run":"c7d60f3b8a4c4635","tool":"Veltrane","version":"0.7a","started":"2026-01-01T00:00:00Z","ended":"2026-01-01T00:00:01Z","computer":"WS-17","operator":"alice","os":"10.0 build 19045 ","drive":{"number":2,"bus":"USB","path":"JMicron bridge","vendor":"JMicron ","product":"Generic NVMe","model":"Simulated NVMe","serial":"OLD1","firmware":"1.0","capacity_bytes":1000204886016,"lba_size_before":512,"lba_size_after":4096,"media_type":"NVMe flash SSD"},"method":{"command":"Format NVM","ses":2,"action":null,"lba_format":1,"route":null},"category":{"nist_800_88_r1":"Purge","ieee_2883":"Clear, possible Purge"},"outcome":"Erased","outcome_line":"Erased [1500 ms]!","elapsed_ms":1500,"exit_status":0,"verification":null,"truncated":false})"
+    "\n";
+
+// Runs each appending to the record the one before left, after a version
+// 1 line, signed with the station's key: ten, unless fewer are given.
+std::string runs_after(const Files& station,
+                       const std::vector<const char*>& runs = {"1Y", "2Y", "3Y 1", "5Y", "6Y", "8Y",
+                                                               "1Y", "3Y", "6Y 1", "8Y"}) {
+    std::string record = kVersion1;
+    for (const char* args : runs) {
+        Files files = station;
+        files.push_back({"veltrane-erase.jsonl", record});
+        record = run_program(kRecordHost, words(args), "", files).record;
+    }
+    return record;
+}
+
+std::string sha256_hex_of(const std::string& text) {
+    Sha256 sha;
+    sha256_begin(&sha);
+    sha256_add(&sha, text.data(), static_cast<uint32_t>(text.size()));
+    uint8_t digest[SHA256_SIZE];
+    sha256_end(&sha, digest);
+    char hex[SHA256_HEX_SIZE];
+    sha256_hex(digest, hex);
+    return hex;
+}
+
+std::vector<std::string> split_lines(const std::string& text) {
+    std::vector<std::string> lines;
+    for (size_t at = 0, end; (end = text.find('\n', at)) != std::string::npos; at = end + 1)
+        lines.push_back(text.substr(at, end - at));
+    return lines;
+}
+
+std::string joined(const std::vector<std::string>& lines) {
+    std::string text;
+    for (const std::string& line : lines)
+        text += line + "\n";
+    return text;
+}
+
+// What --check prints for the record's runs, each "ok" unless `statuses`
+// names it (by its place among the runs), and the count line.
+std::string check_lines(const std::string& record, const std::map<size_t, std::string>& statuses,
+                        const std::string& extra = "") {
+    std::vector<std::string> order;
+    std::map<std::string, nlohmann::json> last;
+    for (const nlohmann::json& line : record_lines(record)) {
+        const std::string run = line.at("run");
+        if (!last.count(run))
+            order.push_back(run);
+        last[run] = line;
+    }
+    std::string text;
+    int altered = 0;
+    for (size_t i = 0; i < order.size(); ++i) {
+        const nlohmann::json& line = last[order[i]];
+        const std::string status = statuses.count(i)        ? statuses.at(i)
+                                   : line.at("record") == 1 ? "unchained"
+                                                            : "ok";
+        altered += status != "ok" && status != "unchained";
+        text += order[i] + " " + line.at("drive").at("serial").get<std::string>() + " " +
+                line.at("outcome").get<std::string>() + " " + status + "\n";
+    }
+    altered += !extra.empty();
+    return text + extra +
+           "Records: " + std::to_string(count_substr(record, "\n") + !extra.empty()) + " lines, " +
+           std::to_string(order.size()) + " runs, " + std::to_string(altered) + " altered\n";
+}
+
+} // namespace
+
+TEST(Program, TheRecordChainsAndItsCheckNamesEveryAlteration) {
+    const std::string key(kKey, sizeof kKey - 1);
+    const Files station = {{"veltrane.ini", "key_file = station.key\n"}, {"station.key", key}};
+    const std::string record = runs_after(station);
+    ASSERT_EQ(count_substr(record, "\n"), 21) << record;
+    EXPECT_EQ(record_chain_problems(record, key), "");
+    const std::vector<std::string> lines = split_lines(record);
+    auto edited = [&lines](size_t at, const std::string& from, const std::string& to) {
+        std::vector<std::string> changed = lines;
+        changed[at].replace(changed[at].find(from), from.size(), to);
+        return joined(changed);
+    };
+    std::vector<std::string> removed = lines, swapped = lines, cut = lines;
+    removed.erase(removed.begin() + 8);
+    cut.erase(cut.begin());
+    std::swap(swapped[4], swapped[5]);
+    const Files wrong_key = {{"veltrane.ini", "key_file = station.key\n"},
+                             {"station.key", key + "x"}};
+    // Runs by their place: 0 the version 1 line, 1 to 10 the ten runs (lines
+    // 2i - 1 and 2i).
+    const struct {
+        const char* what;
+        std::string file;
+        Files station;
+        std::map<size_t, std::string> statuses;
+        std::string extra; // a line of no run
+    } cases[] = {
+        {"as written", record, station, {}, ""},
+        {"a byte edited",
+         edited(6, "Erased", "Erasee"),
+         station,
+         {{3, "mac wrong"}, {4, "chain broken"}},
+         ""},
+        {"a byte edited, no key",
+         edited(6, "Erased", "Erasee"),
+         {},
+         {{3, "altered"}, {4, "chain broken"}},
+         ""},
+        {"a line removed", joined(removed), station, {{4, "altered"}, {5, "chain broken"}}, ""},
+        {"the first line removed", joined(cut), station, {{0, "chain broken"}}, ""},
+        {"two lines swapped",
+         joined(swapped),
+         station,
+         {{2, "chain broken"}, {3, "chain broken"}},
+         ""},
+        {"a line appended by hand", record + lines[20] + "\n", station, {{10, "chain broken"}}, ""},
+        {"a wrong key",
+         record,
+         wrong_key,
+         {{1, "mac wrong"},
+          {2, "mac wrong"},
+          {3, "mac wrong"},
+          {4, "mac wrong"},
+          {5, "mac wrong"},
+          {6, "mac wrong"},
+          {7, "mac wrong"},
+          {8, "mac wrong"},
+          {9, "mac wrong"},
+          {10, "mac wrong"}},
+         ""},
+        {"a line of text", record + "erased fine\n", station, {}, "- - - not JSON\n"},
+    };
+    for (const auto& c : cases) {
+        Files files = c.station;
+        files.push_back({"records.jsonl", c.file});
+        const RunResult run = run_program(kRecordHost, {"--check=records.jsonl"}, "", files);
+        const std::string expected =
+            check_lines(c.extra.empty() ? c.file : record, c.statuses, c.extra);
+        EXPECT_EQ(run.out, run.text(BANNER + expected)) << c.what;
+        EXPECT_EQ(run.status, expected.find(" 0 altered") != std::string::npos ? 0 : 11) << c.what;
+        EXPECT_FALSE(run.log_exists) << c.what;
+        EXPECT_TRUE(run.trace.empty()) << c.what;
+    }
+    // A last line cut short (a run ended while writing it) is ended before
+    // the next run's first line, which chains to it.
+    Files cut_short = station;
+    cut_short.push_back({"veltrane-erase.jsonl", record + "{\"record\":2,\"ru"});
+    const RunResult after = run_program(kRecordHost, {"1Y"}, "", cut_short);
+    const std::vector<std::string> after_lines = split_lines(after.record);
+    ASSERT_EQ(after_lines.size(), 24u);
+    EXPECT_EQ(after_lines[21], "{\"record\":2,\"ru");
+    EXPECT_EQ(record_lines(after_lines[22] + "\n").at(0).at("prev"),
+              sha256_hex_of(after_lines[21]));
+    cut_short.back().second = after.record;
+    const RunResult checked = run_program(kRecordHost, {"--check"}, "", cut_short);
+    EXPECT_TRUE(
+        ends_with(checked.out,
+                  checked.text("- - - not JSON\n" +
+                               record_lines(after.record.substr(
+                                   after.record.rfind('\n', after.record.size() - 2) + 1))[0]
+                                   .at("run")
+                                   .get<std::string>() +
+                               " SIM00000001 Erased ok\nRecords: 24 lines, 12 runs, 1 altered\n")))
+        << checked.out;
+    // Two runs at once: each waits for the file's lock, then chains after
+    // the other.
+    Files files = station;
+    files.push_back({"veltrane-erase.jsonl", record});
+    const AtOnce both = run_programs_at_once(kRecordHost, {{"1Y"}, {"3Y", "1"}}, files, 300);
+    EXPECT_TRUE(both.untouched_while_locked);
+    EXPECT_EQ(both.statuses, std::vector<int>({0, 0}));
+    EXPECT_EQ(count_substr(both.record, "\n"), 25);
+    files.back().second = both.record;
+    const RunResult check = run_program(kRecordHost, {"--check"}, "", files);
+    EXPECT_EQ(check.out, check.text(BANNER + check_lines(both.record, {}))) << check.out;
+}
+
+TEST(Program, CertificatesPrintOneSelfContainedPagePerRun) {
+    // Runs of every outcome, a version 1 line, and a run whose device texts
+    // would be markup: every run's serial and outcome shown as text, one
+    // printed page per certificate.
+    const std::string key(kKey, sizeof kKey - 1);
+    Files files = {{"veltrane.ini", kStation}, {"station.key", key}};
+    files.push_back({"veltrane-erase.jsonl", runs_after(files, {"1Y", "2Y", "5Y"})});
+    files.back().second =
+        run_program(drive_host(4, "ofa", R"(, "controller": {"serial": "<script>x</script>",
+                                                              "model": "A&B <b>'\""})"),
+                    {"4Y"}, "", files)
+            .record;
+    const RunResult run = run_program(kRecordHost, {"--certificates"}, "", files);
+    EXPECT_EQ(run.out,
+              run.text(BANNER + "Certificates: 5 runs written to veltrane-certificates.html\n"));
+    EXPECT_EQ(run.status, 0);
+    EXPECT_FALSE(run.log_exists);
+    EXPECT_TRUE(run.trace.empty());
+    EXPECT_NE(run.certificates.find("&lt;script&gt;x&lt;/script&gt;"), std::string::npos);
+    EXPECT_NE(run.certificates.find("A&amp;B &lt;b&gt;&#39;&quot;"), std::string::npos);
+    EXPECT_NE(run.certificates.find("Soci\xC3\xA9t\xC3\xA9 G\xC3\xA9n\xC3\xA9rale"),
+              std::string::npos);
+    // The page's own checks, and Chromium's printing (once: the Windows
+    // build writes the same page).
+    EXPECT_EQ(certificates_problems(run.certificates, files.back().second, run.eol == "\n"), "");
 }

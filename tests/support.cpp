@@ -5,7 +5,6 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
-#include <pwd.h>
 #include <signal.h>
 #include <sstream>
 #include <sys/stat.h>
@@ -124,11 +123,9 @@ const char* const LOG_ON_FULL_DEVICE = "\x01full";
 const char* const RECORD_AS_DIRECTORY = "\x01record directory";
 const char* const RECORD_ON_FULL_DEVICE = "\x01record full";
 
-// The user name every run is given; Wine gives its programs the name of the
-// account it runs under instead.
-const char* const TEST_USER = "tester";
+namespace {
 
-std::string record_schema_problems(const std::string& records) {
+std::string validator_problems(const std::string& records, const std::string& extra) {
     char path[] = "/tmp/veltrane-records-XXXXXX";
     const int fd = mkstemp(path);
     if (fd < 0)
@@ -138,12 +135,46 @@ std::string record_schema_problems(const std::string& records) {
     const std::string out = std::string(path) + ".out";
     const int status =
         std::system((std::string(VELTRANE_PYTHON) + " " + VELTRANE_RECORD_VALIDATOR + " " +
-                     VELTRANE_RECORD_SCHEMA + " " + path + " >" + out + " 2>&1")
+                     VELTRANE_RECORD_SCHEMA + " " + path + extra + " >" + out + " 2>&1")
                         .c_str());
     const std::string problems = read_file(out);
     unlink(path);
     unlink(out.c_str());
     return status == 0 ? "" : "validator status " + std::to_string(status) + ": " + problems;
+}
+
+} // namespace
+
+std::string record_schema_problems(const std::string& records) {
+    return validator_problems(records, "");
+}
+
+std::string record_chain_problems(const std::string& records, const std::string& key) {
+    if (key.empty())
+        return validator_problems(records, " --chain");
+    char path[] = "/tmp/veltrane-key-XXXXXX";
+    const int fd = mkstemp(path);
+    close(fd);
+    write_file(path, key);
+    const std::string problems = validator_problems(records, std::string(" --chain ") + path);
+    unlink(path);
+    return problems;
+}
+
+std::string certificates_problems(const std::string& page, const std::string& records,
+                                  bool render) {
+    const std::string dir = make_temp_dir();
+    write_file(dir + "/page.html", page);
+    write_file(dir + "/records.jsonl", records);
+    const std::string out = dir + "/problems.txt";
+    const int status =
+        std::system((std::string(VELTRANE_PYTHON) + " " + VELTRANE_CERTIFICATES_CHECKER + " " +
+                     dir + "/page.html " + dir + "/records.jsonl" +
+                     (render ? " --pdf " + dir : "") + " >" + out + " 2>&1")
+                        .c_str());
+    const std::string problems = read_file(out);
+    std::filesystem::remove_all(dir);
+    return status == 0 ? "" : "checker status " + std::to_string(status) + ": " + problems;
 }
 
 std::string host_with(const std::string& drives_json) {
@@ -257,18 +288,13 @@ RunResult run_dialogue(const std::string& host_json, const std::vector<std::stri
     return result;
 }
 
-RunResult run_program(const std::string& host_json, const std::vector<std::string>& args,
-                      const std::string& input) {
-    RunResult result;
-    const bool wine = wine_runner();
-    const std::string dir = make_temp_dir();
-    // Names relative to the run's directory: both programs find them there.
-    const char* const host_name = "host.json";
-    const char* const trace_name = "trace.jsonl";
-    if (!host_json.empty())
-        write_file(dir + "/" + host_name, host_json);
-    write_file(dir + "/stdin.txt", input);
+namespace {
 
+// Starts the program in `dir` (host.json, stdin.txt there) with its own
+// output files and trace, suffixed with `tag`.
+pid_t start_program(const std::string& dir, bool has_host, const std::vector<std::string>& args,
+                    const std::string& tag) {
+    const bool wine = wine_runner();
     std::vector<std::string> storage;
     if (wine)
         storage = {"wine", VELTRANE_SIM_EXE};
@@ -279,7 +305,6 @@ RunResult run_program(const std::string& host_json, const std::vector<std::strin
     for (std::string& arg : storage)
         argv.push_back(&arg[0]);
     argv.push_back(nullptr);
-
     const pid_t pid = fork();
     if (pid == 0) {
         // No controlling terminal: the key wait has no console to read.
@@ -287,22 +312,26 @@ RunResult run_program(const std::string& host_json, const std::vector<std::strin
         if (chdir(dir.c_str()) != 0)
             _exit(126);
         const int in = open("stdin.txt", O_RDONLY);
-        const int out = open("stdout.txt", O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        const int err = open("stderr.txt", O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        const int out = open(("stdout" + tag + ".txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        const int err = open(("stderr" + tag + ".txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         dup2(in, 0);
         dup2(out, 1);
         dup2(err, 2);
-        if (!host_json.empty())
-            setenv("VELTRANE_SIM_HOST", host_name, 1);
+        if (has_host)
+            setenv("VELTRANE_SIM_HOST", "host.json", 1);
         else
             unsetenv("VELTRANE_SIM_HOST");
-        setenv("VELTRANE_SIM_TRACE", trace_name, 1);
-        setenv("USERNAME", TEST_USER, 1);
+        setenv("VELTRANE_SIM_TRACE", ("trace" + tag + ".jsonl").c_str(), 1);
+        // The tool reads no environment variable for its record: the
+        // simulated host serves the account.
+        unsetenv("USERNAME");
         if (wine) {
             // The prefix and the persistent server of the Wine tests; Wine's
-            // own diagnostics off, so standard error is the program's.
+            // own diagnostics off, so standard error is the program's; the
+            // arguments' bytes read as UTF-8 into the wide command line.
             setenv("WINEPREFIX", VELTRANE_WINE_PREFIX, 1);
             setenv("WINEDEBUG", "-all", 1);
+            setenv("LC_ALL", "C.UTF-8", 1);
             unsetenv("DISPLAY");
             unsetenv("WAYLAND_DISPLAY");
             execvp("wine", argv.data());
@@ -311,6 +340,10 @@ RunResult run_program(const std::string& host_json, const std::vector<std::strin
         }
         _exit(127);
     }
+    return pid;
+}
+
+int wait_program(pid_t pid) {
     int status = 0;
     for (int waited_ms = 0;; waited_ms += 10) {
         const pid_t done = waitpid(pid, &status, WNOHANG);
@@ -324,14 +357,33 @@ RunResult run_program(const std::string& host_json, const std::vector<std::strin
         }
         usleep(10000);
     }
-    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+std::string run_dir(const std::string& host_json, const std::string& input, const Files& files) {
+    const std::string dir = make_temp_dir();
+    if (!host_json.empty())
+        write_file(dir + "/host.json", host_json);
+    write_file(dir + "/stdin.txt", input);
+    for (const auto& file : files)
+        write_file(dir + "/" + file.first, file.second);
+    return dir;
+}
+
+} // namespace
+
+RunResult run_program(const std::string& host_json, const std::vector<std::string>& args,
+                      const std::string& input, const Files& files) {
+    RunResult result;
+    const bool wine = wine_runner();
+    const std::string dir = run_dir(host_json, input, files);
+    result.status = wait_program(start_program(dir, !host_json.empty(), args, ""));
     result.out = read_file(dir + "/stdout.txt");
     result.err = read_file(dir + "/stderr.txt");
     result.log = read_file(dir + "/" LOG_FILE_NAME, &result.log_exists);
     result.record = read_file(dir + "/" RECORD_FILE_NAME);
-    const struct passwd* account = getpwuid(getuid());
-    result.user = wine && account ? account->pw_name : TEST_USER;
-    const std::string trace = read_file(dir + "/" + trace_name);
+    result.certificates = read_file(dir + "/veltrane-certificates.html");
+    const std::string trace = read_file(dir + "/trace.jsonl");
     result.trace = parse_lines(trace);
     // The trace is the simulator's, byte for byte the same on every host.
     EXPECT_EQ(trace.find('\r'), std::string::npos) << "a CR in the trace";
@@ -344,6 +396,41 @@ RunResult run_program(const std::string& host_json, const std::vector<std::strin
         expect_crlf_lines(result.log, "log");
     }
     // Kept for a look when the test has failed.
+    if (!testing::Test::HasFailure())
+        std::filesystem::remove_all(dir);
+    return result;
+}
+
+AtOnce run_programs_at_once(const std::string& host_json,
+                            const std::vector<std::vector<std::string>>& runs, const Files& files,
+                            int hold_ms) {
+    AtOnce result;
+    const std::string dir = run_dir(host_json, "", files);
+    const std::string record = dir + "/" RECORD_FILE_NAME;
+    const std::string before = read_file(record);
+    // Read through this one descriptor alone while locked: closing any other
+    // descriptor of the file would give the lock back.
+    const int fd = open(record.c_str(), O_RDWR | O_CREAT, 0600);
+    struct flock lock = {};
+    lock.l_type = F_WRLCK;
+    lock.l_whence = SEEK_SET;
+    if (fd < 0 || fcntl(fd, F_SETLKW, &lock) != 0)
+        ADD_FAILURE() << "cannot lock " << record;
+    const auto size_now = [fd] {
+        struct stat status;
+        return fstat(fd, &status) == 0 ? static_cast<size_t>(status.st_size) : 0;
+    };
+    std::vector<pid_t> pids;
+    for (size_t i = 0; i < runs.size(); ++i)
+        pids.push_back(start_program(dir, !host_json.empty(), runs[i], std::to_string(i)));
+    usleep(static_cast<useconds_t>(hold_ms) * 1000);
+    result.untouched_while_locked = size_now() == before.size();
+    lock.l_type = F_UNLCK;
+    fcntl(fd, F_SETLK, &lock);
+    close(fd);
+    for (pid_t pid : pids)
+        result.statuses.push_back(wait_program(pid));
+    result.record = read_file(record);
     if (!testing::Test::HasFailure())
         std::filesystem::remove_all(dir);
     return result;

@@ -13,7 +13,7 @@ struct RunResult {
     std::string log; // veltrane-log.txt after the run ("" when absent)
     bool log_exists = false;
     std::string record;                // veltrane-erase.jsonl after the run ("" when absent)
-    std::string user;                  // the USERNAME the program saw
+    std::string certificates;          // veltrane-certificates.html after the run
     int status = -1;                   // exit status or main's return value
     std::vector<nlohmann::json> trace; // device operations, in order
     // Line end of the console and the log: "\n" here, "\r\n" for a Windows
@@ -58,6 +58,13 @@ extern const char* const RECORD_ON_FULL_DEVICE;
 // What the schema validator finds wrong with erase record lines: "" when
 // every line is valid.
 std::string record_schema_problems(const std::string& records);
+// The same, and the chain: each line's prev and mac as Python's hashlib and
+// hmac compute them, with the key `key` ("" for none).
+std::string record_chain_problems(const std::string& records, const std::string& key);
+// What is wrong with a certificates page made from `records`: "" when
+// nothing; with `render`, also its pages as Chromium prints them.
+std::string certificates_problems(const std::string& page, const std::string& records, bool render);
+
 // The lines of the record file, parsed.
 std::vector<nlohmann::json> record_lines(const std::string& text);
 
@@ -72,8 +79,24 @@ RunResult run_dialogue(const std::string& host_json, const std::vector<std::stri
 // environment, the Windows build on the simulated stack (veltrane-sim.exe)
 // under Wine; then every console and log line must end in CR LF (checked
 // here), and `eol` says so.
+// `files` are put in the run's directory first (name, content): a station
+// file, a key, an earlier record.
+using Files = std::vector<std::pair<std::string, std::string>>;
 RunResult run_program(const std::string& host_json, const std::vector<std::string>& args,
-                      const std::string& input = "");
+                      const std::string& input = "", const Files& files = {});
+
+// Runs of the program started at once in one directory, each with its own
+// arguments, while this process holds a lock on the whole record file for
+// `hold_ms` (the runs must wait for it): the record after them all, and
+// whether it was still as `files` left it when the lock was given back.
+struct AtOnce {
+    std::string record;
+    bool untouched_while_locked = false;
+    std::vector<int> statuses;
+};
+AtOnce run_programs_at_once(const std::string& host_json,
+                            const std::vector<std::vector<std::string>>& runs, const Files& files,
+                            int hold_ms);
 
 // 0 when run_program's program can run; otherwise, with the reason printed,
 // 77 (skip: no Wine) or 1 (fail: Wine required, or the program missing).

@@ -380,8 +380,7 @@ int main() {
         record_begin(&record, 2);
         query_bus_type(2, &record.vendor, &record.product);
         record_format(&record, 1, 2);
-        record_erase_started(&record);
-        write_record(&record);
+        record_started(&record, log, 0);
     });
 
     expect(fake_open_handles() == 0 && fake_bad_closes() == 0, "handles balanced");

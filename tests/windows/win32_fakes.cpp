@@ -1,10 +1,12 @@
-// The Win32 layer (platform/device_win.cpp, console_win.cpp, process_win.cpp) against
+// The Win32 layer (platform/device_win.cpp, console_win.cpp, process_win.cpp,
+// files_win.cpp) against
 // recording fakes, run under Wine. Every Win32 and msvcrt function the layer
 // calls is taken over at link time: the layer calls through the import slot
 // `__imp__Name@N`, and this program defines those slots itself, pointing at
 // fakes that record their arguments and answer as told. Each check below
 // states what the layer must pass on, and what it must not do in between.
 #include "platform/device.h"
+#include "platform/files.h"
 
 #include <conio.h>
 #include <cstdio>
@@ -150,16 +152,146 @@ void WINAPI fake_GetSystemTime(LPSYSTEMTIME time) {
     time->wYear = static_cast<WORD>(g_answer.result);
 }
 
-WINBOOL WINAPI fake_GetComputerNameA(LPSTR buffer, LPDWORD size) {
-    record("GetComputerNameA", word(buffer), *size);
+// UTF-8 and UTF-16 of the characters the checks use (the Basic
+// Multilingual Plane), as Windows converts them.
+int utf16_of(const char* text, wchar_t* out, int size) {
+    int n = 0;
+    for (const unsigned char* p = reinterpret_cast<const unsigned char*>(text);; ++n) {
+        unsigned code = *p++;
+        if (code >= 0xE0) {
+            code = (code & 0x0F) << 12 | (p[0] & 0x3Fu) << 6 | (p[1] & 0x3Fu);
+            p += 2;
+        } else if (code >= 0xC0) {
+            code = (code & 0x1F) << 6 | (p[0] & 0x3Fu);
+            p += 1;
+        }
+        if (n < size)
+            out[n] = static_cast<wchar_t>(code);
+        if (code == 0)
+            return n + 1;
+    }
+}
+
+int utf8_of(const wchar_t* text, char* out, int size) {
+    int n = 0;
+    for (;; ++text) {
+        const unsigned code = static_cast<unsigned>(*text);
+        unsigned char bytes[3] = {static_cast<unsigned char>(code), 0, 0};
+        int count = 1;
+        if (code >= 0x800) {
+            bytes[0] = static_cast<unsigned char>(0xE0 | code >> 12);
+            bytes[1] = static_cast<unsigned char>(0x80 | (code >> 6 & 0x3F));
+            bytes[2] = static_cast<unsigned char>(0x80 | (code & 0x3F));
+            count = 3;
+        } else if (code >= 0x80) {
+            bytes[0] = static_cast<unsigned char>(0xC0 | code >> 6);
+            bytes[1] = static_cast<unsigned char>(0x80 | (code & 0x3F));
+            count = 2;
+        }
+        if (n + count > size)
+            return 0; // ERROR_INSUFFICIENT_BUFFER
+        memcpy(out + n, bytes, count);
+        n += count;
+        if (code == 0)
+            return n;
+    }
+}
+
+WINBOOL WINAPI fake_GetComputerNameW(LPWSTR buffer, LPDWORD size) {
+    record("GetComputerNameW", word(buffer), *size);
     // Like Windows: the name and its length when it fits, else the size it
     // needs and a failure.
-    const DWORD length = static_cast<DWORD>(strlen(g_answer.text));
+    wchar_t name[300];
+    const DWORD length = static_cast<DWORD>(utf16_of(g_answer.text, name, 300) - 1);
     const bool fits = length < *size;
     if (fits)
-        memcpy(buffer, g_answer.text, length + 1);
+        memcpy(buffer, name, (length + 1) * sizeof(wchar_t));
     *size = fits ? length : length + 1;
     return fits && g_answer.result;
+}
+
+DWORD WINAPI fake_GetEnvironmentVariableW(LPCWSTR name, LPWSTR buffer, DWORD size) {
+    record("GetEnvironmentVariableW", name && wcscmp(name, L"USERNAME") == 0, word(buffer), size);
+    // Like Windows: the length when it fits, else the size it needs; 0 for
+    // a variable that is not set.
+    if (!g_answer.result)
+        return 0;
+    wchar_t value[300];
+    const DWORD length = static_cast<DWORD>(utf16_of(g_answer.text, value, 300) - 1);
+    if (length >= size)
+        return length + 1;
+    memcpy(buffer, value, (length + 1) * sizeof(wchar_t));
+    return length;
+}
+
+// The wide texts handed over, kept here: their places on the layer's stack
+// are not known in advance, so they are recorded as these addresses.
+wchar_t g_wide[1100];
+
+int WINAPI fake_MultiByteToWideChar(UINT page, DWORD flags, LPCCH text, int length, LPWSTR out,
+                                    int size) {
+    record("MultiByteToWideChar", page, flags, word(text), static_cast<uintptr_t>(length),
+           out ? word(g_wide) : 0, static_cast<uintptr_t>(size));
+    const int needed = utf16_of(text, g_wide, 1100);
+    if (needed > size)
+        return 0;
+    memcpy(out, g_wide, needed * sizeof(wchar_t));
+    return needed;
+}
+
+int WINAPI fake_WideCharToMultiByte(UINT page, DWORD flags, LPCWCH text, int length, LPSTR out,
+                                    int size, LPCCH fallback, LPBOOL used) {
+    record("WideCharToMultiByte", page, flags, word(g_wide), static_cast<uintptr_t>(length),
+           word(out), static_cast<uintptr_t>(size), word(fallback), word(used));
+    wcsncpy(g_wide, text, 1099);
+    return utf8_of(text, out, size);
+}
+
+HANDLE WINAPI fake_CreateFileW(LPCWSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES sa,
+                               DWORD disposition, DWORD flags, HANDLE templ) {
+    record("CreateFileW", word(g_wide), access, share, word(sa), disposition, flags, word(templ));
+    wcsncpy(g_wide, path, 1099);
+    return reinterpret_cast<HANDLE>(g_answer.result);
+}
+
+WINBOOL WINAPI fake_GetFileSizeEx(HANDLE file, PLARGE_INTEGER size) {
+    record("GetFileSizeEx", word(file), size != nullptr);
+    if (size)
+        size->QuadPart = 0x123456789LL;
+    return static_cast<WINBOOL>(g_answer.result);
+}
+
+// An OVERLAPPED that names offset 0 and no event is recorded as 1.
+uintptr_t from_start(LPOVERLAPPED o) {
+    return o && o->Offset == 0 && o->OffsetHigh == 0 && o->hEvent == nullptr;
+}
+
+WINBOOL WINAPI fake_LockFileEx(HANDLE file, DWORD flags, DWORD reserved, DWORD low, DWORD high,
+                               LPOVERLAPPED overlapped) {
+    record("LockFileEx", word(file), flags, reserved, low, high, from_start(overlapped));
+    return static_cast<WINBOOL>(g_answer.result);
+}
+
+WINBOOL WINAPI fake_UnlockFileEx(HANDLE file, DWORD reserved, DWORD low, DWORD high,
+                                 LPOVERLAPPED overlapped) {
+    record("UnlockFileEx", word(file), reserved, low, high, from_start(overlapped));
+    return TRUE;
+}
+
+// The wide command line msvcrt hands over.
+wchar_t g_arg0[] = L"veltrane.exe";
+wchar_t g_arg1[] = L"--operator=Jos\u00e9 \u0418\u0432\u0430\u043d";
+wchar_t g_arg2[] = L"2Y";
+wchar_t* g_wide_argv[] = {g_arg0, g_arg1, g_arg2, nullptr};
+
+int __cdecl fake_wgetmainargs(int* argc, wchar_t*** argv, wchar_t*** env, int glob,
+                              _startupinfo* info) {
+    record("__wgetmainargs", word(argc) != 0, word(argv) != 0, word(env) != 0,
+           static_cast<uintptr_t>(glob), info ? static_cast<uintptr_t>(info->newmode) + 1 : 0);
+    *argc = 3;
+    *argv = g_wide_argv;
+    *env = nullptr;
+    return static_cast<int>(g_answer.result);
 }
 
 DWORD WINAPI fake_GetCurrentProcessId() {
@@ -232,7 +364,15 @@ SLOT(SetFilePointerEx, "__imp__SetFilePointerEx@20", fake_SetFilePointerEx);
 SLOT(ReadFile, "__imp__ReadFile@20", fake_ReadFile);
 SLOT(GetTickCount, "__imp__GetTickCount@0", fake_GetTickCount);
 SLOT(GetSystemTime, "__imp__GetSystemTime@4", fake_GetSystemTime);
-SLOT(GetComputerNameA, "__imp__GetComputerNameA@8", fake_GetComputerNameA);
+SLOT(GetComputerNameW, "__imp__GetComputerNameW@8", fake_GetComputerNameW);
+SLOT(GetEnvironmentVariableW, "__imp__GetEnvironmentVariableW@12", fake_GetEnvironmentVariableW);
+SLOT(MultiByteToWideChar, "__imp__MultiByteToWideChar@24", fake_MultiByteToWideChar);
+SLOT(WideCharToMultiByte, "__imp__WideCharToMultiByte@32", fake_WideCharToMultiByte);
+SLOT(CreateFileW, "__imp__CreateFileW@28", fake_CreateFileW);
+SLOT(GetFileSizeEx, "__imp__GetFileSizeEx@8", fake_GetFileSizeEx);
+SLOT(LockFileEx, "__imp__LockFileEx@24", fake_LockFileEx);
+SLOT(UnlockFileEx, "__imp__UnlockFileEx@20", fake_UnlockFileEx);
+SLOT(__wgetmainargs, "__imp____wgetmainargs", fake_wgetmainargs);
 SLOT(GetCurrentProcessId, "__imp__GetCurrentProcessId@0", fake_GetCurrentProcessId);
 SLOT(GetVersionExA, "__imp__GetVersionExA@4", fake_GetVersionExA);
 SLOT(GetStdHandle, "__imp__GetStdHandle@4", fake_GetStdHandle);
@@ -430,12 +570,6 @@ void host_facts() {
          "C:\\WINDOWS\\abcde", 0, 0},
         {"windows_directory that cannot be read", windows_directory, "GetSystemWindowsDirectoryA",
          "", 0, 0},
-        {"computer_name that fits", computer_name, "GetComputerNameA", "DESK-7", TRUE, 6},
-        {"computer_name that fills the buffer to its last byte", computer_name, "GetComputerNameA",
-         "DESKTOP-7654321", TRUE, 15},
-        {"computer_name that does not fit", computer_name, "GetComputerNameA", "DESKTOP-87654321",
-         TRUE, 0},
-        {"computer_name that cannot be read", computer_name, "GetComputerNameA", "DESK", FALSE, 0},
     };
     for (const auto& row : rows) {
         memset(buffer, 0x7E, sizeof buffer);
@@ -465,6 +599,130 @@ void host_facts() {
     check(os_version(&version) == 0, "os_version fails as GetVersionExA does");
     const Expected version_calls[] = {{"GetVersionExA", 1, {word(&version)}}};
     expect_calls("os_version hands over the caller's record", version_calls, 1);
+}
+
+void names() {
+    // The computer's name and the account, from the wide calls, as UTF-8 in
+    // the caller's buffer, whole or not at all.
+    char buffer[16];
+    const struct {
+        const char* what;
+        uint32_t (*get)(char*, uint32_t);
+        const char* call;
+        const char* text;
+        uintptr_t answer;
+        uint32_t result;
+    } rows[] = {
+        {"computer_name that fits", computer_name, "GetComputerNameW", "DESK-Jos\xc3\xa9", TRUE,
+         10},
+        {"computer_name that fills the buffer to its last byte", computer_name, "GetComputerNameW",
+         "DESKTOP-7654321", TRUE, 15},
+        {"computer_name whose UTF-8 does not fit", computer_name, "GetComputerNameW",
+         "DESKTOP-\xd0\x98\xd0\xb2\xd0\xb0\xd0\xbd", TRUE, 0},
+        {"computer_name that cannot be read", computer_name, "GetComputerNameW", "DESK", FALSE, 0},
+        {"account_name", account_name, "GetEnvironmentVariableW",
+         "\xd0\x98\xd0\xb2\xd0\xb0\xd0\xbd", TRUE, 8},
+        {"account_name without USERNAME", account_name, "GetEnvironmentVariableW", "", FALSE, 0},
+    };
+    for (const auto& row : rows) {
+        memset(buffer, 0x7E, sizeof buffer);
+        start(row.answer, 0, row.text);
+        check_eq(row.get(buffer, sizeof buffer), row.result, row.what);
+        if (row.result)
+            check(strcmp(buffer, row.text) == 0, row.what);
+        const Expected calls[] = {
+            {row.call, row.get == account_name, {1}},
+            {"WideCharToMultiByte",
+             6,
+             {CP_UTF8, 0, word(g_wide), static_cast<uintptr_t>(-1), word(buffer), sizeof buffer}}};
+        expect_calls(row.what, calls, row.answer ? 2 : 1);
+    }
+    start(TRUE, 0, "");
+    static char long_name[400];
+    memset(long_name, 'a', 300);
+    g_answer.text = long_name;
+    check_eq(account_name(buffer, sizeof buffer), 0, "account_name too long for Windows' names");
+}
+
+void files() {
+    // Opened by their wide names: the UTF-8 name converted, refused when it
+    // is not UTF-8, then CreateFileW with the access, sharing and
+    // disposition of each use.
+    static const char path[] = "caf\xc3\xa9.key";
+    const uintptr_t shared = FILE_SHARE_READ | FILE_SHARE_WRITE;
+    const struct {
+        const char* what;
+        HANDLE (*open)(const char*);
+        uintptr_t access, share, disposition;
+    } opens[] = {
+        {"open_read", open_read, GENERIC_READ, shared, OPEN_EXISTING},
+        {"open_record: read and append, shared", open_record, GENERIC_READ | FILE_APPEND_DATA,
+         shared, OPEN_ALWAYS},
+        {"create_file", create_file, GENERIC_WRITE, 0, CREATE_ALWAYS},
+    };
+    for (const auto& row : opens) {
+        start(word(DEVICE));
+        check(row.open(path) == DEVICE, row.what);
+        check(wcscmp(g_wide, L"caf\u00e9.key") == 0, row.what);
+        const Expected calls[] = {
+            {"MultiByteToWideChar",
+             6,
+             {CP_UTF8, MB_ERR_INVALID_CHARS, word(path), static_cast<uintptr_t>(-1), word(g_wide),
+              1024}},
+            {"CreateFileW",
+             7,
+             {word(g_wide), row.access, row.share, 0, row.disposition, FILE_ATTRIBUTE_NORMAL, 0}}};
+        expect_calls(row.what, calls, 2);
+    }
+    // The whole file locked, waiting; a lock that fails is no lock.
+    for (uintptr_t answer : {TRUE, FALSE}) {
+        start(answer);
+        check_eq(lock_file(DEVICE), answer, "lock_file");
+        unlock_file(DEVICE);
+        const Expected calls[] = {
+            {"LockFileEx", 6, {word(DEVICE), LOCKFILE_EXCLUSIVE_LOCK, 0, MAXDWORD, MAXDWORD, 1}},
+            {"UnlockFileEx", 5, {word(DEVICE), 0, MAXDWORD, MAXDWORD, 1}}};
+        expect_calls("lock_file, unlock_file: every byte, from offset 0", calls, 2);
+    }
+    uint64_t size = 0;
+    start(TRUE);
+    check(file_size(DEVICE, &size) == 1 && size == 0x123456789ull, "file_size");
+    const Expected size_calls[] = {{"GetFileSizeEx", 2, {word(DEVICE), 1}}};
+    expect_calls("file_size", size_calls, 1);
+    // Reads at the position, or at an offset; a write of every byte.
+    static char bytes[100];
+    uint32_t got = 7;
+    start(TRUE);
+    g_answer.count = 60;
+    check(read_bytes(DEVICE, bytes, sizeof bytes, &got) == 1 && got == 60, "read_bytes");
+    check(read_at(DEVICE, 0x100000002ull, bytes, sizeof bytes, &got) == 1 && got == 60, "read_at");
+    check(write_bytes(DEVICE, bytes, 1) == 1, "write_bytes");
+    close_file(DEVICE);
+    const Expected io_calls[] = {
+        {"ReadFile", 5, {word(DEVICE), word(bytes), sizeof bytes, word(&g_read_count), 0}},
+        {"SetFilePointerEx", 5, {word(DEVICE), 2, 1, 0, FILE_BEGIN}},
+        {"ReadFile", 5, {word(DEVICE), word(bytes), sizeof bytes, word(&g_read_count), 0}},
+        {"WriteFile", 3, {word(DEVICE), word(bytes), 1}},
+        {"CloseHandle", 1, {word(DEVICE)}}};
+    expect_calls("read_bytes, read_at, write_bytes, close_file", io_calls, 5);
+    start(FALSE, 0x21);
+    check(read_bytes(DEVICE, bytes, sizeof bytes, &got) == 0 && got == 0, "read_bytes that fails");
+
+    // The wide command line, every argument as UTF-8; msvcrt is given a
+    // startup record, no wildcard expansion.
+    int argc = 0;
+    char** argv = nullptr;
+    start(0);
+    check(utf8_arguments(&argc, &argv) == 1 && argc == 3 &&
+              strcmp(argv[1], "--operator=Jos\xc3\xa9 \xd0\x98\xd0\xb2\xd0\xb0\xd0\xbd") == 0 &&
+              strcmp(argv[2], "2Y") == 0 && argv[3] == nullptr,
+          "utf8_arguments");
+    const Expected args[] = {
+        {"__wgetmainargs", 5, {1, 1, 1, 0, 1}},
+        {"WideCharToMultiByte", 4, {CP_UTF8, 0, word(g_wide), static_cast<uintptr_t>(-1)}},
+        {"WideCharToMultiByte", 4, {CP_UTF8, 0, word(g_wide), static_cast<uintptr_t>(-1)}},
+        {"WideCharToMultiByte", 4, {CP_UTF8, 0, word(g_wide), static_cast<uintptr_t>(-1)}}};
+    expect_calls("utf8_arguments", args, 4);
 }
 
 void volumes() {
@@ -584,6 +842,8 @@ int main() {
     device_controls();
     last_errors();
     host_facts();
+    names();
+    files();
     volumes();
     reads();
     standard_streams();
