@@ -61,6 +61,10 @@ struct ControllerConfig {
     double media_share = 1.0; // share of units holding data at first ("data" 1, "blank" 0)
     EraseEffect erase_effect = ERASE_DEALLOCATE;
     bool sector_replug = false; // Windows keeps the old sector size until a re-plug
+    // The inbox driver's protocol command in Windows PE: whether it carries
+    // Sanitize, and a ReturnStatus it answers every one with (-1: none).
+    bool protocol_sanitize = true;
+    int64_t protocol_return_status = -1;
 };
 
 struct FaultConfig {
@@ -111,6 +115,11 @@ struct HostConfig {
     std::string system_time = "2026-01-01T00:00:00Z"; // GetSystemTime at the start
     int64_t system_seconds = 1767225600;              // the same, since 1970
     std::string computer = "SIMHOST";                 // GetComputerNameA
+    // Windows PE: the MiniNT key exists. Without an explicit windows_dir the
+    // system runs from a RAM disk at X:, whose volume has no extent on any
+    // drive: `system` marks none then.
+    bool winpe = false;
+    bool ram_disk_system = false;
     std::vector<DriveConfig> drives;
     std::vector<VolumeConfig> volumes;
 };
