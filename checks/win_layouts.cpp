@@ -1,6 +1,10 @@
 // Compile-time proof that the wire layouts the tool writes by offset match
-// the Windows SDK's own structures and constants in a 32-bit process. Nothing
-// here runs and nothing includes this file: it stands above every layer whose
+// the Windows SDK's own structures and constants, in the 32-bit and in the
+// 64-bit program alike: each build compiles this file against its own
+// MinGW-w64 headers. SCSI_PASS_THROUGH is the one structure whose layout
+// differs between them (its DataBufferOffset is pointer-sized); every other
+// one is checked against the same offsets and sizes in both. Nothing here
+// runs and nothing includes this file: it stands above every layer whose
 // layouts it checks, and is compiled into the Windows program alone; a
 // mismatch stops the build.
 #include <cstddef>
@@ -11,11 +15,16 @@
 #include "dialogue/volumes.h"
 #include "platform/device.h"
 #include "transport/driver/inbox.h"
+#include "transport/driver/inbox_protocol.h"
 #include "transport/driver/ofa.h"
 #include "transport/usb/scsi_envelope.h"
 
-#if !defined(_M_IX86) && !defined(__i386__)
-#error "veltrane is a 32-bit (x86) program: its wire layouts are those of a 32-bit process"
+#if defined(_M_IX86) || defined(__i386__)
+static_assert(sizeof(void*) == 4 && ENVELOPE_HEADER_SIZE == 44, "the 32-bit layout");
+#elif defined(_M_X64) || defined(__x86_64__)
+static_assert(sizeof(void*) == 8 && ENVELOPE_HEADER_SIZE == 56, "the 64-bit layout");
+#else
+#error "veltrane is built for x86 and x86-64 Windows only"
 #endif
 
 #define LAYOUT(type, field, offset)                                                                \
@@ -34,6 +43,8 @@ LAYOUT(SCSI_PASS_THROUGH, DataIn, SPT_DATA_IN);
 LAYOUT(SCSI_PASS_THROUGH, DataTransferLength, SPT_DATA_TRANSFER_LENGTH);
 LAYOUT(SCSI_PASS_THROUGH, TimeOutValue, SPT_TIMEOUT_VALUE);
 LAYOUT(SCSI_PASS_THROUGH, DataBufferOffset, SPT_DATA_BUFFER_OFFSET);
+static_assert(sizeof(((SCSI_PASS_THROUGH*)0)->DataBufferOffset) == SPT_DATA_BUFFER_OFFSET_SIZE,
+              "SCSI_PASS_THROUGH.DataBufferOffset size");
 LAYOUT(SCSI_PASS_THROUGH, SenseInfoOffset, SPT_SENSE_INFO_OFFSET);
 LAYOUT(SCSI_PASS_THROUGH, Cdb, SPT_CDB);
 static_assert(sizeof(((SCSI_PASS_THROUGH*)0)->Cdb) == SPT_CDB_SIZE, "SCSI_PASS_THROUGH.Cdb size");
@@ -98,6 +109,8 @@ LAYOUT(SCSI_ADDRESS, Lun, SCSI_ADDRESS_LUN);
 // The disks of a volume: a count, then the extents.
 LAYOUT(VOLUME_DISK_EXTENTS, NumberOfDiskExtents, VOLUME_EXTENTS_COUNT);
 LAYOUT(VOLUME_DISK_EXTENTS, Extents, VOLUME_EXTENTS_FIRST);
+static_assert(sizeof(VOLUME_DISK_EXTENTS) == VOLUME_EXTENTS_FIRST + DISK_EXTENT_SIZE,
+              "VOLUME_DISK_EXTENTS size");
 static_assert(sizeof(DISK_EXTENT) == DISK_EXTENT_SIZE, "DISK_EXTENT size");
 LAYOUT(DISK_EXTENT, DiskNumber, DISK_EXTENT_DISK_NUMBER);
 static_assert(WINDOWS_DIRECTORY_SIZE == MAX_PATH, "MAX_PATH");
@@ -125,6 +138,12 @@ static_assert(PARTITION_STYLE_MBR == 0 && PARTITION_STYLE_GPT == 1 && PARTITION_
               "PARTITION_STYLE");
 static_assert(IOCTL_DISK_GET_DRIVE_LAYOUT_EX == 0x00070050, "IOCTL_DISK_GET_DRIVE_LAYOUT_EX");
 
+// STORAGE_PROTOCOL_COMMAND has no SDK definition in MinGW-w64 (only its
+// control code): its fields are ULONGs written by offset, and the command
+// that follows it must start pointer-aligned.
+static_assert(PROTOCOL_COMMAND % alignof(void*) == 0, "the command is pointer-aligned");
+static_assert(PROTOCOL_REQUEST_SIZE % alignof(void*) == 0, "the request ends pointer-aligned");
+
 // Version records, tried largest first.
 static_assert(sizeof(OSVERSIONINFOEXA) == OS_VERSION_EX_SIZE, "OSVERSIONINFOEXA size");
 static_assert(sizeof(OSVERSIONINFOA) == OS_VERSION_SIZE, "OSVERSIONINFOA size");
@@ -141,6 +160,7 @@ static_assert(IOCTL_SCSI_PASS_THROUGH == 0x0004D004, "IOCTL_SCSI_PASS_THROUGH");
 static_assert(IOCTL_VOLUME_GET_VOLUME_DISK_EXTENTS == 0x00560000,
               "IOCTL_VOLUME_GET_VOLUME_DISK_EXTENTS");
 static_assert(IOCTL_STORAGE_REINITIALIZE_MEDIA == 0x002D9640, "IOCTL_STORAGE_REINITIALIZE_MEDIA");
+static_assert(IOCTL_STORAGE_PROTOCOL_COMMAND == 0x002DD3C0, "IOCTL_STORAGE_PROTOCOL_COMMAND");
 static_assert(FSCTL_LOCK_VOLUME == 0x00090018, "FSCTL_LOCK_VOLUME");
 static_assert(FSCTL_DISMOUNT_VOLUME == 0x00090020, "FSCTL_DISMOUNT_VOLUME");
 static_assert(IOCTL_DISK_UPDATE_DRIVE_SIZE == 0x0007C0C8, "IOCTL_DISK_UPDATE_DRIVE_SIZE");
@@ -166,3 +186,4 @@ static_assert((FILE_SHARE_READ | FILE_SHARE_WRITE) == 3, "FILE_SHARE_READ | FILE
 static_assert(OPEN_EXISTING == 3, "OPEN_EXISTING");
 static_assert(FILE_ATTRIBUTE_NORMAL == 0x80, "FILE_ATTRIBUTE_NORMAL");
 static_assert(ERROR_SEM_TIMEOUT == 121, "ERROR_SEM_TIMEOUT");
+static_assert(ERROR_INVALID_FUNCTION == 1, "ERROR_INVALID_FUNCTION");

@@ -76,6 +76,10 @@ static void wait_for_key() {
     key_wait_end();
 }
 
+// After the OS line, on the console and in the log, when the host runs
+// Windows PE.
+static const char* const WINDOWS_PE_LINE = "Mode    : Windows PE\n";
+
 static const char* ses_text(int ses) {
     static const char* const texts[3] = {"0 - No secure erase\n", "1 - User Data Erase\n",
                                          "2 - Cryptographic Erase\n"};
@@ -130,8 +134,10 @@ static int run_drive(const Arguments& args, AnswerStream* answers, RunResources&
     record_identity(&run.record, drive->transport, model, firmware, serial);
     record_maker(&run.record, identify);
 
+    // Outside Windows PE the inbox driver does not carry Format NVM.
     if (drive->transport == TRANSPORT_NONE ||
-        (drive->transport == TRANSPORT_INBOX && !args.sanitize && !args.verify_only)) {
+        (drive->transport == TRANSPORT_INBOX && !args.sanitize && !args.verify_only &&
+         !g_windows_pe)) {
         report(run.log, "Error - possible incompatible nvme driver\n");
         if (drive->transport == TRANSPORT_INBOX)
             sanitize_hint(drive, identify);
@@ -139,8 +145,13 @@ static int run_drive(const Arguments& args, AnswerStream* answers, RunResources&
     }
     // The OFA driver reaches namespace 1 of the controller behind the port,
     // whichever drive was chosen: only the drive at address 0 is that one.
-    if (drive->transport == TRANSPORT_OFA &&
-        (address[SCSI_ADDRESS_PATH_ID] || address[SCSI_ADDRESS_TARGET_ID] ||
+    // The inbox driver's format in Windows PE carries NSID 1, whichever of
+    // the controller's disks it is sent on: only the one at LUN 0 is that
+    // namespace.
+    if ((drive->transport == TRANSPORT_OFA &&
+         (address[SCSI_ADDRESS_PATH_ID] || address[SCSI_ADDRESS_TARGET_ID] ||
+          address[SCSI_ADDRESS_LUN])) ||
+        (drive->transport == TRANSPORT_INBOX && g_windows_pe && !args.sanitize &&
          address[SCSI_ADDRESS_LUN])) {
         report(run.log, "Error: drive %u is not namespace 1 of its controller\n",
                static_cast<unsigned>(drive->number));
@@ -244,6 +255,8 @@ static int run_drive(const Arguments& args, AnswerStream* answers, RunResources&
 
     drive->timeout = ERASE_TIMEOUT_S;
     record_format(&run.record, static_cast<uint32_t>(chosen), static_cast<uint32_t>(ses));
+    if (drive->transport == TRANSPORT_INBOX)
+        run.record.route = "protocol command"; // the only format the inbox driver carries
     // No erase without the evidence that it was sent.
     if (!record_started(&run.record, run.log, 0))
         return EXIT_REFUSED;
@@ -283,10 +296,13 @@ static int run_drive(const Arguments& args, AnswerStream* answers, RunResources&
 
 int dialogue_main(int argc, char** argv) {
     read_os_version();
+    read_windows_pe();
     printf("Veltrane (FormatUnit) v%s by Brastel\n", VELTRANE_VERSION);
     char os[sizeof g_os_version.szCSDVersion + 64];
     os_line(os, sizeof os);
     printf("%s", os);
+    if (g_windows_pe)
+        printf("%s", WINDOWS_PE_LINE);
     g_quiet = 0;
     g_log_serial = 0;
 
@@ -374,6 +390,8 @@ int dialogue_main(int argc, char** argv) {
         printf("Create Log File Error\n");
     log_only(run.log, "v%s\n", VELTRANE_VERSION);
     log_only(run.log, "%s", os);
+    if (g_windows_pe)
+        log_only(run.log, "%s", WINDOWS_PE_LINE);
 
     // The bus query shares the drive; the disk of the running system is
     // refused before the drive is opened for the run.

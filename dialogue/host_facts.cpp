@@ -7,6 +7,7 @@
 
 #include "platform/report.h"
 #include "platform/wire.h"
+#include "transport/transport.h"
 
 OSVERSIONINFOEXA g_os_version;
 
@@ -94,6 +95,10 @@ void read_os_version() {
         g_os_version.dwOSVersionInfoSize = OS_VERSION_SIZE;
         os_version(&g_os_version);
     }
+}
+
+void read_windows_pe() {
+    g_windows_pe = machine_key_exists(WINDOWS_PE_KEY);
 }
 
 int holds_running_system(int number) {

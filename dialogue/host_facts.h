@@ -1,5 +1,5 @@
 // What the dialogue learns from the host: the drives, the bus of the chosen
-// one, the operating-system version.
+// one, the operating-system version, whether it is Windows PE.
 #pragma once
 
 #include <cstdint>
@@ -40,6 +40,11 @@ void list_drives();
 // receive the descriptor's texts, made printable, when it has them.
 uint8_t query_bus_type(int number, RecordText* vendor = nullptr, RecordText* product = nullptr);
 void read_os_version();
+// Whether the host runs Windows PE (g_windows_pe, transport/transport.h):
+// the key WINDOWS_PE_KEY under HKEY_LOCAL_MACHINE exists there alone. Read
+// right after the OS version, before any device is opened.
+constexpr const char* WINDOWS_PE_KEY = "SYSTEM\\CurrentControlSet\\Control\\MiniNT";
+void read_windows_pe();
 
 // Whether disk `number` holds the volume of the running system's Windows
 // directory. 0 as well when that volume cannot be opened or queried (a RAM

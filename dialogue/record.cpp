@@ -69,6 +69,7 @@ void record_begin(EraseRecord* record, uint32_t drive) {
     memset(name, 0, sizeof name);
     if (account_name(name, sizeof name))
         set_text(&record->account, name);
+    record->windows_pe = g_windows_pe;
     // The service-pack text as the OS line shows it: cut at its 128 bytes,
     // printable.
     char service_pack[sizeof g_os_version.szCSDVersion + 1];

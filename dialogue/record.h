@@ -82,7 +82,7 @@ struct EraseRecord {
     RecordNumber ses;
     const char* action; // "block erase", "crypto erase", "overwrite"
     RecordNumber lba_format;
-    const char* route; // "reinitialize media", "SCSI sanitize"
+    const char* route; // "reinitialize media", "SCSI sanitize", "protocol command"
     const char* nist_800_88_r1;
     const char* ieee_2883;
 
@@ -159,8 +159,8 @@ void record_format(EraseRecord* record, uint32_t lba_format, uint32_t ses);
 
 // A Sanitize about to be sent: its action ("block erase", "crypto erase",
 // "overwrite"), the route through the inbox driver ("reinitialize media",
-// "SCSI sanitize"; null on the other paths), the category, Purge, and the
-// LBA size after it, the one before.
+// "SCSI sanitize", "protocol command"; null on the other paths), the
+// category, Purge, and the LBA size after it, the one before.
 void record_sanitize(EraseRecord* record, const char* action, const char* route);
 
 // A drive checked without an erase (the letter V), right before its pass:

@@ -276,6 +276,8 @@ static const char* record_route(SanitizeRoute route) {
         return "reinitialize media";
     case ROUTE_SCSI_SANITIZE:
         return "SCSI sanitize";
+    case ROUTE_PROTOCOL_COMMAND:
+        return "protocol command";
     default:
         return nullptr;
     }
@@ -359,7 +361,12 @@ int sanitize_drive(RunResources& run, const uint8_t* identify, const char* actio
         return status;
     // The record's first line is the evidence of a run that dies during the
     // sanitize: it goes out before the request, or before following one.
-    record_sanitize(&run.record, followed_action(r), nullptr);
+    // The started line names the route tried first; the final one, the
+    // route that carried the sanitize.
+    record_sanitize(&run.record, followed_action(r),
+                    drive->transport == TRANSPORT_INBOX && !r.followed
+                        ? record_route(inbox_first_route())
+                        : nullptr);
     set_number(&run.record.capacity_bytes, namespace_size(ns) * size);
     set_number(&run.record.lba_size_before, size);
     set_number(&run.record.lba_size_after, size);

@@ -8,6 +8,7 @@
 
 #include "platform/device.h"
 #include "platform/wire.h"
+#include "transport/usb/scsi_envelope.h"
 
 namespace {
 
@@ -56,10 +57,12 @@ void identify_reply(void* out, uint32_t out_size, uint32_t offset) {
         copy_reply(out, out_size, offset, r.controller, r.controller_size);
 }
 
+// The envelope in the build's layout (the 64-bit one's header is longer).
 void pass_through(const uint8_t* in, uint32_t in_size, void* out, uint32_t out_size) {
-    if (!in || in_size < 68)
+    constexpr uint32_t DATA = ENVELOPE_DATA_OFFSET;
+    if (!in || in_size < DATA)
         return;
-    const uint8_t* cdb = in + 28;
+    const uint8_t* cdb = in + SPT_CDB;
     const uint8_t data_in = in[8];
     // The bridges' completion queries: the entry of the last command, whose
     // status is the one the OFA driver would return (JMicron: in a block
@@ -68,20 +71,20 @@ void pass_through(const uint8_t* in, uint32_t in_size, void* out, uint32_t out_s
     memset(entry, 0, sizeof entry);
     put_le32(entry, 12, g_state.replies.completion_dword3);
     if (cdb[0] == 0xA1 && cdb[1] == 0x8F) {
-        copy_reply(out, out_size, 68, reinterpret_cast<const uint8_t*>("NVME"), 4);
-        copy_reply(out, out_size, 68 + 8, entry, sizeof entry);
+        copy_reply(out, out_size, DATA, reinterpret_cast<const uint8_t*>("NVME"), 4);
+        copy_reply(out, out_size, DATA + 8, entry, sizeof entry);
     } else if ((cdb[0] == 0xEB && cdb[2] == 0x82) || (cdb[0] == 0xE4 && cdb[3] == 0xF9)) {
-        copy_reply(out, out_size, 68, entry, sizeof entry);
-    } else if (cdb[0] == 0xA1 && cdb[1] == 0x80 && in_size >= 76 + 64) {
-        note_command(in + 76);
+        copy_reply(out, out_size, DATA, entry, sizeof entry);
+    } else if (cdb[0] == 0xA1 && cdb[1] == 0x80 && in_size >= DATA + 8 + 64) {
+        note_command(in + DATA + 8);
     } else if ((cdb[0] == 0xEA && cdb[2] == 0x80) || (cdb[0] == 0xE5 && cdb[3] == 0xF7)) {
-        if (in_size >= 68 + 64)
-            note_command(in + 68);
+        if (in_size >= DATA + 64)
+            note_command(in + DATA);
     } else if (cdb[0] == 0xE6) {
         g_state.last_cns = cdb[3];
-        identify_reply(out, out_size, 68);
+        identify_reply(out, out_size, DATA);
     } else if (data_in == 1) {
-        identify_reply(out, out_size, 68);
+        identify_reply(out, out_size, DATA);
     }
     if (out && out_size > 2)
         static_cast<uint8_t*>(out)[2] = g_state.replies.scsi_status;
@@ -348,6 +351,11 @@ int console_read_key() {
 // The operator presses a key while the tool idles.
 void idle_ms(uint32_t) {
     g_state.keys = 1;
+}
+
+// No registry: not Windows PE.
+int machine_key_exists(const char*) {
+    return 0;
 }
 
 // A fixed moment, name and process; appended files go nowhere.

@@ -90,6 +90,11 @@ void sleep_ms(uint32_t ms);
 // GetVersionExA on a record whose dwOSVersionInfoSize is already set.
 int os_version(OSVERSIONINFOEXA* record);
 
+// Whether the key `path` exists under HKEY_LOCAL_MACHINE: RegOpenKeyExA for
+// reading, then RegCloseKey of what it opened. A key that cannot be opened
+// counts as absent.
+int machine_key_exists(const char* path);
+
 // The current time in UTC (GetSystemTime).
 void system_time(SYSTEMTIME* time);
 

@@ -108,6 +108,14 @@ int os_version(OSVERSIONINFOEXA* record) {
 #pragma GCC diagnostic pop
 #endif
 
+int machine_key_exists(const char* path) {
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return 0;
+    RegCloseKey(key);
+    return 1;
+}
+
 void system_time(SYSTEMTIME* time) {
     GetSystemTime(time);
 }

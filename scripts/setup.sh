@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what building and testing the tool needs on Debian 12: the native
-# toolchain and test libraries, the i686 MinGW-w64 cross-compiler for the
-# Windows executable, and 32-bit Wine to run that executable in the tests.
+# toolchain and test libraries, the i686 and x86-64 MinGW-w64 cross-compilers
+# for the 32-bit and 64-bit Windows executables, and 32-bit Wine and wine64 to
+# run them in the tests.
 # Runs as root with no standard input; safe to run again (installed packages
 # are skipped, and apt-get update runs at most once).
 set -euo pipefail
@@ -23,7 +24,7 @@ packages=(cmake ninja-build g++ googletest libgtest-dev libgmock-dev nlohmann-js
 minimal="${VELTRANE_SETUP_MINIMAL:-0}"
 if [ "$minimal" = 0 ]; then
     packages+=(clang libclang-rt-14-dev time g++-mingw-w64-i686 binutils-mingw-w64-i686
-        wine wine32:i386)
+        g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 wine wine32:i386 wine64)
 fi
 
 installed() {

@@ -267,6 +267,22 @@ bool read_media(Reader& r, ControllerConfig* c) {
     return true;
 }
 
+// The inbox driver's protocol command: `protocol_sanitize`, and
+// `protocol_return_status`, null or a ReturnStatus.
+bool read_protocol_fields(Reader& r, ControllerConfig* c) {
+    if (!r.bool_field("protocol_sanitize", &c->protocol_sanitize))
+        return false;
+    const json* status = r.find("protocol_return_status");
+    if (!status || status->is_null())
+        return true;
+    uint32_t value = 0;
+    if (!r.uint_field("protocol_return_status", UINT32_MAX, &value))
+        return r.fail("\"protocol_return_status\" must be null or an integer from 0 to " +
+                      std::to_string(UINT32_MAX) + ", not " + shown(*status));
+    c->protocol_return_status = value;
+    return true;
+}
+
 bool read_controller(const json& object, const std::string& where, ControllerConfig* c,
                      std::string* problem) {
     Reader r{object, where + ": controller", problem};
@@ -283,7 +299,8 @@ bool read_controller(const json& object, const std::string& where, ControllerCon
         !r.bool_field("sanitize_fails", &c->sanitize_fails) ||
         !r.bool_field("sanitize_stalls", &c->sanitize_stalls) ||
         !r.bool_field("abort_in_sanitize", &c->abort_in_sanitize) ||
-        !read_sanitize_times(r, &c->sanitize_ms) || !read_sanitize_state(r, &c->sanitize_state))
+        !read_sanitize_times(r, &c->sanitize_ms) || !read_sanitize_state(r, &c->sanitize_state) ||
+        !read_protocol_fields(r, c))
         return false;
     // Sanitize outcomes that must not be trusted.
     if (!r.bool_field("sanitize_noop", &c->sanitize_noop))
@@ -547,6 +564,13 @@ bool read_host(const json& root, HostConfig* host, std::string* problem) {
         !r.text_field("computer", 255, false, false, &host->computer) ||
         !r.text_field("account", 255, false, true, &host->account, &host->has_account))
         return false;
+    // Windows PE, and its RAM disk when the Windows directory is not given.
+    if (!r.bool_field("winpe", &host->winpe))
+        return false;
+    if (host->winpe && !r.find("windows_dir")) {
+        host->windows_dir = "X:\\Windows";
+        host->ram_disk_system = true;
+    }
     if (!parse_utc(host->system_time, &host->system_seconds))
         return r.fail("\"system_time\" must read YYYY-MM-DDThh:mm:ssZ, not \"" + host->system_time +
                       "\"");

@@ -73,6 +73,10 @@ struct ControllerConfig {
     uint16_t vid = 0x1B36;    // Identify Controller bytes 0-1: the PCI vendor
     uint16_t ssvid = 0x1AF4;  // bytes 2-3: the PCI subsystem vendor
     uint32_t ieee = 0x544C56; // bytes 73-75: the maker's OUI
+    // The inbox driver's protocol command in Windows PE: whether it carries
+    // Sanitize, and a ReturnStatus it answers every one with (-1: none).
+    bool protocol_sanitize = true;
+    int64_t protocol_return_status = -1;
 };
 
 // How long a read of the disk takes on the simulated clock: the latency
@@ -145,6 +149,11 @@ struct HostConfig {
     std::string computer = "SIMHOST";                 // GetComputerNameW, as UTF-8
     bool has_account = false;                         // the USERNAME variable is set
     std::string account;                              // and names it, as UTF-8
+    // Windows PE: the MiniNT key exists. Without an explicit windows_dir the
+    // system runs from a RAM disk at X:, whose volume has no extent on any
+    // drive: `system` marks none then.
+    bool winpe = false;
+    bool ram_disk_system = false;
     std::vector<DriveConfig> drives;
     std::vector<VolumeConfig> volumes;
 };

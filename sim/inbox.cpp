@@ -3,9 +3,9 @@
 // handle by sending Identify itself, and returns the data behind a
 // STORAGE_PROTOCOL_DATA_DESCRIPTOR. Its sanitize requests, the namespace
 // query (property 50) and the log query are in sim/inbox_sanitize.cpp. It
-// carries no raw commands: the SCSI
-// port refuses the miniport request (error 1) and vendor SCSI commands get
-// CHECK CONDITION, so there is no way to format through it.
+// carries raw commands only in Windows PE, through its protocol command
+// (sim/inbox_protocol.cpp): the SCSI port refuses the miniport request
+// (error 1) and vendor SCSI commands get CHECK CONDITION.
 //
 // Answered: a standard query for NVMe Identify data, CNS 1 (controller,
 // namespace id 0) or CNS 0 with namespace 1, the data right behind the
@@ -78,6 +78,10 @@ bool InboxModel::control(Drive& drive, bool port, const Request& request, Reply*
         return false;
     if (request.code == IOCTL_STORAGE_REINITIALIZE_MEDIA_CODE) {
         *reply = inbox_reinitialize_media(drive, request);
+        return true;
+    }
+    if (request.code == IOCTL_STORAGE_PROTOCOL_COMMAND_CODE) {
+        *reply = inbox_protocol_command(drive, request);
         return true;
     }
     if (request.code == IOCTL_SCSI_PASS_THROUGH)

@@ -102,7 +102,7 @@ Reply run(Drive& drive, uint8_t opcode, uint32_t nsid, uint32_t cdw10, const Req
 // Error 1 when the driver will not erase this disk with this SANACT; 0 when
 // it will.
 uint32_t refusal(const Drive& drive, uint32_t sanact) {
-    if (sim_os_build() < BUILD_REINITIALIZE || drive.config.system ||
+    if (sim_os_build() < BUILD_REINITIALIZE || (drive.config.system && !sim_ram_disk_system()) ||
         volume_mounted_unlocked(drive) || !sanitize_supported(drive.controller, sanact))
         return ERROR_INVALID_FUNCTION_CODE_;
     return 0;
@@ -175,8 +175,9 @@ Reply inbox_reinitialize_media(Drive& drive, const Request& request) {
 
 bool inbox_sanitize_refused(Drive& drive, const Request& request, Reply* reply) {
     const uint8_t* p = request.in;
-    if (!p || request.in_size < SPT_HEADER_SIZE || p[SPT_OFF_CDB] != SCSI_SANITIZE ||
-        sim_os_build() < BUILD_SCSI_SANITIZE)
+    // An envelope of the other build's layout is the port driver's to refuse.
+    if (!p || request.in_size < SPT_HEADER_SIZE || get_le16(p, SPT_OFF_LENGTH) != SPT_HEADER_SIZE ||
+        p[SPT_OFF_CDB] != SCSI_SANITIZE || sim_os_build() < BUILD_SCSI_SANITIZE)
         return false;
     const uint8_t action = p[SPT_OFF_CDB + 1] & 0x1F;
     if (action != 2 && action != 3)

@@ -18,12 +18,18 @@ constexpr uint32_t ERROR_INVALID_PARAMETER_CODE = 87;
 //   meant to move and the DataTransferLength the driver moves differ;
 // - a sense area shorter than fixed-format sense data (18 bytes), which cuts
 //   off ASC and ASCQ, or one that overlaps the header or the data.
+// DataBufferOffset, a pointer-sized field.
+uint64_t data_buffer_offset(const uint8_t* h) {
+    return SPT_WIDE ? get_le64(h, SPT_OFF_DATA_BUFFER_OFFSET)
+                    : get_le32(h, SPT_OFF_DATA_BUFFER_OFFSET);
+}
+
 bool well_formed(const uint8_t* h, uint32_t in_size, uint32_t out_size) {
     if (in_size < SPT_HEADER_SIZE || out_size < SPT_HEADER_SIZE)
         return false;
     uint32_t cdb_length = h[SPT_OFF_CDB_LENGTH];
     uint32_t sense_length = h[SPT_OFF_SENSE_INFO_LENGTH];
-    uint64_t data_offset = get_le32(h, SPT_OFF_DATA_BUFFER_OFFSET);
+    uint64_t data_offset = data_buffer_offset(h);
     uint64_t sense_offset = get_le32(h, SPT_OFF_SENSE_INFO_OFFSET);
     uint64_t data_end = data_offset + get_le32(h, SPT_OFF_DATA_TRANSFER_LENGTH);
     if (get_le16(h, SPT_OFF_LENGTH) != SPT_HEADER_SIZE)
@@ -54,7 +60,7 @@ Reply scsi_pass_through(Drive& drive, const Request& request) {
     std::vector<uint8_t> work(std::max(request.in_size, request.out_size), 0);
     std::memcpy(work.data(), request.in, request.in_size);
     uint8_t* h = work.data();
-    uint32_t data_offset = get_le32(h, SPT_OFF_DATA_BUFFER_OFFSET);
+    const uint32_t data_offset = static_cast<uint32_t>(data_buffer_offset(h));
 
     ScsiCommand command{};
     command.cdb_length = h[SPT_OFF_CDB_LENGTH];

@@ -6,9 +6,12 @@
 
 #include "sim/model.h"
 
-// SCSI_PASS_THROUGH in a 32-bit process. Kept apart from the tool's own
-// definition on purpose: this decoder is what checks the tool's envelopes.
-constexpr uint32_t SPT_HEADER_SIZE = 44;
+// SCSI_PASS_THROUGH of the Windows build the simulator stands in for: the
+// 32-bit one, or the 64-bit one (veltrane-sim64.exe, and a native build with
+// VELTRANE_WIN64), whose DataBufferOffset is 8 bytes. Kept apart from the
+// tool's own definition on purpose: this decoder is what checks the tool's
+// envelopes. The other build's envelope is refused: its Length is not this
+// one's.
 constexpr uint32_t SPT_OFF_LENGTH = 0;
 constexpr uint32_t SPT_OFF_SCSI_STATUS = 2;
 constexpr uint32_t SPT_OFF_PATH_ID = 3;
@@ -19,9 +22,19 @@ constexpr uint32_t SPT_OFF_SENSE_INFO_LENGTH = 7;
 constexpr uint32_t SPT_OFF_DATA_IN = 8;
 constexpr uint32_t SPT_OFF_DATA_TRANSFER_LENGTH = 12;
 constexpr uint32_t SPT_OFF_TIMEOUT_VALUE = 16;
+#if defined(_WIN64) || defined(VELTRANE_WIN64)
+constexpr bool SPT_WIDE = true;
+constexpr uint32_t SPT_HEADER_SIZE = 56;
+constexpr uint32_t SPT_OFF_DATA_BUFFER_OFFSET = 24;
+constexpr uint32_t SPT_OFF_SENSE_INFO_OFFSET = 32;
+constexpr uint32_t SPT_OFF_CDB = 36;
+#else
+constexpr bool SPT_WIDE = false;
+constexpr uint32_t SPT_HEADER_SIZE = 44;
 constexpr uint32_t SPT_OFF_DATA_BUFFER_OFFSET = 20;
 constexpr uint32_t SPT_OFF_SENSE_INFO_OFFSET = 24;
 constexpr uint32_t SPT_OFF_CDB = 28;
+#endif
 
 // Fixed-format sense data length written on CHECK CONDITION.
 constexpr uint32_t SENSE_FIXED_SIZE = 18;

@@ -1,6 +1,7 @@
 // The simulated Windows storage stack behind platform/device.h: device paths,
 // handles and sharing, device-control dispatch to the drives, fault
-// injection, the simulated clock, the OS-version answer and the trace.
+// injection, the simulated clock, the OS-version and registry answers and the
+// trace.
 //
 // Choices where Windows leaves room:
 // - Handles are 1, 2, 3, ... in the order opened, never reused until a reset.
@@ -619,6 +620,28 @@ uint64_t sim_clock_ms() {
 
 uint32_t sim_os_build() {
     return stack().host.os.build;
+}
+
+bool sim_windows_pe() {
+    return stack().host.winpe;
+}
+
+bool sim_ram_disk_system() {
+    return stack().host.ram_disk_system;
+}
+
+// The registry holds one key, Windows PE's, and only there. Key names
+// compare without regard to case, as Windows compares them.
+int machine_key_exists(const char* path) {
+    sim_ensure_ready();
+    const std::string key = path ? path : "";
+    static const char MINI_NT[] = "system\\currentcontrolset\\control\\minint";
+    bool found = stack().host.winpe && key.size() == std::strlen(MINI_NT);
+    for (size_t i = 0; found && i < key.size(); ++i)
+        found = std::tolower(static_cast<unsigned char>(key[i])) == MINI_NT[i];
+    record("{\"op\":\"registry\",\"key\":" + json_text(key) +
+           ",\"found\":" + (found ? "true" : "false") + "}");
+    return found ? 1 : 0;
 }
 
 void system_time(SYSTEMTIME* time) {

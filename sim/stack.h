@@ -18,3 +18,8 @@ uint32_t sim_os_build();
 // Whether a volume with an extent on drive `number` is mounted and not
 // locked: Windows' own erase requests refuse such a disk.
 bool sim_volume_mounted_on(uint32_t number);
+
+// Whether the host runs Windows PE, and whether its system volume is the RAM
+// disk that lies on no drive.
+bool sim_windows_pe();
+bool sim_ram_disk_system();

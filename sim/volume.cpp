@@ -40,6 +40,8 @@ std::vector<uint32_t> disks_of(const HostConfig& host, const std::vector<Drive>&
     std::vector<uint32_t> disks;
     if (index > 0)
         return host.volumes[index - 1].disks;
+    if (host.ram_disk_system)
+        return disks; // Windows PE's RAM disk lies on no drive
     for (const Drive& drive : drives)
         if (drive.config.system)
             disks.push_back(drive.config.number);
@@ -190,7 +192,7 @@ bool volume_mounted_on(const HostConfig& host, const std::vector<VolumeState>& s
             return true;
     }
     for (const DriveConfig& drive : host.drives)
-        if (drive.system && drive.number == number)
+        if (drive.system && !host.ram_disk_system && drive.number == number)
             return true;
     return false;
 }

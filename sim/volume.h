@@ -38,7 +38,7 @@ bool volume_paths(const HostConfig& host, const std::string& name, std::vector<u
 
 // A request on a handle of volume `index`. The extents query answers one
 // extent per disk; the system volume's are the drives marked `system`, in
-// number order (last error 1 when none is).
+// number order (last error 1 when none is, and for Windows PE's RAM disk).
 Reply volume_request(const HostConfig& host, const std::vector<Drive>& drives,
                      std::vector<VolumeState>& states, size_t index, uintptr_t handle,
                      uint32_t access, const Request& request);

@@ -10,6 +10,7 @@
 #include "dialogue/sanitize.h"
 #include "platform/wire.h"
 #include "sim/sim.h"
+#include "sim_support.h"
 #include "support.h"
 
 namespace {
@@ -29,7 +30,7 @@ std::vector<std::vector<uint8_t>> format_blocks(const std::vector<nlohmann::json
     std::vector<std::vector<uint8_t>> blocks;
     for (const nlohmann::json& line : trace_ops(trace, "ioctl")) {
         const std::vector<uint8_t> in = trace_input(line);
-        if (in.size() == 580 && in[68 + 8] == 0x80)
+        if (in.size() == spt().data + 512 && in[spt().data + 8] == 0x80)
             blocks.push_back(in);
     }
     return blocks;
@@ -65,7 +66,7 @@ TEST(Dialogue, QuietJmicronEraseFrom512To4096) {
     EXPECT_TRUE(handles_balanced(run.trace));
     const auto blocks = format_blocks(run.trace);
     ASSERT_EQ(blocks.size(), 1u);
-    EXPECT_EQ(get_le32(blocks[0].data(), 68 + 48), 0x201u);
+    EXPECT_EQ(get_le32(blocks[0].data(), spt().data + 48), 0x201u);
     EXPECT_EQ(get_le32(blocks[0].data(), 16), 300u); // TimeOutValue while formatting
 }
 
@@ -78,7 +79,7 @@ TEST(Dialogue, CurrentFormatMarkedWithPlus) {
     EXPECT_EQ(run.log.find("S/N"), std::string::npos);
     const auto blocks = format_blocks(run.trace);
     ASSERT_EQ(blocks.size(), 1u);
-    EXPECT_EQ(get_le32(blocks[0].data(), 68 + 48), 0x201u); // format 1 kept, SES 1
+    EXPECT_EQ(get_le32(blocks[0].data(), spt().data + 48), 0x201u); // format 1 kept, SES 1
 }
 
 TEST(Dialogue, ArgumentsWithBothLettersLogTheSerialAndSkipEveryQuestion) {
@@ -89,7 +90,7 @@ TEST(Dialogue, ArgumentsWithBothLettersLogTheSerialAndSkipEveryQuestion) {
     EXPECT_EQ(run.out.find("Press any key"), std::string::npos);
     const auto blocks = format_blocks(run.trace);
     ASSERT_EQ(blocks.size(), 1u);
-    EXPECT_EQ(get_le32(blocks[0].data(), 68 + 48), 0x401u);
+    EXPECT_EQ(get_le32(blocks[0].data(), spt().data + 48), 0x401u);
 }
 
 TEST(Dialogue, BadDriveNumbersAtThePromptEndAtOnce) {

@@ -38,16 +38,13 @@
 
 #include "platform/wire.h"
 #include "sim/sim.h"
+#include "sim_support.h"
 #include "support.h"
 
 namespace {
 
 using nlohmann::json;
 
-constexpr uint32_t CODE_QUERY_PROPERTY = 0x002D1400;
-constexpr uint32_t CODE_GET_ADDRESS = 0x00041018;
-constexpr uint32_t CODE_MINIPORT = 0x0004D008;
-constexpr uint32_t CODE_PASS_THROUGH = 0x0004D004;
 constexpr uint32_t CODE_UPDATE_DRIVE_SIZE = 0x0007C0C8;
 constexpr uint32_t CODE_UPDATE_PROPERTIES = 0x00070140;
 constexpr uint32_t CODE_GEOMETRY = 0x000700A0;
@@ -237,15 +234,16 @@ std::vector<Request> classify(const std::vector<json>& requests) {
             classify_entry(in.data() + 52, Probe::Ofa, &r);
             std::swap(r.starts_sanitize, r.hands_sanitize); // the driver runs it in one request
             r.message = "IOCtl: NVME_OF failed 0x%x!\n";
-        } else if (code == CODE_PASS_THROUGH && in.size() >= 68) {
-            const uint8_t* cdb = in.data() + 28;
-            const bool has_entry = in.size() >= 68 + 64;
+        } else if (code == CODE_PASS_THROUGH && in.size() >= spt().data) {
+            const uint8_t* cdb = in.data() + spt().cdb;
+            const uint32_t data = spt().data;
+            const bool has_entry = in.size() >= data + 64;
             if ((cdb[0] == 0xA1 && cdb[1] == 0x8F) ||
                 (cdb[0] == 0xEB && cdb[1] == 0x5A && cdb[2] == 0x82) ||
                 (cdb[0] == 0xE4 && cdb[3] == 0xF9)) {
                 r.step = Step::Completion; // fails silently
-            } else if (cdb[0] == 0xA1 && cdb[1] == 0x80 && in.size() >= 76 + 64) {
-                classify_entry(in.data() + 76, Probe::Jms, &r);
+            } else if (cdb[0] == 0xA1 && cdb[1] == 0x80 && in.size() >= data + 8 + 64) {
+                classify_entry(in.data() + data + 8, Probe::Jms, &r);
                 r.message = "IOCtl: send failed 0x%x!\n";
                 command = r;
             } else if (cdb[0] == 0xA1) {
@@ -254,7 +252,7 @@ std::vector<Request> classify(const std::vector<json>& requests) {
                 r.message = "IOCtl: phase2 failed 0x%x!\n";
             } else if ((cdb[0] == 0xEA || cdb[0] == 0xEB) && cdb[1] == 0x5A && cdb[2] == 0x80 &&
                        has_entry) {
-                classify_entry(in.data() + 68, Probe::Asm, &r);
+                classify_entry(in.data() + data, Probe::Asm, &r);
                 r.message = "IOCtl: asm cmd send[1] failed 0x%x!\n";
                 command = r;
             } else if ((cdb[0] == 0xEA || cdb[0] == 0xEB) && cdb[1] == 0x5A) {
@@ -265,7 +263,7 @@ std::vector<Request> classify(const std::vector<json>& requests) {
                 r.probe = Probe::AsmLegacy;
                 r.message = "IOCtl: ASM Id/Smart failed 0x%x!\n";
             } else if (cdb[0] == 0xE5 && cdb[3] == 0xF7 && has_entry) {
-                classify_entry(in.data() + 68, Probe::Rtl, &r);
+                classify_entry(in.data() + data, Probe::Rtl, &r);
                 r.message = "IOCtl: rtl cmd send[1] failed 0x%x!\n";
                 command = r;
             } else if ((cdb[0] == 0xE4 || cdb[0] == 0xE5) && cdb[3] == 0xF8) {

@@ -2,6 +2,7 @@
 // build under Wine) is checked once before any case runs.
 #include <gtest/gtest.h>
 
+#include "sim_support.h"
 #include "support.h"
 
 int main(int argc, char** argv) {
@@ -11,5 +12,7 @@ int main(int argc, char** argv) {
         if (unusable)
             return unusable;
     }
+    // The envelopes the cases expect are those of the program they run.
+    use_spt_layout(program_is_64bit());
     return RUN_ALL_TESTS();
 }

@@ -48,12 +48,16 @@ TEST(Program, JmicronEraseEndToEnd) {
     EXPECT_EQ(run.log.find(run.text("v0.7a\nOS: 10.0 build 22631 SP9\nDrive   : 2(USB)\n")), 0u);
     EXPECT_NE(run.log.find("S/N     : JM42"), std::string::npos);
     EXPECT_TRUE(handles_balanced(run.trace));
-    // The drive's descriptor query on a shared handle; the system volume,
+    // Whether this is Windows PE, asked before any device is opened; the
+    // drive's descriptor query on a shared handle; the system volume,
     // opened for queries only, whose extents query fails (no drive holds
     // it); then the probe, namespace, the layout, format, the completion
     // query and Windows' size refresh and geometry: nothing else.
-    EXPECT_EQ(run.trace.at(0).at("share"), 3);
-    const nlohmann::json& volume = run.trace.at(3);
+    EXPECT_EQ(run.trace.at(0), nlohmann::json::parse(R"({"op": "registry", "found": false,
+                                   "key": "SYSTEM\\CurrentControlSet\\Control\\MiniNT"})"));
+    EXPECT_EQ(trace_ops(run.trace, "registry").size(), 1u);
+    EXPECT_EQ(run.trace.at(1).at("share"), 3);
+    const nlohmann::json& volume = run.trace.at(4);
     EXPECT_EQ(volume.at("path"), SYSTEM_VOLUME);
     EXPECT_EQ(volume.at("access"), 0);
     EXPECT_EQ(volume.at("share"), 3);
@@ -245,6 +249,20 @@ const char* const kGuardedHost = R"({"drives": [
   {"number": 26, "path": "jmicron", "controller": {"lbads": [12], "nsze": 4503599627370496}}
 ]})";
 
+// Windows PE, where the inbox driver formats: a format that succeeds (on a
+// drive marked as the system's, which Windows PE's RAM disk is on no drive),
+// one the controller fails, a failed request (the 5th: the format), one that
+// times out while the controller goes on, one the driver answers "busy", and
+// a second namespace.
+const char* const kPeHost = R"({"winpe": true, "drives": [
+  {"number": 1, "path": "inbox", "system": true},
+  {"number": 2, "path": "inbox", "controller": {"format_status": 266}},
+  {"number": 3, "path": "inbox", "fail": [{"nth": 6, "error": 31}]},
+  {"number": 4, "path": "inbox", "controller": {"format_ms": 300001}},
+  {"number": 5, "path": "inbox", "controller": {"protocol_return_status": 5}},
+  {"number": 6, "path": "inbox", "lun": 1}
+]})";
+
 // The "Error: ..." line of an expected text.
 std::string refusal_line(const std::string& text) {
     const size_t start = text.rfind("Error");
@@ -253,7 +271,7 @@ std::string refusal_line(const std::string& text) {
 
 bool touches(const std::vector<nlohmann::json>& trace, const std::string& path) {
     for (const nlohmann::json& line : trace)
-        if (line.at("path") == path)
+        if (line.value("path", "") == path)
             return true;
     return false;
 }
@@ -272,6 +290,7 @@ TEST(Program, RunsThatMustNotEraseEndWithTheirStatus) {
         int status;
         std::string untouched; // a path the run never opens
         Files files = {};
+        bool pe = false; // on kPeHost: Windows PE
     } cases[] = {
         // Drive strings that do not begin with their number: drive 0 is
         // never opened, no log is written.
@@ -451,9 +470,18 @@ TEST(Program, RunsThatMustNotEraseEndWithTheirStatus) {
          ""},
         {{"15Y"}, "", "Error: drive 15 is not namespace 1 of its controller\n", 8, ""},
         {{"16Y"}, "", "Error: drive 16 is not namespace 1 of its controller\n", 8, ""},
+        // In Windows PE the inbox driver formats namespace 1 alone.
+        {{"6Y"},
+         "",
+         "Driver  : W10\nModel   : Simulated NVMe                          \nFw      : 1.0     \n"
+         "S/N     : SIM00000001         \nError: drive 6 is not namespace 1 of its controller\n",
+         8,
+         "",
+         {},
+         true},
     };
     for (const Case& c : cases) {
-        const RunResult run = run_program(kGuardedHost, c.args, c.input, c.files);
+        const RunResult run = run_program(c.pe ? kPeHost : kGuardedHost, c.args, c.input, c.files);
         const std::string what = (c.args.empty() ? "" : c.args[0]) + " / " + c.input;
         // A text that ends in NUL ends standard output and the log.
         const size_t last = c.has.find('\0');
@@ -466,6 +494,10 @@ TEST(Program, RunsThatMustNotEraseEndWithTheirStatus) {
         EXPECT_EQ(run.status, c.status) << what;
         EXPECT_EQ(run.err, "") << what;
         EXPECT_FALSE(format_sent(run.trace)) << what;
+        // Nothing goes the inbox driver's Windows PE route (the inbox drive
+        // without S outside it among them), which the Mode line announces.
+        EXPECT_TRUE(ioctls_with_code(run.trace, CODE_PROTOCOL_COMMAND).empty()) << what;
+        EXPECT_EQ(run.out.find("Mode    :") == std::string::npos, !c.pe) << what;
         EXPECT_EQ(run.record, "") << what; // no erase, no record
         EXPECT_TRUE(handles_balanced(run.trace)) << what;
         if (!c.untouched.empty()) {
@@ -501,6 +533,7 @@ TEST(Program, OutcomesOfAFormatHaveTheirStatus) {
         std::string input;
         std::string outcome;
         int status;
+        bool pe = false; // on kPeHost: Windows PE, the inbox driver formats
     } cases[] = {
         {{"2Y", "1"}, "", "Erased [1500 ms]!\n" + VERIFIED, 0},
         {{"17Y"}, "", "NVME status: SC: 0x0A, SCT: 1\nErase error [1500 ms]!\n", 1},
@@ -550,15 +583,55 @@ TEST(Program, OutcomesOfAFormatHaveTheirStatus) {
              "Erase\n\nAll data on disk will be lost, You sure?\n"
              "Press 'Y' and 'Enter' for continue, 'N' for cancel Erased [1500 ms]!\n",
          0},
+        // Through the inbox driver in Windows PE: every outcome, after the
+        // lines of a format on any path (the Mode line before the drive
+        // list); the system's disk is none of the drives.
+        {{},
+         "1\n1\n1\nY\n",
+         "19045 \nMode    : Windows PE\n 1: \n 2: \n 3: \n 4: \n 5: \n 6: \n"
+         "Please select drive number:Drive   : 1(NVME)\nScsi    : 1\nDriver  : W10\n"
+         "Model   : Simulated NVMe                          \nFw      : 1.0     \n"
+         "S/N     : SIM00000001         \nSize    : 953869 MB\nLBA Size: 512\n"
+         "LBA fmt list:\n##  LBAsize\n 0+  512\n 1  4096\n"
+         "Please select LBA data size format number:Change LBA data size format (512->4096)\n" +
+             NOTE_4096 +
+             "\nPlease select SES action (0/1/2 - default 1):Selected SES action: 1 - User Data "
+             "Erase\n\nAll data on disk will be lost, You sure?\n"
+             "Press 'Y' and 'Enter' for continue, 'N' for cancel Erased [1500 ms]!\n" +
+             VERIFIED,
+         0,
+         true},
+        {{"2Y", "1"}, "", "NVME status: SC: 0x0A, SCT: 1\nErase error [1500 ms]!\n", 1, true},
+        {{"3Y", "1"}, "", "IOCtl: FORMAT failed 0x1f!\nErase error [0 ms]!\n", 1, true},
+        {{"4Y", "1"},
+         "",
+         "IOCtl: FORMAT failed 0x79!\nPossible Erased [300000 ms], re-plug drive!\n" + VERIFIED,
+         0,
+         true},
+        {{"5Y", "1"}, "", "IOCtl: FORMAT status 0x5!\nErase error [0 ms]!\n", 1, true},
     };
     for (const Case& c : cases) {
-        const RunResult run = run_program(kGuardedHost, c.args, c.input);
+        const RunResult run = run_program(c.pe ? kPeHost : kGuardedHost, c.args, c.input);
         const std::string what = c.args.empty() ? c.input : c.args[0];
         EXPECT_NE(run.out.find(run.text(c.outcome)), std::string::npos) << what << run.out;
         EXPECT_EQ(run.status, c.status) << what;
         EXPECT_TRUE(format_sent(run.trace)) << what;
         EXPECT_TRUE(handles_balanced(run.trace)) << what;
         EXPECT_EQ(run.log.find("The drive is"), std::string::npos) << what; // console only
+        // In Windows PE the format goes out as one protocol command, byte for
+        // byte (format 1, SES 1), with no log query; the Mode line follows
+        // the OS line in the log too. Elsewhere no protocol command at all.
+        const std::vector<nlohmann::json> sent = ioctls_with_code(run.trace, CODE_PROTOCOL_COMMAND);
+        ASSERT_EQ(sent.size(), c.pe ? 1u : 0u) << what;
+        EXPECT_EQ(trace_ops(run.trace, "registry").at(0).at("found"), c.pe) << what;
+        EXPECT_EQ(touches(run.trace, "\\\\.\\X:"), c.pe) << what; // Windows PE's RAM disk
+        if (c.pe) {
+            EXPECT_EQ(trace_input(sent[0]), protocol_command(0x80, 1, 0x201)) << what;
+            for (const nlohmann::json& query : ioctls_with_code(run.trace, CODE_QUERY_PROPERTY))
+                EXPECT_NE(trace_input(query), inbox_query(0x81, 0, 49, 2, 512)) << what;
+            EXPECT_EQ(run.log.find(run.text(LOG_HEAD + "Mode    : Windows PE\nDrive   : ")), 0u)
+                << what << run.log;
+        }
     }
 }
 
@@ -661,9 +734,10 @@ TEST(Program, LbaFormatsOfNvme2) {
             << c.controller << run.log;
         EXPECT_EQ(run.status, c.status) << c.controller;
         uint32_t cdw10 = 0;
+        const uint32_t entry = spt().data + 8; // in the JMicron command block
         for (const std::vector<uint8_t>& in : scsi_inputs(run.trace))
-            if (in.size() == 580 && in[29] == 0x80 && in[76] == 0x80)
-                cdw10 = get_le32(in.data(), 76 + 40);
+            if (in.size() == spt().data + 512 && in[spt().cdb + 1] == 0x80 && in[entry] == 0x80)
+                cdw10 = get_le32(in.data(), entry + 40);
         EXPECT_EQ(cdw10, c.cdw10) << c.controller;
         // The record's capacity is the Size line's.
         const std::vector<nlohmann::json> records = record_lines(run.record);
@@ -742,9 +816,9 @@ std::vector<Sent> inbox_sent(int method, uint32_t timeout_s) {
 
 // SCSI SANITIZE: AUSE and the service action, no data, sense asked for.
 Sent scsi_sanitize(uint8_t service_action, uint32_t timeout_s) {
-    std::vector<uint8_t> e = spt_envelope(10, SPT_NONE, 0, timeout_s, 24, SPT_SENSE);
-    e[28] = 0x48;
-    e[29] = static_cast<uint8_t>(0x20 | service_action);
+    std::vector<uint8_t> e = spt_envelope(10, SPT_NONE, 0, timeout_s, 24, spt().sense);
+    e[spt().cdb] = 0x48;
+    e[spt().cdb + 1] = static_cast<uint8_t>(0x20 | service_action);
     return {CODE_PASS_THROUGH, e};
 }
 
@@ -761,10 +835,13 @@ bool sanitize_sent(const std::vector<nlohmann::json>& trace) {
     for (const nlohmann::json& op : trace_ops(trace, "ioctl")) {
         const std::vector<uint8_t> in = trace_input(op);
         const uint32_t code = op.at("code");
+        const uint32_t cdb = spt().cdb, data = spt().data;
         if (code == CODE_REINITIALIZE_MEDIA ||
             (code == CODE_MINIPORT && in.size() > 52 && in[52] == 0x84) ||
-            (code == CODE_PASS_THROUGH && in.size() > 76 &&
-             (in[28] == 0x48 || in[68] == 0x84 || (in[28] == 0xA1 && in[76] == 0x84))))
+            (code == CODE_PROTOCOL_COMMAND && in.size() > 80 && in[80] == 0x84) ||
+            (code == CODE_PASS_THROUGH &&
+             ((in.size() > cdb && in[cdb] == 0x48) || (in.size() > data && in[data] == 0x84) ||
+              (in.size() > data + 8 && in[cdb] == 0xA1 && in[data + 8] == 0x84))))
             return true;
     }
     return false;
@@ -808,13 +885,29 @@ struct SanitizeCase {
     std::string log_tail;
     int status;
     std::vector<Sent> sent; // empty: no sanitize at all
+    bool pe;                // the host runs Windows PE
 };
 
 SanitizeCase row(uint32_t build, const std::string& path, const std::string& fields,
                  const std::vector<std::string>& args, const std::string& input,
                  const std::string& out_tail, const std::string& log_tail, int status,
-                 const std::vector<Sent>& sent) {
-    return {build, path, fields, args, input, out_tail, log_tail, status, sent};
+                 const std::vector<Sent>& sent, bool pe = false) {
+    return {build, path, fields, args, input, out_tail, log_tail, status, sent, pe};
+}
+
+// Sanitize through the inbox driver in Windows PE: the protocol command
+// (300 s), then the namespace and log queries.
+std::vector<Sent> protocol_sent(uint32_t cdw10) {
+    std::vector<Sent> sent = inbox_sent(0, 0);
+    sent[0] = {CODE_PROTOCOL_COMMAND, protocol_command(0x84, 0, cdw10)};
+    return sent;
+}
+
+// Whether a request starts a sanitize through the inbox driver: the protocol
+// command, REINITIALIZE_MEDIA, SCSI SANITIZE.
+bool starts_inbox_sanitize(uint32_t code, const std::vector<uint8_t>& in) {
+    return code == CODE_PROTOCOL_COMMAND || code == CODE_REINITIALIZE_MEDIA ||
+           (code == CODE_PASS_THROUGH && in.size() > spt().cdb && in[spt().cdb] == 0x48);
 }
 
 } // namespace
@@ -1060,12 +1153,44 @@ TEST(Program, SanitizeOnEveryPath) {
             "IOCtl: REINITIALIZE_MEDIA failed 0x79!\nIOCtl: LOG failed 0x1f! (5 times)\n"
             "Sanitize unconfirmed [172800000 ms]!\n",
             "Crypto Erase\nSanitize unconfirmed [172800000 ms]!\n", 3, inbox_sent(2, 172800)),
+        // In Windows PE the inbox driver carries Sanitize itself and SANICAP
+        // alone decides the actions, whatever the build; the log shows the
+        // progress. Where the driver does not carry it, once the route used
+        // outside Windows PE, if that can run the action.
+        row(19045, "inbox", "", {"2SY"}, "",
+            "Sanitize: block erase, crypto erase\nSize    : 953869 MB\nLBA Size: 512\n" +
+                kSanitized2s,
+            "2 - Crypto Erase\nSanitized [2000 ms]!\n", 0, protocol_sent(0x0C), true),
+        row(10586, "inbox", all, {"2SY", "3"}, "",
+            "Sanitize: block erase, crypto erase, overwrite\nSize    : 953869 MB\nLBA Size: 512\n"
+            "Selected sanitize action: 3 - Overwrite\nSanitizing: 30%\nSanitizing: 60%\n"
+            "Sanitized [3000 ms]!\n",
+            "Sanitized [3000 ms]!\n", 0, protocol_sent(0x1B), true),
+        row(19045, "inbox", R"(, "controller": {"protocol_sanitize": false})", {"2SY", "1"}, "",
+            "Block Erase\nIOCtl: SANITIZE status 0xff!\nSanitized [6000 ms]!\n",
+            "Block Erase\nSanitized [6000 ms]!\n", 0,
+            {{CODE_PROTOCOL_COMMAND, protocol_command(0x84, 0, 0x0A)}, inbox_sent(1, 78)[0]}, true),
+        row(19045, "inbox", R"(, "fail": [{"nth": 7, "error": 1}])", {"2SY"}, "",
+            "Crypto Erase\nIOCtl: SANITIZE failed 0x1!\nSanitized [2000 ms]!\n",
+            "Crypto Erase\nSanitized [2000 ms]!\n", 0,
+            {{CODE_PROTOCOL_COMMAND, protocol_command(0x84, 0, 0x0C)}, inbox_sent(2, 66)[0]}, true),
+        row(19045, "inbox", R"(, "controller": {"sanicap": 7, "protocol_sanitize": false})",
+            {"2SY", "3"}, "", "Overwrite\nIOCtl: SANITIZE status 0xff!\nSanitize error [0 ms]!\n",
+            "Overwrite\nSanitize error [0 ms]!\n", 1,
+            {{CODE_PROTOCOL_COMMAND, protocol_command(0x84, 0, 0x1B)}}, true),
+        // The controller answers that a sanitize runs (one the first log
+        // read, which failed, did not show): the log follows it, and another
+        // action is no confirmation.
+        row(19045, "inbox", R"(, "fail": [{"nth": 4, "error": 31}])" + kRunning, {"2SY"}, "",
+            "Crypto Erase\nNVME status: SC: 0x1D, SCT: 0\n" + other, "Crypto Erase\n" + other_done,
+            3, {{CODE_PROTOCOL_COMMAND, protocol_command(0x84, 0, 0x0C)}}, true),
         // A NUL byte in the answer: no text.
         row(19045, "asmedia", "", {"2S"}, "1\0\n"s, prompt + text_only + kKeyWait,
             "LBA Size: 512\n", 5, {}),
     };
     for (const SanitizeCase& c : cases) {
-        const std::string host = "{\"os\": {\"build\": " + std::to_string(c.build) +
+        const std::string host = std::string(c.pe ? "{\"winpe\": true, " : "{") +
+                                 "\"os\": {\"build\": " + std::to_string(c.build) +
                                  "}, \"drives\": [{\"number\": 2, \"path\": \"" + c.path + "\"" +
                                  c.fields + "}]}";
         const RunResult run = run_program(host, c.args, c.input);
@@ -1116,6 +1241,18 @@ TEST(Program, SanitizeOnEveryPath) {
         if (c.sent.empty() && c.status != 1) {
             EXPECT_FALSE(sanitize_sent(run.trace)) << what;
         }
+        // Outside Windows PE the protocol command is never sent; in it, no
+        // sanitize request but those listed.
+        size_t listed = 0, made = 0;
+        for (const Sent& sent : c.sent)
+            listed += starts_inbox_sanitize(sent.code, sent.in);
+        for (const nlohmann::json& op : trace_ops(run.trace, "ioctl"))
+            made += starts_inbox_sanitize(op.at("code"), trace_input(op));
+        if (c.pe) {
+            EXPECT_EQ(made, listed) << what;
+        } else {
+            EXPECT_TRUE(ioctls_with_code(run.trace, CODE_PROTOCOL_COMMAND).empty()) << what;
+        }
         EXPECT_FALSE(format_sent(run.trace)) << what;
         // The record: the started line of every sanitize sent or followed,
         // then, unless the run died, the final line with the outcome shown.
@@ -1125,7 +1262,22 @@ TEST(Program, SanitizeOnEveryPath) {
             continue;
         }
         EXPECT_EQ(records.size(), c.status == 70 ? 1u : 2u) << what;
+        if (records.empty())
+            continue;
         EXPECT_EQ(record_schema_problems(run.record), "") << what;
+        // The started line names the route tried first, the final one the
+        // route that carried the sanitize (the last erase request listed).
+        const bool inbox = c.path == "inbox" && c.status != 10;
+        const nlohmann::json none;
+        EXPECT_EQ(records[0].at("method").at("route"),
+                  !inbox ? none : nlohmann::json(c.pe ? "protocol command" : "reinitialize media"))
+            << what;
+        nlohmann::json route = inbox ? nlohmann::json("reinitialize media") : none;
+        for (const Sent& sent : c.sent)
+            if (inbox && starts_inbox_sanitize(sent.code, sent.in))
+                route = sent.code == CODE_PROTOCOL_COMMAND ? "protocol command"
+                        : sent.code == CODE_PASS_THROUGH   ? "SCSI sanitize"
+                                                           : "reinitialize media";
         const nlohmann::json& end = records.back();
         EXPECT_EQ(end.at("method").at("command"), "Sanitize") << what;
         EXPECT_EQ(end.at("category").at("ieee_2883"), "Purge") << what;
@@ -1133,12 +1285,7 @@ TEST(Program, SanitizeOnEveryPath) {
             EXPECT_EQ(end.at("exit_status"), run.status) << what;
             const std::string outcome = end.at("outcome_line");
             EXPECT_NE(run.out.find(run.text(outcome + "\n")), std::string::npos) << what;
-            EXPECT_EQ(end.at("method").at("route"),
-                      c.path != "inbox" || followed ? nlohmann::json()
-                      : c.sent.size() == 1 && c.sent[0].code == CODE_PASS_THROUGH
-                          ? nlohmann::json("SCSI sanitize")
-                          : nlohmann::json("reinitialize media"))
-                << what;
+            EXPECT_EQ(end.at("method").at("route"), route) << what;
             // The action as the console names it ("1 - Block Erase"), or,
             // unknown, by its SANACT.
             const size_t at = run.log.find("Selected sanitize action: ") + 26;
@@ -1702,6 +1849,12 @@ const char* const kStation =
     "key_file = station.key";
 const char kKey[] = "\x00\x01 a key of bytes, longer than one block of SHA-256, "
                     "so that HMAC hashes it first: 0123456789";
+// The same clock and computer in Windows PE, where the inbox driver formats.
+const char* const kRecordPeHost = R"({"winpe": true,
+  "system_time": "2026-05-31T23:59:59Z", "computer": "WS-Δ\"7\\b", "account": "Иван",
+  "drives": [
+    {"number": 1, "path": "inbox"},
+    {"number": 2, "path": "inbox", "controller": {"format_status": 266}}]})";
 
 // The rest of the console line that begins with `label`.
 std::string shown(const RunResult& run, const std::string& label) {
@@ -1743,6 +1896,7 @@ TEST(Program, EveryFormatOutcomeOnEveryPathLeavesItsRecord) {
         nlohmann::json vendor, product, completion, maker;
         Files files;
         nlohmann::json station, asset, note;
+        bool pe = false; // on kRecordPeHost
     } cases[] = {
         {{"--asset= A-1 ", "1Y", "1", "--note=first\tline"},
          "Erased",
@@ -1827,6 +1981,34 @@ TEST(Program, EveryFormatOutcomeOnEveryPathLeavesItsRecord) {
          no_station,
          none,
          none},
+        {{"1Y", "1", "2"},
+         "Erased",
+         0,
+         "inbox driver",
+         "Driver  : W10",
+         none,
+         none,
+         none,
+         {"0x1B36", "0x1AF4", "544C56"},
+         {},
+         no_station,
+         none,
+         none,
+         true},
+        {{"2Y"},
+         "Erase error",
+         1,
+         "inbox driver",
+         "Driver  : W10",
+         none,
+         none,
+         none,
+         {"0x1B36", "0x1AF4", "544C56"},
+         {},
+         no_station,
+         none,
+         none,
+         true},
     };
     const char* const NIST[] = {"none", "Purge", "Purge"};
     const char* const IEEE[] = {"none", "Clear", "Clear, possible Purge"};
@@ -1836,7 +2018,7 @@ TEST(Program, EveryFormatOutcomeOnEveryPathLeavesItsRecord) {
         for (const std::string& arg : c.args)
             if (arg.rfind("--", 0) != 0)
                 positional.push_back(arg);
-        const RunResult run = run_program(kRecordHost, c.args, "", c.files);
+        const RunResult run = run_program(c.pe ? kRecordPeHost : kRecordHost, c.args, "", c.files);
         const std::string what = positional[0] + "\n" + run.out;
         records += run.record;
         const std::vector<nlohmann::json> lines = record_lines(run.record);
@@ -1866,7 +2048,7 @@ TEST(Program, EveryFormatOutcomeOnEveryPathLeavesItsRecord) {
         nlohmann::json station = c.station;
         station["computer"] = "WS-\xCE\x94\"7\\b";
         station["account"] = "\xD0\x98\xD0\xB2\xD0\xB0\xD0\xBD";
-        station["windows_pe"] = false;
+        station["windows_pe"] = c.pe;
         EXPECT_EQ(end.at("station"), station) << what;
         EXPECT_EQ(end.at("asset"), c.asset) << what;
         EXPECT_EQ(end.at("note"), c.note) << what;
@@ -1919,6 +2101,7 @@ TEST(Program, EveryFormatOutcomeOnEveryPathLeavesItsRecord) {
         EXPECT_EQ(method.at("lba_format"), positional.size() > 1 ? std::stoi(positional[1]) : 0)
             << what;
         EXPECT_EQ(method.at("ses"), ses) << what;
+        EXPECT_EQ(method.at("route"), c.pe ? nlohmann::json("protocol command") : none) << what;
         EXPECT_EQ(shown(run, "Selected SES action: ").substr(0, 1), std::to_string(ses)) << what;
         const nlohmann::json category = {{"nist_800_88_r1", NIST[ses]}, {"ieee_2883", IEEE[ses]}};
         EXPECT_EQ(end.at("category"), category) << what;
@@ -2119,7 +2302,9 @@ TEST(Program, TheRecordChainsAndItsCheckNamesEveryAlteration) {
         EXPECT_EQ(run.out, run.text(BANNER + expected)) << c.what;
         EXPECT_EQ(run.status, expected.find(" 0 altered") != std::string::npos ? 0 : 11) << c.what;
         EXPECT_FALSE(run.log_exists) << c.what;
-        EXPECT_TRUE(run.trace.empty()) << c.what;
+        // Nothing but the Windows PE question, which every run asks first.
+        ASSERT_EQ(run.trace.size(), 1u) << c.what;
+        EXPECT_EQ(run.trace[0].at("op"), "registry") << c.what;
     }
     // A last line cut short (a run ended while writing it) is ended before
     // the next run's first line, which chains to it.
@@ -2172,7 +2357,8 @@ TEST(Program, CertificatesPrintOneSelfContainedPagePerRun) {
               run.text(BANNER + "Certificates: 5 runs written to veltrane-certificates.html\n"));
     EXPECT_EQ(run.status, 0);
     EXPECT_FALSE(run.log_exists);
-    EXPECT_TRUE(run.trace.empty());
+    ASSERT_EQ(run.trace.size(), 1u); // the Windows PE question alone
+    EXPECT_EQ(run.trace[0].at("op"), "registry");
     EXPECT_NE(run.certificates.find("&lt;script&gt;x&lt;/script&gt;"), std::string::npos);
     EXPECT_NE(run.certificates.find("A&amp;B &lt;b&gt;&#39;&quot;"), std::string::npos);
     EXPECT_NE(run.certificates.find("Soci\xC3\xA9t\xC3\xA9 G\xC3\xA9n\xC3\xA9rale"),

@@ -30,8 +30,10 @@ const char* const HOST = R"({
   ]
 })";
 
-constexpr uint32_t DATA = SPT_DATA;
-constexpr uint32_t SENSE = SPT_SENSE;
+// Where the build's envelope has its data area, sense area and CDB.
+const uint32_t DATA = spt().data;
+const uint32_t SENSE = spt().sense;
+const uint32_t CDB = spt().cdb;
 constexpr uint8_t NONE = DIR_NONE_BYTE, FROM = DIR_FROM_BYTE, TO = DIR_TO_BYTE; // CDB byte 4
 
 class SimAsmedia : public SimTest {
@@ -136,16 +138,17 @@ TEST_F(SimAsmedia, TunnelRefusesWhatItDoesNotDecode) {
         void (*spoil_data)(std::vector<uint8_t>&);
     };
     const Case cases[] = {
-        {"command phase opcode EB", [](std::vector<uint8_t>& c) { c[28] = 0xEB; }, nullptr},
-        {"command phase signature", [](std::vector<uint8_t>& c) { c[29] = 0x5B; }, nullptr},
-        {"command phase byte 3", [](std::vector<uint8_t>& c) { c[31] = 1; }, nullptr},
-        {"command phase direction 3", [](std::vector<uint8_t>& c) { c[32] = 3; }, nullptr},
-        {"command phase byte 5", [](std::vector<uint8_t>& c) { c[33] = 1; }, nullptr},
-        {"command phase byte 9", [](std::vector<uint8_t>& c) { c[37] = 1; }, nullptr},
-        {"command phase byte 10", [](std::vector<uint8_t>& c) { c[38] = 1; }, nullptr},
-        {"command phase length field", [](std::vector<uint8_t>& c) { c[41] = 0x20; }, nullptr},
-        {"command phase byte 14", [](std::vector<uint8_t>& c) { c[42] = 1; }, nullptr},
-        {"command phase byte 15", [](std::vector<uint8_t>& c) { c[43] = 1; }, nullptr},
+        {"command phase opcode EB", [](std::vector<uint8_t>& c) { c[CDB] = 0xEB; }, nullptr},
+        {"command phase signature", [](std::vector<uint8_t>& c) { c[CDB + 1] = 0x5B; }, nullptr},
+        {"command phase byte 3", [](std::vector<uint8_t>& c) { c[CDB + 3] = 1; }, nullptr},
+        {"command phase direction 3", [](std::vector<uint8_t>& c) { c[CDB + 4] = 3; }, nullptr},
+        {"command phase byte 5", [](std::vector<uint8_t>& c) { c[CDB + 5] = 1; }, nullptr},
+        {"command phase byte 9", [](std::vector<uint8_t>& c) { c[CDB + 9] = 1; }, nullptr},
+        {"command phase byte 10", [](std::vector<uint8_t>& c) { c[CDB + 10] = 1; }, nullptr},
+        {"command phase length field", [](std::vector<uint8_t>& c) { c[CDB + 13] = 0x20; },
+         nullptr},
+        {"command phase byte 14", [](std::vector<uint8_t>& c) { c[CDB + 14] = 1; }, nullptr},
+        {"command phase byte 15", [](std::vector<uint8_t>& c) { c[CDB + 15] = 1; }, nullptr},
         {"command phase DataIn 1", [](std::vector<uint8_t>& c) { c[8] = 1; }, nullptr},
         {"command phase DataIn 2", [](std::vector<uint8_t>& c) { c[8] = 2; }, nullptr},
         {"command phase CDB length 12", [](std::vector<uint8_t>& c) { c[6] = 12; }, nullptr},
@@ -154,22 +157,22 @@ TEST_F(SimAsmedia, TunnelRefusesWhatItDoesNotDecode) {
         {"command phase 32 bytes",
          [](std::vector<uint8_t>& c) {
              put_le32(c.data(), 12, 32);
-             c[41] = 32;
-             c.resize(SPT_DATA + 32);
+             c[CDB + 13] = 32;
+             c.resize(DATA + 32);
          },
          nullptr},
-        {"data phase opcode EA", nullptr, [](std::vector<uint8_t>& d) { d[28] = 0xEA; }},
-        {"data phase signature", nullptr, [](std::vector<uint8_t>& d) { d[29] = 0x00; }},
-        {"data phase byte 2", nullptr, [](std::vector<uint8_t>& d) { d[30] = 0x82; }},
-        {"data phase other direction", nullptr, [](std::vector<uint8_t>& d) { d[32] = 0; }},
+        {"data phase opcode EA", nullptr, [](std::vector<uint8_t>& d) { d[CDB] = 0xEA; }},
+        {"data phase signature", nullptr, [](std::vector<uint8_t>& d) { d[CDB + 1] = 0x00; }},
+        {"data phase byte 2", nullptr, [](std::vector<uint8_t>& d) { d[CDB + 2] = 0x82; }},
+        {"data phase other direction", nullptr, [](std::vector<uint8_t>& d) { d[CDB + 4] = 0; }},
         {"data phase DataIn 0", nullptr, [](std::vector<uint8_t>& d) { d[8] = 0; }},
         {"data phase DataIn 2", nullptr, [](std::vector<uint8_t>& d) { d[8] = 2; }},
-        {"data phase length field", nullptr, [](std::vector<uint8_t>& d) { d[40] = 0x08; }},
-        {"data phase byte 11", nullptr, [](std::vector<uint8_t>& d) { d[39] = 0x01; }},
-        {"data phase byte 7", nullptr, [](std::vector<uint8_t>& d) { d[35] = 0x01; }},
-        {"data phase byte 15", nullptr, [](std::vector<uint8_t>& d) { d[43] = 0x01; }},
+        {"data phase length field", nullptr, [](std::vector<uint8_t>& d) { d[CDB + 12] = 0x08; }},
+        {"data phase byte 11", nullptr, [](std::vector<uint8_t>& d) { d[CDB + 11] = 0x01; }},
+        {"data phase byte 7", nullptr, [](std::vector<uint8_t>& d) { d[CDB + 7] = 0x01; }},
+        {"data phase byte 15", nullptr, [](std::vector<uint8_t>& d) { d[CDB + 15] = 0x01; }},
         {"data phase CDB length 12", nullptr, [](std::vector<uint8_t>& d) { d[6] = 12; }},
-        {"other opcode", nullptr, [](std::vector<uint8_t>& d) { d[28] = 0xEC; }},
+        {"other opcode", nullptr, [](std::vector<uint8_t>& d) { d[CDB] = 0xEC; }},
     };
     for (const Case& k : cases) {
         std::vector<uint8_t> c = asm_command_phase(FROM, 0x06, 0, 1);
@@ -231,7 +234,8 @@ TEST_F(SimAsmedia, TransferLengthIsReadOverCdbBytesTenToThirteen) {
     std::vector<uint8_t> c = asm_command_phase(TO, 0x09, 1, 0);
     ASSERT_TRUE(send(c));
     std::vector<uint8_t> d = asm_tunnel(0xEA, 0x81, TO, 0, 65536, 2);
-    EXPECT_EQ(std::vector<uint8_t>(d.begin() + 38, d.begin() + 42), hex_bytes("00 01 00 00"));
+    EXPECT_EQ(std::vector<uint8_t>(d.begin() + CDB + 10, d.begin() + CDB + 14),
+              hex_bytes("00 01 00 00"));
     with_sense(d);
     ASSERT_TRUE(send(d));
     EXPECT_EQ(d[2], 0x02);
@@ -240,7 +244,7 @@ TEST_F(SimAsmedia, TransferLengthIsReadOverCdbBytesTenToThirteen) {
     c = asm_command_phase(TO, 0x09, 1, 0);
     ASSERT_TRUE(send(c));
     d = asm_tunnel(0xEA, 0x81, TO, 0, 65536, 2);
-    d[38 + 1] = 0;
+    d[CDB + 10 + 1] = 0;
     with_sense(d);
     ASSERT_TRUE(send(d));
     expect_refused(d, "length in 16 bits");
@@ -259,7 +263,7 @@ TEST_F(SimAsmedia, DataPhaseNeedsItsOwnCommandPhase) {
     std::vector<uint8_t> c = asm_command_phase(FROM, 0x06, 0, 1);
     send(c);
     std::vector<uint8_t> bad = asm_command_phase(FROM, 0x06, 0, 1);
-    bad[31] = 1;
+    bad[CDB + 3] = 1;
     send(bad);
     d = asm_read_phase();
     send(d);
@@ -277,19 +281,19 @@ TEST_F(SimAsmedia, IdSmartRefusesAllButIdentifyOf4096Bytes) {
         void (*spoil)(std::vector<uint8_t>&);
     };
     const Case cases[] = {
-        {"opcode 0x02 (Get Log Page)", [](std::vector<uint8_t>& e) { e[29] = 0x02; }},
-        {"opcode 0x80", [](std::vector<uint8_t>& e) { e[29] = 0x80; }},
-        {"CNS 2", [](std::vector<uint8_t>& e) { e[31] = 0x02; }},
-        {"byte 2", [](std::vector<uint8_t>& e) { e[30] = 0x01; }},
-        {"byte 4", [](std::vector<uint8_t>& e) { e[32] = 0x01; }},
-        {"byte 15", [](std::vector<uint8_t>& e) { e[43] = 0x01; }},
+        {"opcode 0x02 (Get Log Page)", [](std::vector<uint8_t>& e) { e[CDB + 1] = 0x02; }},
+        {"opcode 0x80", [](std::vector<uint8_t>& e) { e[CDB + 1] = 0x80; }},
+        {"CNS 2", [](std::vector<uint8_t>& e) { e[CDB + 3] = 0x02; }},
+        {"byte 2", [](std::vector<uint8_t>& e) { e[CDB + 2] = 0x01; }},
+        {"byte 4", [](std::vector<uint8_t>& e) { e[CDB + 4] = 0x01; }},
+        {"byte 15", [](std::vector<uint8_t>& e) { e[CDB + 15] = 0x01; }},
         {"DataIn 0", [](std::vector<uint8_t>& e) { e[8] = 0; }},
         {"DataIn 2", [](std::vector<uint8_t>& e) { e[8] = 2; }},
         {"CDB length 12", [](std::vector<uint8_t>& e) { e[6] = 12; }},
         {"512 bytes",
          [](std::vector<uint8_t>& e) {
              put_le32(e.data(), 12, 512);
-             e.resize(SPT_DATA + 512);
+             e.resize(DATA + 512);
          }},
     };
     for (HANDLE h : {current, legacy}) {
@@ -351,8 +355,8 @@ TEST_F(SimAsmedia, CompletionQueryAnswersWithTheLastCommandsEntry) {
         HANDLE handle;
         void (*spoil)(std::vector<uint8_t>&);
     } cases[] = {
-        {"opcode EA", current, [](std::vector<uint8_t>& e) { e[28] = 0xEA; }},
-        {"direction 1", current, [](std::vector<uint8_t>& e) { e[32] = 1; }},
+        {"opcode EA", current, [](std::vector<uint8_t>& e) { e[CDB] = 0xEA; }},
+        {"direction 1", current, [](std::vector<uint8_t>& e) { e[CDB + 4] = 1; }},
         {"DataIn 2", current, [](std::vector<uint8_t>& e) { e[8] = 2; }},
         {"64 bytes", current,
          [](std::vector<uint8_t>& e) { e = asm_tunnel(0xEB, 0x82, 0, SPT_IN, 64, 5); }},

@@ -262,6 +262,7 @@ TEST_F(SimDevice, TraceLinesAreExact) {
                    address, 8);
     HANDLE volume = open_volume("\\\\.\\C:");
     close_device(volume);
+    EXPECT_EQ(machine_key_exists("SYSTEM\\CurrentControlSet\\Control\\MiniNT"), 0);
     const std::vector<std::string> expected = {
         R"({"op":"open","path":"\\\\.\\PhysicalDrive2","access":3221225472,"share":0,)"
         R"("disposition":3,"flags":128,"handle":1,"error":0})",
@@ -277,6 +278,7 @@ TEST_F(SimDevice, TraceLinesAreExact) {
         R"({"op":"open","path":"\\\\.\\C:","access":0,"share":3,"disposition":3,"flags":0,)"
         R"("handle":2,"error":0})",
         R"({"op":"close","handle":2,"path":"\\\\.\\C:"})",
+        R"({"op":"registry","key":"SYSTEM\\CurrentControlSet\\Control\\MiniNT","found":false})",
     };
     EXPECT_EQ(sim_trace(), expected);
 }
@@ -387,6 +389,29 @@ TEST_F(SimDevice, SystemVolumeNamesTheDrivesThatHoldIt) {
     EXPECT_EQ(last_error(), 1u);
     close_device(volume);
     EXPECT_EQ(sim_open_handles(), 0);
+
+    // Windows PE: the MiniNT key (its name in any case), and the RAM disk at
+    // X:, on no drive, whatever `system` says; an explicit Windows directory
+    // is served as outside Windows PE.
+    for (const char* dir : {"", R"("windows_dir": "D:\\WINNT", )"}) {
+        ASSERT_TRUE(sim_load_host_text(std::string(R"({"winpe": true, )") + dir +
+                                           R"("drives": [{"number": 5, "path": "none",
+                                           "system": true}]})",
+                                       "t", nullptr));
+        EXPECT_EQ(machine_key_exists("system\\CurrentControlSet\\Control\\MININT"), 1);
+        EXPECT_EQ(machine_key_exists("SYSTEM\\CurrentControlSet\\Control"), 0);
+        EXPECT_EQ(windows_directory(directory, sizeof directory), *dir ? 8u : 10u);
+        volume = open_volume(*dir ? "\\\\.\\D:" : "\\\\.\\X:");
+        ASSERT_NE(volume, INVALID_HANDLE_VALUE) << dir;
+        EXPECT_EQ(device_control(volume, IOCTL_VOLUME_GET_VOLUME_DISK_EXTENTS, nullptr, 0,
+                                 out.data(), static_cast<uint32_t>(out.size())),
+                  *dir ? 1 : 0)
+            << dir;
+        if (!*dir) {
+            EXPECT_EQ(last_error(), 1u);
+        }
+        close_device(volume);
+    }
 }
 
 TEST_F(SimDevice, VolumesAreFoundLockedAndDismounted) {

@@ -190,6 +190,17 @@ TEST_F(SimHost, InvalidHostsAreRefusedWithTheirReason) {
          "drive 2: \"partitions\" types must be GUID texts"},
         {"MBR type too big", drive_json(R"(, "partitions": {"style": "mbr", "types": [256]})"),
          "drive 2: \"partitions\" types must be integers from 0 to 255, not 256"},
+        {"winpe not bool", R"({"winpe": 1, "drives": []})",
+         "\"winpe\" must be true or false, not 1"},
+        {"protocol_sanitize not bool", drive_json(R"(, "controller": {"protocol_sanitize": 0})"),
+         "drive 2: controller: \"protocol_sanitize\" must be true or false, not 0"},
+        {"protocol_return_status text",
+         drive_json(R"(, "controller": {"protocol_return_status": "busy"})"),
+         "drive 2: controller: \"protocol_return_status\" must be null or an integer from 0 to "
+         "4294967295, not \"busy\""},
+        {"volume at Windows PE's letter",
+         R"({"winpe": true, "drives": [], "volumes": [{"letter": "X", "disks": [1]}]})",
+         "volumes[0]: letter X is used twice"},
     };
     for (const BadHost& c : cases) {
         std::string error;
@@ -230,6 +241,8 @@ TEST_F(SimHost, OptionalFieldsTakeTheirDefaults) {
     EXPECT_EQ(host.system_time, "2026-01-01T00:00:00Z");
     EXPECT_EQ(host.system_seconds, 1767225600); // the same instant
     EXPECT_EQ(host.computer, "SIMHOST");
+    EXPECT_FALSE(host.winpe);
+    EXPECT_FALSE(host.ram_disk_system);
     const DriveConfig& bridge = host.drives[0];
     EXPECT_FALSE(bridge.system);
     EXPECT_EQ(bridge.path_id | bridge.target_id | bridge.lun, 0);
@@ -250,7 +263,18 @@ TEST_F(SimHost, OptionalFieldsTakeTheirDefaults) {
     EXPECT_EQ(bridge.controller.sanitize_state.status, 0u);
     EXPECT_TRUE(bridge.bridge.check_condition);
     EXPECT_TRUE(bridge.bridge.completion);
+    EXPECT_TRUE(bridge.controller.protocol_sanitize);
+    EXPECT_EQ(bridge.controller.protocol_return_status, -1);
     EXPECT_EQ(host.drives[1].bus, 17u);
+    // Windows PE runs from its RAM disk at X: unless the host says otherwise.
+    for (const char* dir : {"", R"("windows_dir": "C:\\WIN", )"}) {
+        ASSERT_TRUE(parse_host(std::string(R"({"winpe": true, )") + dir + R"("drives": []})", "h",
+                               &host, &error))
+            << error;
+        EXPECT_TRUE(host.winpe);
+        EXPECT_EQ(host.windows_dir, *dir ? "C:\\WIN" : "X:\\Windows");
+        EXPECT_EQ(host.ram_disk_system, !*dir);
+    }
     for (const char* path : {"jmicron", "asmedia", "asmedia-legacy", "realtek"}) {
         ASSERT_TRUE(
             parse_host(std::string(R"({"drives": [{"number": 0, "path": ")") + path + "\"}]}", "h",

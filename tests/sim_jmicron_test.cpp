@@ -26,8 +26,10 @@ const char* const HOST = R"({
   ]
 })";
 
-constexpr uint32_t DATA = SPT_DATA;
-constexpr uint32_t SENSE = SPT_SENSE;
+// Where the build's envelope has its data area, sense area and CDB.
+const uint32_t DATA = spt().data;
+const uint32_t SENSE = spt().sense;
+const uint32_t CDB = spt().cdb;
 
 std::vector<uint8_t> identify_data_phase() {
     return jms_envelope(0x82, SPT_IN, 4096, 5);
@@ -127,22 +129,24 @@ TEST_F(SimJmicron, BridgeRefusesWhatItDoesNotDecode) {
         {"bytes after signature", [](std::vector<uint8_t>& c) { c[DATA + 5] = 1; }, nullptr},
         {"command phase DataIn", [](std::vector<uint8_t>& c) { c[8] = 1; }, nullptr},
         {"command phase CDB length 16", [](std::vector<uint8_t>& c) { c[6] = 16; }, nullptr},
-        {"command phase CDB byte 11", [](std::vector<uint8_t>& c) { c[28 + 11] = 1; }, nullptr},
-        {"command phase CDB length field", [](std::vector<uint8_t>& c) { c[28 + 4] = 1; }, nullptr},
+        {"command phase CDB byte 11", [](std::vector<uint8_t>& c) { c[CDB + 11] = 1; }, nullptr},
+        {"command phase CDB length field", [](std::vector<uint8_t>& c) { c[CDB + 4] = 1; },
+         nullptr},
         {"block byte 72", [](std::vector<uint8_t>& c) { c[DATA + 72] = 1; }, nullptr},
         {"block byte 511", [](std::vector<uint8_t>& c) { c[DATA + 511] = 1; }, nullptr},
         {"entry fused bits", [](std::vector<uint8_t>& c) { c[DATA + 8 + 1] = 1; }, nullptr},
         {"entry data pointer", [](std::vector<uint8_t>& c) { c[DATA + 8 + 24] = 1; }, nullptr},
         {"data phase DataIn 0", nullptr, [](std::vector<uint8_t>& d) { d[8] = 0; }},
         {"data phase DataIn 2", nullptr, [](std::vector<uint8_t>& d) { d[8] = 2; }},
-        {"data phase no data", nullptr, [](std::vector<uint8_t>& d) { d[29] = 0x81; }},
+        {"data phase no data", nullptr, [](std::vector<uint8_t>& d) { d[CDB + 1] = 0x81; }},
         {"data phase to device", nullptr,
          [](std::vector<uint8_t>& d) {
-             d[29] = 0x83;
+             d[CDB + 1] = 0x83;
              d[8] = 0;
          }},
-        {"data phase CDB length field", nullptr, [](std::vector<uint8_t>& d) { d[28 + 4] = 0x02; }},
-        {"other opcode", nullptr, [](std::vector<uint8_t>& d) { d[28] = 0xA2; }},
+        {"data phase CDB length field", nullptr,
+         [](std::vector<uint8_t>& d) { d[CDB + 4] = 0x02; }},
+        {"other opcode", nullptr, [](std::vector<uint8_t>& d) { d[CDB] = 0xA2; }},
     };
     for (const Case& k : cases) {
         std::vector<uint8_t> c = jms_command_phase(0x06, 0, 1);
@@ -196,11 +200,21 @@ TEST_F(SimJmicron, MalformedHeaderFailsTheCall) {
         {"CdbLength 0", [](std::vector<uint8_t>& e) { e[6] = 0; }, 0},
         {"CdbLength 17", [](std::vector<uint8_t>& e) { e[6] = 17; }, 0},
         {"DataIn 3", [](std::vector<uint8_t>& e) { e[8] = 3; }, 0},
-        {"DataBufferOffset 40", [](std::vector<uint8_t>& e) { e[20] = 40; }, 0},
+        {"DataBufferOffset 40", [](std::vector<uint8_t>& e) { e[spt().buffer_field] = 40; }, 0},
         {"DataTransferLength beyond buffer",
          [](std::vector<uint8_t>& e) { put_le32(e.data(), 12, 4097); }, 0},
-        {"sense beyond buffer", [](std::vector<uint8_t>& e) { put_le32(e.data(), 24, 4150); }, 0},
-        {"sense over the data", [](std::vector<uint8_t>& e) { put_le32(e.data(), 24, 50); }, 0},
+        {"sense beyond buffer",
+         [](std::vector<uint8_t>& e) { put_le32(e.data(), spt().sense_field, DATA + 4082); }, 0},
+        {"sense over the data",
+         [](std::vector<uint8_t>& e) { put_le32(e.data(), spt().sense_field, DATA - 18); }, 0},
+        // The same envelope in the layout of the other Windows build.
+        {"the other build's layout",
+         [](std::vector<uint8_t>& e) {
+             use_spt_layout(!spt().wide);
+             e = identify_data_phase();
+             use_spt_layout(!spt().wide);
+         },
+         0},
         {"sense shorter than fixed sense data", [](std::vector<uint8_t>& e) { e[7] = 17; }, 0},
         {"PathId 1", [](std::vector<uint8_t>& e) { e[3] = 1; }, 0},
         {"TargetId 1", [](std::vector<uint8_t>& e) { e[4] = 1; }, 0},
@@ -271,8 +285,8 @@ TEST_F(SimJmicron, CompletionQueryAnswersWithTheLastCommandsEntry) {
         void (*spoil)(std::vector<uint8_t>&);
     } cases[] = {
         {"DataIn 0", [](std::vector<uint8_t>& e) { e[8] = 0; }},
-        {"CDB byte 2", [](std::vector<uint8_t>& e) { e[28 + 2] = 1; }},
-        {"CDB byte 11", [](std::vector<uint8_t>& e) { e[28 + 11] = 1; }},
+        {"CDB byte 2", [](std::vector<uint8_t>& e) { e[CDB + 2] = 1; }},
+        {"CDB byte 11", [](std::vector<uint8_t>& e) { e[CDB + 11] = 1; }},
         {"16 bytes", [](std::vector<uint8_t>& e) { e = jms_envelope(0x8F, SPT_IN, 16, 5); }},
     };
     for (const Case& k : cases) {

@@ -27,8 +27,10 @@ const char* const HOST = R"({
   ]
 })";
 
-constexpr uint32_t DATA = SPT_DATA;
-constexpr uint32_t SENSE = SPT_SENSE;
+// Where the build's envelope has its data area, sense area and CDB.
+const uint32_t DATA = spt().data;
+const uint32_t SENSE = spt().sense;
+const uint32_t CDB = spt().cdb;
 constexpr uint8_t NONE = DIR_NONE_BYTE, FROM = DIR_FROM_BYTE, TO = DIR_TO_BYTE; // CDB byte 6
 
 class SimRealtek : public SimTest {
@@ -91,13 +93,14 @@ TEST_F(SimRealtek, BridgeRefusesWhatItDoesNotDecode) {
         void (*spoil_data)(std::vector<uint8_t>&);
     };
     const Case cases[] = {
-        {"command phase opcode E4", [](std::vector<uint8_t>& c) { c[28] = 0xE4; }, nullptr},
-        {"command phase length field", [](std::vector<uint8_t>& c) { c[29] = 0x41; }, nullptr},
-        {"command phase length high byte", [](std::vector<uint8_t>& c) { c[30] = 0x01; }, nullptr},
-        {"command phase byte 3", [](std::vector<uint8_t>& c) { c[31] = 0xF6; }, nullptr},
-        {"command phase byte 4", [](std::vector<uint8_t>& c) { c[32] = 0x01; }, nullptr},
-        {"command phase byte 6", [](std::vector<uint8_t>& c) { c[34] = 0x01; }, nullptr},
-        {"command phase byte 15", [](std::vector<uint8_t>& c) { c[43] = 0x01; }, nullptr},
+        {"command phase opcode E4", [](std::vector<uint8_t>& c) { c[CDB] = 0xE4; }, nullptr},
+        {"command phase length field", [](std::vector<uint8_t>& c) { c[CDB + 1] = 0x41; }, nullptr},
+        {"command phase length high byte", [](std::vector<uint8_t>& c) { c[CDB + 2] = 0x01; },
+         nullptr},
+        {"command phase byte 3", [](std::vector<uint8_t>& c) { c[CDB + 3] = 0xF6; }, nullptr},
+        {"command phase byte 4", [](std::vector<uint8_t>& c) { c[CDB + 4] = 0x01; }, nullptr},
+        {"command phase byte 6", [](std::vector<uint8_t>& c) { c[CDB + 6] = 0x01; }, nullptr},
+        {"command phase byte 15", [](std::vector<uint8_t>& c) { c[CDB + 15] = 0x01; }, nullptr},
         {"command phase DataIn 1", [](std::vector<uint8_t>& c) { c[8] = 1; }, nullptr},
         {"command phase DataIn 2", [](std::vector<uint8_t>& c) { c[8] = 2; }, nullptr},
         {"command phase CDB length 12", [](std::vector<uint8_t>& c) { c[6] = 12; }, nullptr},
@@ -106,20 +109,20 @@ TEST_F(SimRealtek, BridgeRefusesWhatItDoesNotDecode) {
         {"command phase 32 bytes",
          [](std::vector<uint8_t>& c) {
              put_le32(c.data(), 12, 32);
-             c[29] = 32;
-             c.resize(SPT_DATA + 32);
+             c[CDB + 1] = 32;
+             c.resize(DATA + 32);
          },
          nullptr},
-        {"data phase opcode E5", nullptr, [](std::vector<uint8_t>& d) { d[28] = 0xE5; }},
-        {"data phase opcode E6", nullptr, [](std::vector<uint8_t>& d) { d[28] = 0xE6; }},
-        {"data phase length field", nullptr, [](std::vector<uint8_t>& d) { d[30] = 0x08; }},
-        {"data phase byte 3", nullptr, [](std::vector<uint8_t>& d) { d[31] = 0xF9; }},
-        {"data phase byte 4", nullptr, [](std::vector<uint8_t>& d) { d[32] = 0x01; }},
-        {"data phase byte 5", nullptr, [](std::vector<uint8_t>& d) { d[33] = 0x01; }},
-        {"data phase direction none", nullptr, [](std::vector<uint8_t>& d) { d[34] = 0; }},
-        {"data phase direction 3", nullptr, [](std::vector<uint8_t>& d) { d[34] = 3; }},
-        {"data phase byte 7", nullptr, [](std::vector<uint8_t>& d) { d[35] = 0x01; }},
-        {"data phase byte 15", nullptr, [](std::vector<uint8_t>& d) { d[43] = 0x01; }},
+        {"data phase opcode E5", nullptr, [](std::vector<uint8_t>& d) { d[CDB] = 0xE5; }},
+        {"data phase opcode E6", nullptr, [](std::vector<uint8_t>& d) { d[CDB] = 0xE6; }},
+        {"data phase length field", nullptr, [](std::vector<uint8_t>& d) { d[CDB + 2] = 0x08; }},
+        {"data phase byte 3", nullptr, [](std::vector<uint8_t>& d) { d[CDB + 3] = 0xF9; }},
+        {"data phase byte 4", nullptr, [](std::vector<uint8_t>& d) { d[CDB + 4] = 0x01; }},
+        {"data phase byte 5", nullptr, [](std::vector<uint8_t>& d) { d[CDB + 5] = 0x01; }},
+        {"data phase direction none", nullptr, [](std::vector<uint8_t>& d) { d[CDB + 6] = 0; }},
+        {"data phase direction 3", nullptr, [](std::vector<uint8_t>& d) { d[CDB + 6] = 3; }},
+        {"data phase byte 7", nullptr, [](std::vector<uint8_t>& d) { d[CDB + 7] = 0x01; }},
+        {"data phase byte 15", nullptr, [](std::vector<uint8_t>& d) { d[CDB + 15] = 0x01; }},
         {"data phase DataIn 0", nullptr, [](std::vector<uint8_t>& d) { d[8] = 0; }},
         {"data phase DataIn 2", nullptr, [](std::vector<uint8_t>& d) { d[8] = 2; }},
         {"data phase CDB length 12", nullptr, [](std::vector<uint8_t>& d) { d[6] = 12; }},
@@ -232,9 +235,9 @@ TEST_F(SimRealtek, CompletionQueryAnswersWithTheLastCommandsEntry) {
         const char* what;
         void (*spoil)(std::vector<uint8_t>&);
     } cases[] = {
-        {"opcode E5", [](std::vector<uint8_t>& e) { e[28] = 0xE5; }},
-        {"length field", [](std::vector<uint8_t>& e) { e[29] = 0x20; }},
-        {"byte 6", [](std::vector<uint8_t>& e) { e[34] = 1; }},
+        {"opcode E5", [](std::vector<uint8_t>& e) { e[CDB] = 0xE5; }},
+        {"length field", [](std::vector<uint8_t>& e) { e[CDB + 1] = 0x20; }},
+        {"byte 6", [](std::vector<uint8_t>& e) { e[CDB + 6] = 1; }},
         {"DataIn 0", [](std::vector<uint8_t>& e) { e[8] = 0; }},
     };
     for (const Case& k : cases) {

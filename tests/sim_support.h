@@ -17,15 +17,39 @@ constexpr uint32_t CODE_QUERY_PROPERTY = 0x002D1400;
 constexpr uint32_t CODE_GET_ADDRESS = 0x00041018;
 constexpr uint32_t CODE_MINIPORT = 0x0004D008;
 constexpr uint32_t CODE_PASS_THROUGH = 0x0004D004;
+constexpr uint32_t CODE_PROTOCOL_COMMAND = 0x002DD3C0;
 
-// SCSI_PASS_THROUGH envelopes as the tool builds them: data at 68, sense at 44.
-constexpr uint32_t SPT_DATA = 68;
-constexpr uint32_t SPT_SENSE = 44;
+// SCSI_PASS_THROUGH envelopes as the program under test builds them: the
+// 32-bit layout, or the 64-bit one of a VELTRANE_WIN64 build and of
+// veltrane-sim64.exe. Written out here rather than taken from the tool, so
+// that a wrong offset there shows.
+struct SptLayout {
+    bool wide;             // the 64-bit layout: DataBufferOffset is 8 bytes
+    uint32_t length;       // the header's size and its Length: 44 or 56
+    uint32_t buffer_field; // where DataBufferOffset is: 20 or 24
+    uint32_t sense_field;  // where SenseInfoOffset is: 24 or 32
+    uint32_t cdb;          // where the CDB is: 28 or 36
+    uint32_t sense;        // the sense area: 44 or 56
+    uint32_t data;         // the data area: 68 or 80
+};
+// The layout in use: the build's own, until use_spt_layout changes it (the
+// program tests follow the program they run).
+const SptLayout& spt();
+void use_spt_layout(bool wide);
+// Envelope bytes written out in the 32-bit layout (the 44-byte header, then
+// what follows it) as they read in the layout in use: in the 64-bit one
+// every header field keeps its value but Length (56), DataBufferOffset (68
+// becomes 80) and a SenseInfoOffset that is not 0 (44 becomes 56); the
+// alignment bytes 20-23 and 52-55 are 0, and the bytes after the header
+// follow it unchanged.
+std::vector<uint8_t> spt_header(const std::string& hex32);
+
 constexpr uint8_t SPT_OUT = 0, SPT_IN = 1, SPT_NONE = 2; // DataIn
 constexpr uint8_t DIR_NONE_BYTE = 0, DIR_FROM_BYTE = 1, DIR_TO_BYTE = 2;
 
-// An envelope with a zeroed CDB of `cdb_length` bytes; `sense_length` 0 with
-// `sense_at` 44 is how the Realtek command phase leaves it.
+// An envelope with a zeroed CDB of `cdb_length` bytes and the sense area at
+// `sense_at`; `sense_length` 0 with the sense offset set is how the Realtek
+// command phase leaves it, 0 and 0 how the ASMedia tunnel does.
 std::vector<uint8_t> spt_envelope(uint8_t cdb_length, uint8_t data_in, uint32_t length,
                                   uint32_t timeout, uint8_t sense_length, uint32_t sense_at);
 
@@ -45,7 +69,7 @@ std::vector<uint8_t> asm_no_data_phase(uint32_t timeout = 2);
 // ASMedia Id/Smart: E6 <opcode> 00 <CNS>, sense requested, DataIn 1.
 std::vector<uint8_t> asm_id_smart(uint8_t opcode, uint8_t cns, uint32_t length = 4096);
 
-// Realtek: <opcode> <LE16 length> <phase>, 16-byte CDB, sense at 44.
+// Realtek: <opcode> <LE16 length> <phase>, 16-byte CDB, the sense offset set.
 std::vector<uint8_t> rtl_envelope(uint8_t opcode, uint8_t phase, uint8_t data_in, uint32_t length,
                                   uint8_t sense_length, uint32_t timeout = 2);
 std::vector<uint8_t> rtl_command_phase(uint8_t opcode, uint32_t nsid, uint32_t cdw10);
@@ -61,6 +85,12 @@ std::vector<uint8_t> rtl_completion_query();
 // type (1 identify, 2 log page), the CNS or log id, the namespace or sub-value, the length.
 std::vector<uint8_t> inbox_query(uint32_t cns, uint32_t nsid, uint32_t property = 49,
                                  uint32_t type = 1, uint32_t length = 4096);
+
+// The inbox driver's protocol command: the 84-byte header (Version 1, Length
+// 84, NVMe, an adapter request, CommandLength 64, the timeout, an admin
+// command) and the submission entry at 80; 144 bytes.
+std::vector<uint8_t> protocol_command(uint8_t opcode, uint32_t nsid, uint32_t cdw10,
+                                      uint32_t timeout = 300);
 
 // OFA miniport request: SRB_IO_CONTROL, entry (identifier 0x1234), lengths.
 std::vector<uint8_t> ofa_request(uint8_t opcode, uint32_t nsid, uint32_t cdw10, uint32_t direction,
@@ -104,6 +134,6 @@ std::vector<nlohmann::json> ioctls_with_code(const std::vector<nlohmann::json>& 
 std::vector<std::vector<uint8_t>> scsi_inputs(const std::vector<nlohmann::json>& trace);
 std::vector<uint8_t> scsi_opcodes(const std::vector<nlohmann::json>& trace);
 
-// Whether a request carried Format NVM: a JMicron command block or an OFA
-// miniport request.
+// Whether a request carried Format NVM: a bridge's command phase, an OFA
+// miniport request or the inbox driver's protocol command.
 bool format_sent(const std::vector<nlohmann::json>& trace);

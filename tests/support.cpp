@@ -61,8 +61,14 @@ bool env_is(const char* name, const char* value) {
     return set && std::string(set) == value;
 }
 
+// The program tests run a Windows program under Wine: veltrane-sim.exe under
+// 32-bit Wine ("wine"), or veltrane-sim64.exe under wine64 ("wine64").
+bool wine64_runner() {
+    return env_is("VELTRANE_TEST_RUNNER", "wine64");
+}
+
 bool wine_runner() {
-    return env_is("VELTRANE_TEST_RUNNER", "wine");
+    return env_is("VELTRANE_TEST_RUNNER", "wine") || wine64_runner();
 }
 
 bool on_path(const std::string& program) {
@@ -92,19 +98,32 @@ void expect_crlf_lines(const std::string& text, const char* what) {
 int program_runner_unusable() {
     if (!wine_runner())
         return 0;
-    if (!on_path("wine")) {
+    const bool wide = wine64_runner();
+    if (wide ? access(VELTRANE_WINE64, X_OK) != 0 : !on_path("wine")) {
+        const char* wine = wide ? "wine64" : "wine";
         if (env_is("VELTRANE_REQUIRE_WINE", "1")) {
-            printf("FAIL: Wine is required (VELTRANE_REQUIRE_WINE=1) but not installed\n");
+            printf("FAIL: Wine is required (VELTRANE_REQUIRE_WINE=1) but %s is not installed\n",
+                   wine);
             return 1;
         }
-        printf("SKIP: wine is not installed (scripts/setup.sh installs it)\n");
+        printf("SKIP: %s is not installed (scripts/setup.sh installs it)\n", wine);
         return 77;
     }
-    if (access(VELTRANE_SIM_EXE, R_OK) != 0) {
-        printf("FAIL: %s was not built\n", VELTRANE_SIM_EXE);
+    const char* exe = wide ? VELTRANE_SIM64_EXE : VELTRANE_SIM_EXE;
+    if (access(exe, R_OK) != 0) {
+        printf("FAIL: %s was not built\n", exe);
         return 1;
     }
     return 0;
+}
+
+bool program_is_64bit() {
+#ifdef VELTRANE_WIN64
+    const bool native_64 = true;
+#else
+    const bool native_64 = false;
+#endif
+    return wine_runner() ? wine64_runner() : native_64;
 }
 
 std::string RunResult::text(const std::string& lf_text) const {
@@ -296,7 +315,9 @@ pid_t start_program(const std::string& dir, bool has_host, const std::vector<std
                     const std::string& tag) {
     const bool wine = wine_runner();
     std::vector<std::string> storage;
-    if (wine)
+    if (wine64_runner())
+        storage = {VELTRANE_WINE64, VELTRANE_SIM64_EXE};
+    else if (wine)
         storage = {"wine", VELTRANE_SIM_EXE};
     else
         storage = {VELTRANE_BINARY};
@@ -329,12 +350,13 @@ pid_t start_program(const std::string& dir, bool has_host, const std::vector<std
             // The prefix and the persistent server of the Wine tests; Wine's
             // own diagnostics off, so standard error is the program's; the
             // arguments' bytes read as UTF-8 into the wide command line.
-            setenv("WINEPREFIX", VELTRANE_WINE_PREFIX, 1);
+            setenv("WINEPREFIX", wine64_runner() ? VELTRANE_WINE64_PREFIX : VELTRANE_WINE_PREFIX,
+                   1);
             setenv("WINEDEBUG", "-all", 1);
             setenv("LC_ALL", "C.UTF-8", 1);
             unsetenv("DISPLAY");
             unsetenv("WAYLAND_DISPLAY");
-            execvp("wine", argv.data());
+            execvp(argv[0], argv.data());
         } else {
             execv(VELTRANE_BINARY, argv.data());
         }

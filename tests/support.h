@@ -77,8 +77,8 @@ RunResult run_dialogue(const std::string& host_json, const std::vector<std::stri
 // trace file read back. `host_json` empty: the embedded default host.
 // The program is the Linux build, or, with VELTRANE_TEST_RUNNER=wine in the
 // environment, the Windows build on the simulated stack (veltrane-sim.exe)
-// under Wine; then every console and log line must end in CR LF (checked
-// here), and `eol` says so.
+// under Wine (with "wine64", veltrane-sim64.exe under wine64); then every
+// console and log line must end in CR LF (checked here), and `eol` says so.
 // `files` are put in the run's directory first (name, content): a station
 // file, a key, an earlier record.
 using Files = std::vector<std::pair<std::string, std::string>>;
@@ -101,6 +101,10 @@ AtOnce run_programs_at_once(const std::string& host_json,
 // 0 when run_program's program can run; otherwise, with the reason printed,
 // 77 (skip: no Wine) or 1 (fail: Wine required, or the program missing).
 int program_runner_unusable();
+// Whether run_program's program is the 64-bit one: veltrane-sim64.exe under
+// wine64 (VELTRANE_TEST_RUNNER=wine64), or the Linux program of a
+// VELTRANE_WIN64 build.
+bool program_is_64bit();
 
 // Bytes of a trace line's "in" field.
 std::vector<uint8_t> trace_input(const nlohmann::json& line);

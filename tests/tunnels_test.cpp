@@ -55,6 +55,11 @@ int inbox_call(DriveState* drive, void* buffer, uint32_t, int, const AdminComman
     return inbox_identify_controller(drive, static_cast<uint8_t*>(buffer));
 }
 
+// A command without data through the inbox driver's protocol command.
+int inbox_format(DriveState* drive, void*, uint32_t, int, const AdminCommand* command) {
+    return inbox_protocol_command(drive, command);
+}
+
 // A bridge that answers every CDB GOOD, with zeros to read.
 class ZeroBridge : public Model {
   public:
@@ -88,18 +93,18 @@ TEST_F(Tunnels, JmicronIdentifyControllerWorkedExample) {
                                    DIR_FROM_DEVICE, identify_controller_command());
     ASSERT_EQ(sent.inputs.size(), 2u);
     const std::vector<uint8_t>& command = sent.inputs[0];
-    ASSERT_EQ(command.size(), 580u);
-    EXPECT_EQ(head(command, 44),
-              hex_bytes("2C 00 00 00 00 00 0C 18 00 00 00 00 00 02 00 00 05 00 00 00 44 00 00 "
-                        "00 2C 00 00 00 A1 80 00 00 02 00 00 00 00 00 00 00 00 00 00 00"));
+    ASSERT_EQ(command.size(), spt().data + 512);
+    EXPECT_EQ(head(command, spt().length),
+              spt_header("2C 00 00 00 00 00 0C 18 00 00 00 00 00 02 00 00 05 00 00 00 44 00 00 "
+                         "00 2C 00 00 00 A1 80 00 00 02 00 00 00 00 00 00 00 00 00 00 00"));
     // The whole envelope as the simulator tests build it: "NVME", entry at 8.
     EXPECT_EQ(command, jms_command_phase(0x06, 0, 1));
 
     const std::vector<uint8_t>& phase2 = sent.inputs[1];
-    ASSERT_EQ(phase2.size(), 4164u);
-    EXPECT_EQ(head(phase2, 44),
-              hex_bytes("2C 00 00 00 00 00 0C 18 01 00 00 00 00 10 00 00 05 00 00 00 44 00 00 "
-                        "00 2C 00 00 00 A1 82 00 00 10 00 00 00 00 00 00 00 00 00 00 00"));
+    ASSERT_EQ(phase2.size(), spt().data + 4096);
+    EXPECT_EQ(head(phase2, spt().length),
+              spt_header("2C 00 00 00 00 00 0C 18 01 00 00 00 00 10 00 00 05 00 00 00 44 00 00 "
+                         "00 2C 00 00 00 A1 82 00 00 10 00 00 00 00 00 00 00 00 00 00 00"));
     EXPECT_EQ(phase2, jms_envelope(0x82, SPT_IN, 4096, 5));
 }
 
@@ -107,14 +112,24 @@ TEST_F(Tunnels, JmicronFormatWorkedExample) {
     const Sent sent = send_through(jms_passthrough, "\\\\.\\PhysicalDrive2", nullptr, 0, DIR_NONE,
                                    format_command(1, 1, NO_PROTECTION), kHost, 300);
     ASSERT_EQ(sent.inputs.size(), 2u);
-    EXPECT_EQ(head(sent.inputs[0], 44),
-              hex_bytes("2C 00 00 00 00 00 0C 18 00 00 00 00 00 02 00 00 2C 01 00 00 44 00 00 "
-                        "00 2C 00 00 00 A1 80 00 00 02 00 00 00 00 00 00 00 00 00 00 00"));
+    EXPECT_EQ(head(sent.inputs[0], spt().length),
+              spt_header("2C 00 00 00 00 00 0C 18 00 00 00 00 00 02 00 00 2C 01 00 00 44 00 00 "
+                         "00 2C 00 00 00 A1 80 00 00 02 00 00 00 00 00 00 00 00 00 00 00"));
     EXPECT_EQ(sent.inputs[0], jms_command_phase(0x80, 1, 0x201, 300));
-    EXPECT_EQ(sent.inputs[1],
-              hex_bytes("2C 00 00 00 00 00 0C 18 00 00 00 00 00 00 00 00 2C 01 00 00 44 00 00 00 "
-                        "2C 00 00 00 A1 81 00 00 00 00 00 00 00 00 00 00 00 00 00 00 "
-                        "00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00"));
+    EXPECT_EQ(
+        sent.inputs[1],
+        spt_header("2C 00 00 00 00 00 0C 18 00 00 00 00 00 00 00 00 2C 01 00 00 44 00 00 00 "
+                   "2C 00 00 00 A1 81 00 00 00 00 00 00 00 00 00 00 00 00 00 00 "
+                   "00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00"));
+    // The same data phase in the 64-bit layout, byte for byte.
+    if (spt().wide) {
+        EXPECT_EQ(
+            sent.inputs[1],
+            hex_bytes("38 00 00 00 00 00 0C 18 00 00 00 00 00 00 00 00 2C 01 00 00 00 00 00 00 "
+                      "50 00 00 00 00 00 00 00 38 00 00 00 A1 81 00 00 00 00 00 00 "
+                      "00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 "
+                      "00 00 00 00 00 00 00 00 00 00 00 00"));
+    }
 }
 
 TEST_F(Tunnels, ToDeviceDataTravelInTheDataPhaseAlone) {
@@ -128,11 +143,11 @@ TEST_F(Tunnels, ToDeviceDataTravelInTheDataPhaseAlone) {
         uint32_t command_block_end; // the command phase holds nothing after it
         const char* data_cdb;       // the data phase's 16 CDB bytes
     } cases[] = {
-        {jms_passthrough, "\\\\.\\PhysicalDrive2", 68 + 72,
+        {jms_passthrough, "\\\\.\\PhysicalDrive2", spt().data + 72,
          "A1 83 00 00 00 10 00 00 00 00 00 00 00 00 00 00"},
-        {asm_passthrough, "\\\\.\\PhysicalDrive3", 68 + 64,
+        {asm_passthrough, "\\\\.\\PhysicalDrive3", spt().data + 64,
          "EA 5A 81 00 02 00 00 00 00 00 00 00 00 10 00 00"},
-        {rtl_passthrough, "\\\\.\\PhysicalDrive5", 68 + 64,
+        {rtl_passthrough, "\\\\.\\PhysicalDrive5", spt().data + 64,
          "E5 10 00 F8 00 00 02 00 00 00 00 00 00 00 00 00"},
     };
     for (const Case& k : cases) {
@@ -144,12 +159,12 @@ TEST_F(Tunnels, ToDeviceDataTravelInTheDataPhaseAlone) {
         EXPECT_TRUE(zero_from(sent.inputs[0], k.command_block_end, sent.inputs[0].size()))
             << k.path;
         const std::vector<uint8_t>& phase2 = sent.inputs[1];
-        ASSERT_EQ(phase2.size(), 84u) << k.path;
+        ASSERT_EQ(phase2.size(), spt().data + 16) << k.path;
         EXPECT_EQ(phase2[8], SPT_OUT) << k.path;
-        EXPECT_EQ(std::vector<uint8_t>(phase2.begin() + 28, phase2.begin() + 44),
+        EXPECT_EQ(std::vector<uint8_t>(phase2.begin() + spt().cdb, phase2.begin() + spt().cdb + 16),
                   hex_bytes(k.data_cdb))
             << k.path;
-        EXPECT_EQ(std::vector<uint8_t>(phase2.begin() + 68, phase2.end()),
+        EXPECT_EQ(std::vector<uint8_t>(phase2.begin() + spt().data, phase2.end()),
                   std::vector<uint8_t>(data, data + 16))
             << k.path;
     }
@@ -164,10 +179,10 @@ TEST_F(Tunnels, JmicronLengthInBytesThreeToFive) {
         send_through(jms_passthrough, "\\\\.\\PhysicalDrive2", data, 65536, DIR_TO_DEVICE, command);
     testing::internal::GetCapturedStdout();
     ASSERT_EQ(sent.inputs.size(), 2u);
-    ASSERT_EQ(sent.inputs[1].size(), 65604u);
-    EXPECT_EQ(sent.inputs[1][31], 0x01);
-    EXPECT_EQ(sent.inputs[1][32], 0x00);
-    EXPECT_EQ(sent.inputs[1][33], 0x00);
+    ASSERT_EQ(sent.inputs[1].size(), spt().data + 65536);
+    EXPECT_EQ(sent.inputs[1][spt().cdb + 3], 0x01);
+    EXPECT_EQ(sent.inputs[1][spt().cdb + 4], 0x00);
+    EXPECT_EQ(sent.inputs[1][spt().cdb + 5], 0x00);
 }
 
 TEST_F(Tunnels, EveryTunnelRefusesMoreThan65536BytesBeforeAnyRequest) {
@@ -187,15 +202,15 @@ TEST_F(Tunnels, AsmediaIdentifyControllerWorkedExample) {
     const Sent sent = send_through(asm_passthrough, "\\\\.\\PhysicalDrive3", data, 4096,
                                    DIR_FROM_DEVICE, identify_controller_command());
     ASSERT_EQ(sent.inputs.size(), 2u);
-    ASSERT_EQ(sent.inputs[0].size(), 132u);
-    EXPECT_EQ(head(sent.inputs[0], 44),
-              hex_bytes("2C 00 00 00 00 00 10 00 00 00 00 00 40 00 00 00 05 00 00 00 44 00 00 "
-                        "00 00 00 00 00 EA 5A 80 00 01 00 00 00 00 00 00 00 00 40 00 00"));
+    ASSERT_EQ(sent.inputs[0].size(), spt().data + 64);
+    EXPECT_EQ(head(sent.inputs[0], spt().length),
+              spt_header("2C 00 00 00 00 00 10 00 00 00 00 00 40 00 00 00 05 00 00 00 44 00 00 "
+                         "00 00 00 00 00 EA 5A 80 00 01 00 00 00 00 00 00 00 00 40 00 00"));
     EXPECT_EQ(sent.inputs[0], asm_command_phase(DIR_FROM_BYTE, 0x06, 0, 1));
-    ASSERT_EQ(sent.inputs[1].size(), 4164u);
-    EXPECT_EQ(head(sent.inputs[1], 44),
-              hex_bytes("2C 00 00 00 00 00 10 00 01 00 00 00 00 10 00 00 02 00 00 00 44 00 00 "
-                        "00 00 00 00 00 EB 5A 81 00 01 00 00 00 00 00 00 00 10 00 00 00"));
+    ASSERT_EQ(sent.inputs[1].size(), spt().data + 4096);
+    EXPECT_EQ(head(sent.inputs[1], spt().length),
+              spt_header("2C 00 00 00 00 00 10 00 01 00 00 00 00 10 00 00 02 00 00 00 44 00 00 "
+                         "00 00 00 00 00 EB 5A 81 00 01 00 00 00 00 00 00 00 10 00 00 00"));
     EXPECT_EQ(sent.inputs[1], asm_read_phase());
 }
 
@@ -205,14 +220,15 @@ TEST_F(Tunnels, AsmediaFormatWorkedExample) {
     const Sent sent = send_through(asm_passthrough, "\\\\.\\PhysicalDrive3", nullptr, 0, DIR_NONE,
                                    format_command(1, 1, NO_PROTECTION), kHost, 300);
     ASSERT_EQ(sent.inputs.size(), 2u);
-    EXPECT_EQ(head(sent.inputs[0], 44),
-              hex_bytes("2C 00 00 00 00 00 10 00 00 00 00 00 40 00 00 00 05 00 00 00 44 00 00 "
-                        "00 00 00 00 00 EA 5A 80 00 00 00 00 00 00 00 00 00 00 40 00 00"));
+    EXPECT_EQ(head(sent.inputs[0], spt().length),
+              spt_header("2C 00 00 00 00 00 10 00 00 00 00 00 40 00 00 00 05 00 00 00 44 00 00 "
+                         "00 00 00 00 00 EA 5A 80 00 00 00 00 00 00 00 00 00 00 40 00 00"));
     EXPECT_EQ(sent.inputs[0], asm_command_phase(DIR_NONE_BYTE, 0x80, 1, 0x201));
-    EXPECT_EQ(sent.inputs[1],
-              hex_bytes("2C 00 00 00 00 00 10 00 02 00 00 00 00 00 00 00 2C 01 00 00 44 00 00 "
-                        "00 00 00 00 00 EB 5A 81 00 00 00 00 00 00 00 00 00 00 00 00 00 "
-                        "00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00"));
+    EXPECT_EQ(
+        sent.inputs[1],
+        spt_header("2C 00 00 00 00 00 10 00 02 00 00 00 00 00 00 00 2C 01 00 00 44 00 00 "
+                   "00 00 00 00 00 EB 5A 81 00 00 00 00 00 00 00 00 00 00 00 00 00 "
+                   "00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00"));
     EXPECT_EQ(sent.inputs[1], asm_no_data_phase(300));
 }
 
@@ -220,8 +236,10 @@ TEST_F(Tunnels, AsmediaLengthsBeyondSixteenBitsUseBytesTenToThirteen) {
     const Sent sent = send_through(asm_passthrough, "\\\\.\\PhysicalDrive3", data, 65536,
                                    DIR_FROM_DEVICE, identify_controller_command());
     ASSERT_EQ(sent.inputs.size(), 2u);
-    EXPECT_EQ(std::vector<uint8_t>(sent.inputs[1].begin() + 38, sent.inputs[1].begin() + 42),
-              hex_bytes("00 01 00 00"));
+    const uint32_t cdb = spt().cdb;
+    EXPECT_EQ(
+        std::vector<uint8_t>(sent.inputs[1].begin() + cdb + 10, sent.inputs[1].begin() + cdb + 14),
+        hex_bytes("00 01 00 00"));
 }
 
 TEST_F(Tunnels, AsmediaIdSmartWorkedExampleAndItsRefusalToWrite) {
@@ -231,10 +249,10 @@ TEST_F(Tunnels, AsmediaIdSmartWorkedExampleAndItsRefusalToWrite) {
     const Sent sent = send_through(asm_legacy_passthrough, "\\\\.\\PhysicalDrive3", data, 4096,
                                    DIR_FROM_DEVICE, command);
     ASSERT_EQ(sent.inputs.size(), 1u);
-    ASSERT_EQ(sent.inputs[0].size(), 4164u);
-    EXPECT_EQ(head(sent.inputs[0], 44),
-              hex_bytes("2C 00 00 00 00 00 10 18 01 00 00 00 00 10 00 00 02 00 00 00 44 00 00 "
-                        "00 2C 00 00 00 E6 06 00 01 00 00 00 00 00 00 00 00 00 00 00 00"));
+    ASSERT_EQ(sent.inputs[0].size(), spt().data + 4096);
+    EXPECT_EQ(head(sent.inputs[0], spt().length),
+              spt_header("2C 00 00 00 00 00 10 18 01 00 00 00 00 10 00 00 02 00 00 00 44 00 00 "
+                         "00 2C 00 00 00 E6 06 00 01 00 00 00 00 00 00 00 00 00 00 00 00"));
     EXPECT_EQ(sent.inputs[0], asm_id_smart(0x06, 1));
 
     ::testing::internal::CaptureStdout();
@@ -252,25 +270,26 @@ TEST_F(Tunnels, RealtekIdentifyAndFormat) {
     Sent sent = send_through(rtl_passthrough, "\\\\.\\PhysicalDrive5", data, 4096, DIR_FROM_DEVICE,
                              identify_controller_command(), kHost, 300);
     ASSERT_EQ(sent.inputs.size(), 2u);
-    ASSERT_EQ(sent.inputs[0].size(), 132u);
-    EXPECT_EQ(head(sent.inputs[0], 44),
-              hex_bytes("2C 00 00 00 00 00 10 00 00 00 00 00 40 00 00 00 02 00 00 00 44 00 00 "
-                        "00 2C 00 00 00 E5 40 00 F7 00 00 00 00 00 00 00 00 00 00 00 00"));
+    ASSERT_EQ(sent.inputs[0].size(), spt().data + 64);
+    EXPECT_EQ(head(sent.inputs[0], spt().length),
+              spt_header("2C 00 00 00 00 00 10 00 00 00 00 00 40 00 00 00 02 00 00 00 44 00 00 "
+                         "00 2C 00 00 00 E5 40 00 F7 00 00 00 00 00 00 00 00 00 00 00 00"));
     EXPECT_EQ(sent.inputs[0], rtl_command_phase(0x06, 0, 1));
-    ASSERT_EQ(sent.inputs[1].size(), 4164u);
-    EXPECT_EQ(head(sent.inputs[1], 44),
-              hex_bytes("2C 00 00 00 00 00 10 18 01 00 00 00 00 10 00 00 02 00 00 00 44 00 00 "
-                        "00 2C 00 00 00 E4 00 10 F8 00 00 01 00 00 00 00 00 00 00 00 00"));
+    ASSERT_EQ(sent.inputs[1].size(), spt().data + 4096);
+    EXPECT_EQ(head(sent.inputs[1], spt().length),
+              spt_header("2C 00 00 00 00 00 10 18 01 00 00 00 00 10 00 00 02 00 00 00 44 00 00 "
+                         "00 2C 00 00 00 E4 00 10 F8 00 00 01 00 00 00 00 00 00 00 00 00"));
     EXPECT_EQ(sent.inputs[1], rtl_data_phase(DIR_FROM_BYTE, 4096));
 
     sent = send_through(rtl_passthrough, "\\\\.\\PhysicalDrive5", nullptr, 0, DIR_NONE,
                         format_command(0, 2, NO_PROTECTION), kHost, 300);
     ASSERT_EQ(sent.inputs.size(), 2u);
     EXPECT_EQ(sent.inputs[0], rtl_command_phase(0x80, 1, 0x400));
-    EXPECT_EQ(sent.inputs[1],
-              hex_bytes("2C 00 00 00 00 00 10 18 02 00 00 00 00 00 00 00 2C 01 00 00 44 00 00 "
-                        "00 2C 00 00 00 E5 00 00 F8 00 00 00 00 00 00 00 00 00 00 00 00 "
-                        "00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00"));
+    EXPECT_EQ(
+        sent.inputs[1],
+        spt_header("2C 00 00 00 00 00 10 18 02 00 00 00 00 00 00 00 2C 01 00 00 44 00 00 "
+                   "00 2C 00 00 00 E5 00 00 F8 00 00 00 00 00 00 00 00 00 00 00 00 "
+                   "00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00"));
     EXPECT_EQ(sent.inputs[1], rtl_data_phase(DIR_NONE_BYTE, 0, 300));
 }
 
@@ -281,9 +300,9 @@ TEST_F(Tunnels, RealtekLowersTheLengthTo4096) {
                                    DIR_FROM_DEVICE, identify_controller_command());
     EXPECT_EQ(sent.result, 1);
     ASSERT_EQ(sent.inputs.size(), 2u);
-    ASSERT_EQ(sent.inputs[1].size(), 4164u);
-    EXPECT_EQ(sent.inputs[1][29], 0x00);
-    EXPECT_EQ(sent.inputs[1][30], 0x10);
+    ASSERT_EQ(sent.inputs[1].size(), spt().data + 4096);
+    EXPECT_EQ(sent.inputs[1][spt().cdb + 1], 0x00);
+    EXPECT_EQ(sent.inputs[1][spt().cdb + 2], 0x10);
     // Only the first 4096 bytes of the caller's buffer are written.
     EXPECT_EQ(data[4096], static_cast<uint8_t>(4096 + 3));
 }
@@ -342,6 +361,25 @@ TEST_F(Tunnels, InboxQueryLayout) {
     ASSERT_EQ(sent.inputs.size(), 1u);
     const std::vector<uint8_t>& query = sent.inputs[0];
     EXPECT_EQ(query, inbox_query(1, 0));
+
+    // Format NVM in Windows PE: the 84-byte header (the drive's timeout),
+    // the submission entry at 80; 144 bytes in one buffer.
+    const Sent format =
+        send_through(inbox_format, "\\\\.\\PhysicalDrive0", nullptr, 0, DIR_NONE,
+                     format_command(1, 1, NO_PROTECTION),
+                     R"({"winpe": true, "drives": [{"number": 0, "path": "inbox"}]})", 300);
+    EXPECT_EQ(format.result, 1);
+    ASSERT_EQ(format.inputs.size(), 1u);
+    EXPECT_EQ(format.inputs[0], hex_bytes("01 00 00 00 54 00 00 00 03 00 00 00 00 00 00 80 "
+                                          "00 00 00 00 00 00 00 00 40 00 00 00 00 00 00 00 "
+                                          "00 00 00 00 00 00 00 00 2C 01 00 00 00 00 00 00 "
+                                          "00 00 00 00 00 00 00 00 01 00 00 00 00 00 00 00 "
+                                          "00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 "
+                                          "80 00 00 00 01 00 00 00 00 00 00 00 00 00 00 00 "
+                                          "00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 "
+                                          "00 00 00 00 00 00 00 00 01 02 00 00 00 00 00 00 "
+                                          "00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00"));
+    EXPECT_EQ(format.inputs[0], protocol_command(0x80, 1, 0x201));
 }
 
 TEST_F(Tunnels, EveryTransportLeavesTheBufferAloneWhenARequestFails) {
@@ -425,7 +463,7 @@ TEST_F(Tunnels, CompletionQueriesOfTheBridges) {
             << k.path;
         const auto ioctls = trace_ops(current_trace(), "ioctl");
         const std::vector<uint8_t> query = trace_input(ioctls.back());
-        EXPECT_EQ(head(query, 44), hex_bytes(k.header)) << k.path;
+        EXPECT_EQ(head(query, spt().length), spt_header(k.header)) << k.path;
         EXPECT_EQ(query, k.sent) << k.path;
     }
 }

@@ -71,9 +71,9 @@ TEST(UsbBridges, AsmediaDriveIsDetectedIdentifiedAndErased) {
     // phase, which runs it.
     const auto inputs = scsi_inputs(run.trace);
     ASSERT_EQ(inputs.size(), 9u);
-    EXPECT_EQ(inputs[6][68], 0x80);
+    EXPECT_EQ(inputs[6][spt().data], 0x80);
     EXPECT_EQ(get_le32(inputs[6].data(), 16), 5u);
-    EXPECT_EQ(inputs[7].size(), 68u);
+    EXPECT_EQ(inputs[7].size(), spt().data);
     EXPECT_EQ(get_le32(inputs[7].data(), 16), 300u);
     EXPECT_EQ(inputs[8], asm_completion_query());
     for (const nlohmann::json& line : trace_ops(drive_trace(run.trace), "ioctl"))
@@ -96,13 +96,13 @@ TEST(UsbBridges, RealtekDriveIsDetectedIdentifiedAndErased) {
     const auto inputs = scsi_inputs(run.trace);
     ASSERT_EQ(inputs.size(), 9u);
     // Identify Namespace moved its 4096 bytes in the data phase.
-    EXPECT_EQ(inputs[5].size(), 4164u);
+    EXPECT_EQ(inputs[5].size(), spt().data + 4096);
     EXPECT_EQ(get_le32(inputs[5].data(), 12), 4096u);
     // Format NVM: 2 s in the command phase, the drive's timeout (300 s) in the data
     // phase, which runs it.
     EXPECT_EQ(get_le32(inputs[6].data(), 16), 2u);
     EXPECT_EQ(get_le32(inputs[7].data(), 16), 300u);
-    EXPECT_EQ(inputs[7].size(), 68u);
+    EXPECT_EQ(inputs[7].size(), spt().data);
     EXPECT_EQ(inputs[8], rtl_completion_query());
 }
 

@@ -61,6 +61,8 @@ static int bridge_completion(DriveState* drive, uint8_t* entry) {
 int nvme_run_no_data(DriveState* drive, const AdminCommand* command) {
     drive->no_answer = 0;
     drive->completion_known = 0;
+    if (drive->transport == TRANSPORT_INBOX && g_windows_pe)
+        return inbox_protocol_command(drive, command);
     if (!nvme_passthrough(drive, nullptr, 0, DIR_NONE, command))
         return 0;
     // A bridge may end the data phase GOOD whatever the controller answered;

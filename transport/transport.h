@@ -55,7 +55,12 @@ int nvme_run_no_data(DriveState* drive, const AdminCommand* command);
 // other than an invalid function, access denied or an invalid parameter);
 // the controller's own answer is in its completion status when known.
 // The request that carried a sanitize through the inbox driver.
-enum SanitizeRoute { ROUTE_NONE = 0, ROUTE_REINITIALIZE_MEDIA = 1, ROUTE_SCSI_SANITIZE = 2 };
+enum SanitizeRoute {
+    ROUTE_NONE = 0,
+    ROUTE_REINITIALIZE_MEDIA = 1,
+    ROUTE_SCSI_SANITIZE = 2,
+    ROUTE_PROTOCOL_COMMAND = 3,
+};
 int nvme_sanitize(DriveState* drive, int action, uint32_t limit_s, uint32_t os_build,
                   SanitizeRoute* route = nullptr);
 // The 512-byte Sanitize Status log along the chosen path; 1 when it came.
@@ -98,6 +103,27 @@ int inbox_sanitize_log(DriveState* drive, uint8_t* log, uint32_t* untold_error =
 int inbox_sanitize(DriveState* drive, int action, uint32_t timeout_s, uint32_t os_build,
                    SanitizeRoute* route = nullptr);
 uint32_t inbox_sanitize_actions(uint32_t os_build);
+
+// The host runs Windows PE, where the inbox driver carries Format NVM and
+// Sanitize itself (IOCTL_STORAGE_PROTOCOL_COMMAND): nvme_run_no_data and
+// nvme_sanitize take that route for an inbox drive. A fact of the host, not
+// of a drive: the dialogue reads it once a run, with the OS version.
+extern int g_windows_pe;
+
+// A command without data through the inbox driver's protocol command. 1 when
+// the driver reports success; otherwise 0 after one line: the request's
+// failure (a timeout, 121, sets the drive's no-answer flag), the
+// controller's status, or the driver's ReturnStatus. `refused`, when given,
+// is set when the driver would not carry the command (last-error 1 or
+// ReturnStatus "not supported").
+int inbox_protocol_command(DriveState* drive, const AdminCommand* command, int* refused = nullptr);
+// Sanitize in Windows PE: the protocol command, or, when the driver will not
+// carry it, once the route outside Windows PE (inbox_sanitize) where that
+// route can run the action on `os_build`.
+int inbox_protocol_sanitize(DriveState* drive, int action, uint32_t limit_s, uint32_t os_build,
+                            SanitizeRoute* route = nullptr);
+// The route an inbox drive's sanitize tries first.
+SanitizeRoute inbox_first_route();
 
 // Probes: Identify Controller through one transport into `identify` (4096
 // bytes); 1 when the transport succeeded and the data are not all zero.

@@ -1,9 +1,10 @@
 #!/usr/bin/env python3
-"""Checks the built veltrane.exe: a 32-bit x86 console PE image that imports
-only system DLLs, carries the administrator manifest as resource type 24 and
-is small enough to hand out as one file.
+"""Checks a built veltrane.exe or veltrane64.exe: a 32-bit x86 (PE32) or an
+x86-64 (PE32+) console image that imports only the system DLLs it needs,
+carries the administrator manifest as resource type 24 and is small enough to
+hand out as one file.
 
-usage: check_exe.py EXE [OBJDUMP]
+usage: check_exe.py ARCH EXE [OBJDUMP]    (ARCH: i686 or x86_64)
 
 The PE headers and the resource directory are read directly; objdump, when
 given, is asked for the same facts as a second opinion.
@@ -14,7 +15,7 @@ import struct
 import subprocess
 import sys
 
-MAX_SIZE = 300 * 1024
+MAX_SIZE = 160 * 1024
 SUPPORTED_OS = [
     "e2011457-1546-43c5-a5fe-008deee3d3f0",  # Vista
     "35138b9a-5d96-4fbd-8e2d-a2440225f93a",  # 7
@@ -22,7 +23,11 @@ SUPPORTED_OS = [
     "1f676c76-80e1-4239-95bb-83d0f6d0da78",  # 8.1
     "8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a",  # 10
 ]
-SYSTEM_DLLS = {"kernel32.dll", "msvcrt.dll"}
+# KERNEL32 and msvcrt for everything, ADVAPI32 for the registry.
+SYSTEM_DLLS = {"kernel32.dll", "msvcrt.dll", "advapi32.dll"}
+# Optional-header magic, machine and objdump's name of each build.
+BUILDS = {"i686": (0x10B, 0x14C, r"010b\s+\(PE32\)"),
+          "x86_64": (0x20B, 0x8664, r"020b\s+\(PE32\+\)")}
 RT_MANIFEST = 24
 
 failures = []
@@ -46,8 +51,11 @@ class Pe:
         opt = pe + 24
         self.magic = struct.unpack_from("<H", data, opt)[0]
         self.subsystem = struct.unpack_from("<H", data, opt + 68)[0]
-        ndirs = struct.unpack_from("<I", data, opt + 92)[0]
-        self.dirs = [struct.unpack_from("<II", data, opt + 96 + 8 * i) for i in range(ndirs)]
+        # PE32+ has no BaseOfData and 8-byte stack and heap sizes: its data
+        # directories start 16 bytes further on.
+        dirs = opt + (112 if self.magic == 0x20B else 96)
+        ndirs = struct.unpack_from("<I", data, dirs - 4)[0]
+        self.dirs = [struct.unpack_from("<II", data, dirs + 8 * i) for i in range(ndirs)]
         self.sections = []
         for i in range(nsections):
             s = opt + opt_size + 40 * i
@@ -100,20 +108,20 @@ class Pe:
 
 
 def main():
-    exe = sys.argv[1]
-    objdump = sys.argv[2] if len(sys.argv) > 2 and not sys.argv[2].endswith("NOTFOUND") else None
+    magic, machine, objdump_magic = BUILDS[sys.argv[1]]
+    exe = sys.argv[2]
+    objdump = sys.argv[3] if len(sys.argv) > 3 and not sys.argv[3].endswith("NOTFOUND") else None
     with open(exe, "rb") as f:
         data = f.read()
     pe = Pe(data)
 
-    check(pe.magic == 0x10B, "PE32 optional header (magic 0x10b), got 0x%x" % pe.magic)
-    check(pe.machine == 0x14C, "machine i386 (0x14c), got 0x%x" % pe.machine)
+    check(pe.magic == magic, "optional header magic 0x%x, got 0x%x" % (magic, pe.magic))
+    check(pe.machine == machine, "machine 0x%x, got 0x%x" % (machine, pe.machine))
     check(pe.subsystem == 3, "console subsystem (3), got %d" % pe.subsystem)
 
     imports = pe.imports()
-    extra = [d for d in imports if d.lower() not in SYSTEM_DLLS]
-    check(not extra, "imports only %s, also imports %s" % (sorted(SYSTEM_DLLS), extra))
-    check(any(d.lower() == "kernel32.dll" for d in imports), "imports KERNEL32.dll")
+    check(sorted(d.lower() for d in imports) == sorted(SYSTEM_DLLS),
+          "imports exactly %s, got %s" % (sorted(SYSTEM_DLLS), imports))
 
     manifests = list(pe.resources(RT_MANIFEST))
     check(len(manifests) == 1, "one manifest resource (type 24), found %d" % len(manifests))
@@ -128,7 +136,7 @@ def main():
 
     if objdump:
         out = subprocess.run([objdump, "-p", exe], capture_output=True, text=True).stdout
-        check(re.search(r"^Magic\s+010b\s+\(PE32\)", out, re.M), "objdump: PE32")
+        check(re.search(r"^Magic\s+" + objdump_magic, out, re.M), "objdump: " + objdump_magic)
         check(re.search(r"^Subsystem\s+00000003", out, re.M), "objdump: subsystem 3")
         dlls = re.findall(r"DLL Name: (\S+)", out)
         check(sorted(d.lower() for d in dlls) == sorted(d.lower() for d in imports),

@@ -1,9 +1,11 @@
 // The Win32 layer (platform/device_win.cpp, console_win.cpp, process_win.cpp,
 // files_win.cpp) against
-// recording fakes, run under Wine. Every Win32 and msvcrt function the layer
-// calls is taken over at link time: the layer calls through the import slot
-// `__imp__Name@N`, and this program defines those slots itself, pointing at
-// fakes that record their arguments and answer as told. Each check below
+// recording fakes, run under Wine, in the 32-bit and in the 64-bit build.
+// Every Win32 and msvcrt function the layer calls is taken over at link time:
+// the layer calls through the function's import slot (`__imp__Name@N` in the
+// 32-bit build, `__imp_Name` in the 64-bit one), and this program defines
+// those slots itself, pointing at fakes that record their arguments and
+// answer as told. Each check below
 // states what the layer must pass on, and what it must not do in between.
 #include "platform/device.h"
 #include "platform/files.h"
@@ -323,6 +325,23 @@ void WINAPI fake_Sleep(DWORD ms) {
     record("Sleep", ms);
 }
 
+// A key that opens is this handle.
+const HKEY OPENED_KEY = reinterpret_cast<HKEY>(0x4E7);
+
+LSTATUS WINAPI fake_RegOpenKeyExA(HKEY key, LPCSTR path, DWORD options, REGSAM access,
+                                  PHKEY opened) {
+    record("RegOpenKeyExA", word(key), word(path), options, access, word(opened));
+    const LSTATUS status = static_cast<LSTATUS>(g_answer.result);
+    if (status == ERROR_SUCCESS)
+        *opened = OPENED_KEY;
+    return status;
+}
+
+LSTATUS WINAPI fake_RegCloseKey(HKEY key) {
+    record("RegCloseKey", word(key));
+    return ERROR_SUCCESS;
+}
+
 int __cdecl fake_kbhit() {
     record("_kbhit");
     return static_cast<int>(g_answer.result);
@@ -343,44 +362,56 @@ int __cdecl fake_setmode(int fd, int mode) {
 // The import slots. The declared type is the SDK's own, so a fake whose
 // signature or calling convention differs from the real function does not
 // compile. SetLastError is called only after a short read: anywhere else a
-// call shows in the record.
+// call shows in the record. A WINAPI function's slot in the 32-bit build
+// carries the C prefix "_" and "@" the bytes of its arguments; the 64-bit
+// build has one calling convention and no decoration.
+#if defined(__i386__)
+#define WINAPI_SLOT(name, bytes) "__imp__" #name "@" #bytes
+#define CDECL_SLOT(name) "__imp__" #name
+#else
+#define WINAPI_SLOT(name, bytes) "__imp_" #name
+#define CDECL_SLOT(name) "__imp_" #name
+#endif
 #define SLOT(function, symbol, fake)                                                               \
     extern "C" decltype(&function) const slot_##function asm(symbol) = fake
 
-SLOT(CreateFileA, "__imp__CreateFileA@28", fake_CreateFileA);
-SLOT(DeviceIoControl, "__imp__DeviceIoControl@32", fake_DeviceIoControl);
-SLOT(GetLastError, "__imp__GetLastError@0", fake_GetLastError);
-SLOT(SetLastError, "__imp__SetLastError@4", fake_SetLastError);
-SLOT(WriteFile, "__imp__WriteFile@20", fake_WriteFile);
-SLOT(CloseHandle, "__imp__CloseHandle@4", fake_CloseHandle);
-SLOT(GetSystemWindowsDirectoryA, "__imp__GetSystemWindowsDirectoryA@8",
+SLOT(CreateFileA, WINAPI_SLOT(CreateFileA, 28), fake_CreateFileA);
+SLOT(DeviceIoControl, WINAPI_SLOT(DeviceIoControl, 32), fake_DeviceIoControl);
+SLOT(GetLastError, WINAPI_SLOT(GetLastError, 0), fake_GetLastError);
+SLOT(SetLastError, WINAPI_SLOT(SetLastError, 4), fake_SetLastError);
+SLOT(WriteFile, WINAPI_SLOT(WriteFile, 20), fake_WriteFile);
+SLOT(CloseHandle, WINAPI_SLOT(CloseHandle, 4), fake_CloseHandle);
+SLOT(GetSystemWindowsDirectoryA, WINAPI_SLOT(GetSystemWindowsDirectoryA, 8),
      fake_GetSystemWindowsDirectoryA);
-SLOT(FindFirstVolumeA, "__imp__FindFirstVolumeA@8", fake_FindFirstVolumeA);
-SLOT(FindNextVolumeA, "__imp__FindNextVolumeA@12", fake_FindNextVolumeA);
-SLOT(FindVolumeClose, "__imp__FindVolumeClose@4", fake_FindVolumeClose);
-SLOT(GetVolumePathNamesForVolumeNameA, "__imp__GetVolumePathNamesForVolumeNameA@16",
+SLOT(FindFirstVolumeA, WINAPI_SLOT(FindFirstVolumeA, 8), fake_FindFirstVolumeA);
+SLOT(FindNextVolumeA, WINAPI_SLOT(FindNextVolumeA, 12), fake_FindNextVolumeA);
+SLOT(FindVolumeClose, WINAPI_SLOT(FindVolumeClose, 4), fake_FindVolumeClose);
+SLOT(GetVolumePathNamesForVolumeNameA, WINAPI_SLOT(GetVolumePathNamesForVolumeNameA, 16),
      fake_GetVolumePathNamesForVolumeNameA);
-SLOT(SetFilePointerEx, "__imp__SetFilePointerEx@20", fake_SetFilePointerEx);
-SLOT(ReadFile, "__imp__ReadFile@20", fake_ReadFile);
-SLOT(GetTickCount, "__imp__GetTickCount@0", fake_GetTickCount);
-SLOT(GetSystemTime, "__imp__GetSystemTime@4", fake_GetSystemTime);
-SLOT(GetComputerNameW, "__imp__GetComputerNameW@8", fake_GetComputerNameW);
-SLOT(GetEnvironmentVariableW, "__imp__GetEnvironmentVariableW@12", fake_GetEnvironmentVariableW);
-SLOT(MultiByteToWideChar, "__imp__MultiByteToWideChar@24", fake_MultiByteToWideChar);
-SLOT(WideCharToMultiByte, "__imp__WideCharToMultiByte@32", fake_WideCharToMultiByte);
-SLOT(CreateFileW, "__imp__CreateFileW@28", fake_CreateFileW);
-SLOT(GetFileSizeEx, "__imp__GetFileSizeEx@8", fake_GetFileSizeEx);
-SLOT(LockFileEx, "__imp__LockFileEx@24", fake_LockFileEx);
-SLOT(UnlockFileEx, "__imp__UnlockFileEx@20", fake_UnlockFileEx);
-SLOT(__wgetmainargs, "__imp____wgetmainargs", fake_wgetmainargs);
-SLOT(GetCurrentProcessId, "__imp__GetCurrentProcessId@0", fake_GetCurrentProcessId);
-SLOT(GetVersionExA, "__imp__GetVersionExA@4", fake_GetVersionExA);
-SLOT(GetStdHandle, "__imp__GetStdHandle@4", fake_GetStdHandle);
-SLOT(GetConsoleMode, "__imp__GetConsoleMode@8", fake_GetConsoleMode);
-SLOT(Sleep, "__imp__Sleep@4", fake_Sleep);
-SLOT(_kbhit, "__imp___kbhit", fake_kbhit);
-SLOT(_getch, "__imp___getch", fake_getch);
-SLOT(_setmode, "__imp___setmode", fake_setmode);
+SLOT(SetFilePointerEx, WINAPI_SLOT(SetFilePointerEx, 20), fake_SetFilePointerEx);
+SLOT(ReadFile, WINAPI_SLOT(ReadFile, 20), fake_ReadFile);
+SLOT(GetTickCount, WINAPI_SLOT(GetTickCount, 0), fake_GetTickCount);
+SLOT(GetSystemTime, WINAPI_SLOT(GetSystemTime, 4), fake_GetSystemTime);
+SLOT(GetComputerNameW, WINAPI_SLOT(GetComputerNameW, 8), fake_GetComputerNameW);
+SLOT(GetEnvironmentVariableW, WINAPI_SLOT(GetEnvironmentVariableW, 12),
+     fake_GetEnvironmentVariableW);
+SLOT(MultiByteToWideChar, WINAPI_SLOT(MultiByteToWideChar, 24), fake_MultiByteToWideChar);
+SLOT(WideCharToMultiByte, WINAPI_SLOT(WideCharToMultiByte, 32), fake_WideCharToMultiByte);
+SLOT(CreateFileW, WINAPI_SLOT(CreateFileW, 28), fake_CreateFileW);
+SLOT(GetFileSizeEx, WINAPI_SLOT(GetFileSizeEx, 8), fake_GetFileSizeEx);
+SLOT(LockFileEx, WINAPI_SLOT(LockFileEx, 24), fake_LockFileEx);
+SLOT(UnlockFileEx, WINAPI_SLOT(UnlockFileEx, 20), fake_UnlockFileEx);
+SLOT(__wgetmainargs, CDECL_SLOT(__wgetmainargs), fake_wgetmainargs);
+SLOT(GetCurrentProcessId, WINAPI_SLOT(GetCurrentProcessId, 0), fake_GetCurrentProcessId);
+SLOT(GetVersionExA, WINAPI_SLOT(GetVersionExA, 4), fake_GetVersionExA);
+SLOT(RegOpenKeyExA, WINAPI_SLOT(RegOpenKeyExA, 20), fake_RegOpenKeyExA);
+SLOT(RegCloseKey, WINAPI_SLOT(RegCloseKey, 4), fake_RegCloseKey);
+SLOT(GetStdHandle, WINAPI_SLOT(GetStdHandle, 4), fake_GetStdHandle);
+SLOT(GetConsoleMode, WINAPI_SLOT(GetConsoleMode, 8), fake_GetConsoleMode);
+SLOT(Sleep, WINAPI_SLOT(Sleep, 4), fake_Sleep);
+SLOT(_kbhit, CDECL_SLOT(_kbhit), fake_kbhit);
+SLOT(_getch, CDECL_SLOT(_getch), fake_getch);
+SLOT(_setmode, CDECL_SLOT(_setmode), fake_setmode);
 
 namespace {
 
@@ -599,6 +630,26 @@ void host_facts() {
     check(os_version(&version) == 0, "os_version fails as GetVersionExA does");
     const Expected version_calls[] = {{"GetVersionExA", 1, {word(&version)}}};
     expect_calls("os_version hands over the caller's record", version_calls, 1);
+
+    // A key under HKEY_LOCAL_MACHINE, opened for reading into a place of the
+    // layer's own, and closed when it opened; nothing to close otherwise.
+    static const char key[] = "SYSTEM\\CurrentControlSet\\Control\\MiniNT";
+    const struct {
+        const char* what;
+        uintptr_t status; // RegOpenKeyExA's answer
+        int result;
+    } registry[] = {{"machine_key_exists, the key there", ERROR_SUCCESS, 1},
+                    {"machine_key_exists, no such key", ERROR_FILE_NOT_FOUND, 0},
+                    {"machine_key_exists, the key not readable", ERROR_ACCESS_DENIED, 0}};
+    for (const auto& row : registry) {
+        start(row.status);
+        check(machine_key_exists(key) == row.result, row.what);
+        const Expected calls[] = {
+            {"RegOpenKeyExA", 4, {word(HKEY_LOCAL_MACHINE), word(key), 0, KEY_READ}},
+            {"RegCloseKey", 1, {word(OPENED_KEY)}}};
+        expect_calls(row.what, calls, row.result ? 2 : 1);
+        check(g_call_count < 1 || g_calls[0].arg[4] != 0, "RegOpenKeyExA gets a place for the key");
+    }
 }
 
 void names() {

@@ -3,7 +3,8 @@
 under Wine, after checking that the program fakes every function the layer
 imports: a call without a fake would reach Wine's real one unrecorded.
 
-usage: win32_fakes.py --exe EXE --prefix DIR --objects LIST --nm NM
+usage: win32_fakes.py --exe EXE --prefix DIR [--arch win32|win64] [--wine LOADER]
+                      --objects LIST --nm NM
 
 LIST names the program's object files, one a line; the one built from
 win32_fakes.cpp holds the fakes, the others are the layer. Without a usable
@@ -31,6 +32,8 @@ def main():
     p = argparse.ArgumentParser()
     p.add_argument("--exe", required=True)
     p.add_argument("--prefix", required=True)
+    p.add_argument("--arch", choices=["win32", "win64"], default="win32")
+    p.add_argument("--wine", default="wine")
     p.add_argument("--objects", required=True)
     p.add_argument("--nm", required=True)
     a = p.parse_args()
@@ -51,10 +54,10 @@ def main():
         print("FAIL: the Win32 layer calls functions without a fake: " + ", ".join(missing))
         return 1
 
-    env = wine_tests.wine_env(os.path.abspath(a.prefix))
-    wine_tests.check_wine(env)
+    env = wine_tests.wine_env(os.path.abspath(a.prefix), a.arch)
+    wine_tests.check_wine(env, a.wine)
     try:
-        r = subprocess.run(["wine", os.path.abspath(a.exe)], env=env, stdin=subprocess.DEVNULL,
+        r = subprocess.run([a.wine, os.path.abspath(a.exe)], env=env, stdin=subprocess.DEVNULL,
                            capture_output=True, text=True, timeout=wine_tests.RUN_TIMEOUT)
     except subprocess.TimeoutExpired:
         print("FAIL: the fakes test did not end within %d s" % wine_tests.RUN_TIMEOUT)

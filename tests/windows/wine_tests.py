@@ -1,7 +1,11 @@
 #!/usr/bin/env python3
-"""Runs the real veltrane.exe under Wine, each run in a fresh directory.
+"""Runs the real veltrane.exe (or veltrane64.exe) under Wine, each run in a
+fresh directory.
 
-usage: wine_tests.py --exe EXE --prefix DIR COMMAND
+usage: wine_tests.py --exe EXE --prefix DIR [--arch win32|win64] [--wine LOADER] COMMAND
+
+The 32-bit program runs under 32-bit Wine (`wine`, a win32 prefix), the
+64-bit one under wine64 in a win64 prefix of its own.
 
 COMMAND is `start` (create the Wine prefix when missing, set it to Windows 10
 and start a persistent wineserver), `stop` (end that wineserver) or one of the
@@ -48,9 +52,9 @@ PREFIX_TIMEOUT = 600
 RUN_TIMEOUT = int(os.environ.get("VELTRANE_WINE_RUN_TIMEOUT", "120"))
 
 
-def wine_env(prefix):
+def wine_env(prefix, arch="win32"):
     env = dict(os.environ)
-    env.update(WINEPREFIX=prefix, WINEARCH="win32", WINEDEBUG="-all",
+    env.update(WINEPREFIX=prefix, WINEARCH=arch, WINEDEBUG="-all",
                # No Mono or Gecko installer dialogs while the prefix is made.
                WINEDLLOVERRIDES="mscoree,mshtml=")
     env.pop("DISPLAY", None)
@@ -66,16 +70,16 @@ def unusable(reason):
     sys.exit(SKIP)
 
 
-def check_wine(env):
-    if not shutil.which("wine") or not shutil.which("wineserver"):
-        unusable("wine is not installed (scripts/setup.sh installs it)")
+def check_wine(env, wine="wine"):
+    if not shutil.which(wine) or not shutil.which("wineserver"):
+        unusable("%s is not installed (scripts/setup.sh installs it)" % wine)
     try:
-        r = subprocess.run(["wine", "--version"], env=env, stdin=subprocess.DEVNULL,
+        r = subprocess.run([wine, "--version"], env=env, stdin=subprocess.DEVNULL,
                            capture_output=True, text=True, timeout=120)
     except subprocess.TimeoutExpired:
-        unusable("`wine --version` does not finish")
+        unusable("`%s --version` does not finish" % wine)
     if r.returncode != 0:
-        unusable("`wine --version` fails: " + (r.stderr or r.stdout).strip())
+        unusable("`%s --version` fails: %s" % (wine, (r.stderr or r.stdout).strip()))
 
 
 def quiet_call(args, env, timeout):
@@ -88,14 +92,14 @@ def quiet_call(args, env, timeout):
         return None
 
 
-def start(prefix, env):
+def start(prefix, env, wine):
     ready = os.path.join(prefix, ".veltrane-ready")
     if not os.path.exists(ready):
         shutil.rmtree(prefix, ignore_errors=True)
         print("creating the Wine prefix " + prefix, flush=True)
         # wineboot's status says little: the server's end and the files left
         # say whether the prefix is there.
-        quiet_call(["wineboot", "-i"], env, PREFIX_TIMEOUT)
+        quiet_call([wine, "wineboot", "-i"], env, PREFIX_TIMEOUT)
         if quiet_call(["wineserver", "-w"], env, PREFIX_TIMEOUT) is None:
             quiet_call(["wineserver", "-k"], env, 120)
             print("FAIL: Wine's processes did not end after wineboot -i")
@@ -110,8 +114,8 @@ def start(prefix, env):
                      start_new_session=True).wait(timeout=120)
     # Windows 10, so that the version the tool sees depends on its manifest.
     # This also starts Wine's background services once, before the runs.
-    if quiet_call(["wine", "winecfg", "-v", "win10"], env, PREFIX_TIMEOUT) != 0:
-        print("FAIL: wine winecfg -v win10")
+    if quiet_call([wine, "winecfg", "-v", "win10"], env, PREFIX_TIMEOUT) != 0:
+        print("FAIL: %s winecfg -v win10" % wine)
         return 1
     open(ready, "w").close()
     return 0
@@ -126,7 +130,7 @@ class Run:
     def __init__(self, exe, env, args, stdin):
         self.cwd = tempfile.mkdtemp(prefix="veltrane-wine-")
         try:
-            r = subprocess.run(["wine", exe] + args, cwd=self.cwd, env=env, input=stdin,
+            r = subprocess.run([env["VELTRANE_WINE"], exe] + args, cwd=self.cwd, env=env, input=stdin,
                                capture_output=True, timeout=RUN_TIMEOUT)
             self.timed_out = False
             self.status = r.returncode
@@ -231,13 +235,16 @@ def main():
     p = argparse.ArgumentParser()
     p.add_argument("--exe", required=True)
     p.add_argument("--prefix", required=True)
+    p.add_argument("--arch", choices=["win32", "win64"], default="win32")
+    p.add_argument("--wine", default="wine")
     p.add_argument("command", choices=["start", "stop"] + sorted(CASES))
     a = p.parse_args()
     prefix = os.path.abspath(a.prefix)
-    env = wine_env(prefix)
-    check_wine(env)
+    env = wine_env(prefix, a.arch)
+    check_wine(env, a.wine)
+    env["VELTRANE_WINE"] = a.wine
     if a.command == "start":
-        return start(prefix, env)
+        return start(prefix, env, a.wine)
     if a.command == "stop":
         return stop(env)
     if not os.path.exists(a.exe):

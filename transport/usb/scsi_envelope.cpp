@@ -1,4 +1,5 @@
-// The SCSI pass-through envelope shared by the bridge tunnels.
+// The SCSI pass-through envelope shared by the bridge tunnels and the inbox
+// driver's SCSI SANITIZE.
 #include "transport/usb/scsi_envelope.h"
 
 #include <cstdio>
@@ -15,7 +16,10 @@ void envelope_begin(uint8_t* envelope, const EnvelopeHeader& header) {
     put_u8(envelope, SPT_DATA_IN, header.data_in);
     put_le32(envelope, SPT_DATA_TRANSFER_LENGTH, header.data_transfer_length);
     put_le32(envelope, SPT_TIMEOUT_VALUE, header.timeout_value);
-    put_le32(envelope, SPT_DATA_BUFFER_OFFSET, ENVELOPE_DATA_OFFSET);
+    if (SPT_DATA_BUFFER_OFFSET_SIZE == 8)
+        put_le64(envelope, SPT_DATA_BUFFER_OFFSET, ENVELOPE_DATA_OFFSET);
+    else
+        put_le32(envelope, SPT_DATA_BUFFER_OFFSET, ENVELOPE_DATA_OFFSET);
     put_le32(envelope, SPT_SENSE_INFO_OFFSET, header.sense_info_offset);
 }
 

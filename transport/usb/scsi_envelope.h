@@ -1,5 +1,5 @@
-// The single buffer in which every USB bridge request travels: the 32-bit
-// SCSI_PASS_THROUGH header, a sense area and the data area.
+// The single buffer in which every USB bridge request travels: the
+// SCSI_PASS_THROUGH header of the build, a sense area and the data area.
 #pragma once
 
 #include <cstdint>
@@ -7,8 +7,19 @@
 #include "nvme/admin_command.h"
 #include "transport/drive_state.h"
 
-// Header field offsets of SCSI_PASS_THROUGH in a 32-bit process; the Windows
-// build checks every one of them against the SDK's structure.
+// SCSI_PASS_THROUGH holds one pointer-sized field, DataBufferOffset, so its
+// layout is the build's: the 64-bit Windows build (and the native build that
+// stands in for it, VELTRANE_WIN64) has its own. The Windows build checks
+// every offset against the SDK's structure.
+#if defined(_WIN32) && !defined(_WIN64) && defined(VELTRANE_WIN64)
+#error "VELTRANE_WIN64 stands in for the 64-bit Windows build: not for a 32-bit one"
+#endif
+#if defined(_WIN64) || defined(VELTRANE_WIN64)
+#define VELTRANE_SPT_64 1
+#else
+#define VELTRANE_SPT_64 0
+#endif
+
 constexpr uint32_t SPT_LENGTH = 0;
 constexpr uint32_t SPT_SCSI_STATUS = 2;
 constexpr uint32_t SPT_PATH_ID = 3;
@@ -19,16 +30,25 @@ constexpr uint32_t SPT_SENSE_INFO_LENGTH = 7;
 constexpr uint32_t SPT_DATA_IN = 8;
 constexpr uint32_t SPT_DATA_TRANSFER_LENGTH = 12;
 constexpr uint32_t SPT_TIMEOUT_VALUE = 16;
+constexpr uint32_t SPT_CDB_SIZE = 16;
+#if VELTRANE_SPT_64
+constexpr uint32_t SPT_DATA_BUFFER_OFFSET = 24; // ULONG_PTR: 8 bytes, after 4 of alignment
+constexpr uint32_t SPT_DATA_BUFFER_OFFSET_SIZE = 8;
+constexpr uint32_t SPT_SENSE_INFO_OFFSET = 32;
+constexpr uint32_t SPT_CDB = 36;
+constexpr uint32_t ENVELOPE_HEADER_SIZE = 56;
+#else
 constexpr uint32_t SPT_DATA_BUFFER_OFFSET = 20;
+constexpr uint32_t SPT_DATA_BUFFER_OFFSET_SIZE = 4;
 constexpr uint32_t SPT_SENSE_INFO_OFFSET = 24;
 constexpr uint32_t SPT_CDB = 28;
-constexpr uint32_t SPT_CDB_SIZE = 16;
-
 constexpr uint32_t ENVELOPE_HEADER_SIZE = 44;
-constexpr uint32_t ENVELOPE_SENSE_OFFSET = 44;
+#endif
+
+constexpr uint32_t ENVELOPE_SENSE_OFFSET = ENVELOPE_HEADER_SIZE;
 constexpr uint32_t ENVELOPE_SENSE_SIZE = 24;
-constexpr uint32_t ENVELOPE_DATA_OFFSET = 68;
-constexpr uint32_t ENVELOPE_SIZE = ENVELOPE_DATA_OFFSET + MAX_TRANSFER; // 65604
+constexpr uint32_t ENVELOPE_DATA_OFFSET = ENVELOPE_SENSE_OFFSET + ENVELOPE_SENSE_SIZE; // 68 or 80
+constexpr uint32_t ENVELOPE_SIZE = ENVELOPE_DATA_OFFSET + MAX_TRANSFER;
 
 constexpr uint8_t ENVELOPE_STATUS_GOOD = 0x00;
 
@@ -61,9 +81,10 @@ struct EnvelopeHeader {
 // Zeroes the whole envelope and writes the header.
 void envelope_begin(uint8_t* envelope, const EnvelopeHeader& header);
 
-// Sends the envelope with IOCTL_SCSI_PASS_THROUGH, 68 + DataTransferLength
-// bytes in and out. When the request fails, prints `failure_format` with the
-// last-error code and returns 0; nothing is said of the SCSI status.
+// Sends the envelope with IOCTL_SCSI_PASS_THROUGH, ENVELOPE_DATA_OFFSET +
+// DataTransferLength bytes in and out. When the request fails, prints
+// `failure_format` with the last-error code and returns 0; nothing is said of
+// the SCSI status.
 int envelope_request(DriveState* drive, uint8_t* envelope, const char* failure_format);
 
 // The request, and then its SCSI status (envelope_status_good): 1 only when
