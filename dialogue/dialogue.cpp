@@ -164,23 +164,15 @@ static int run_drive(const Arguments& args, AnswerStream* answers, RunResources&
     if (args.verify_only)
         return verify_only_drive(run);
 
-    uint8_t ns[IDENTIFY_SIZE];
-    memset(ns, 0, sizeof ns);
     // Without the namespace data the current format is unknown: a format
     // chosen from a zeroed buffer could change the LBA size while saying it
-    // does not. The transport has printed why.
-    if (!nvme_identify_namespace(drive, ns))
-        return EXIT_NOT_REACHED;
-
-    const uint32_t current = current_format_index(ns);
-    const uint32_t current_size = lba_data_size(ns, current);
-    report(run.log, "Size    : %1.0f MB\n", capacity_mb(ns));
-    report(run.log, "LBA Size: %u\n", current_size);
+    // does not.
+    uint8_t ns[IDENTIFY_SIZE];
+    uint32_t current_size = 0;
     uint64_t capacity = 0;
-    if (!verify_namespace(run.verify, ns, current_size, run.log, &capacity))
-        return EXIT_NOT_REACHED;
-    set_number(&run.record.capacity_bytes, capacity);
-    set_number(&run.record.lba_size_before, current_size);
+    if (const int status = read_namespace(run, ns, &current_size, &capacity))
+        return status;
+    const uint32_t current = current_format_index(ns);
 
     report(run.log, "LBA fmt list:\n##  LBAsize\n");
     const uint32_t listed = listed_formats(ns); // rows shown: only these can be chosen

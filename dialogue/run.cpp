@@ -1,8 +1,27 @@
 // The steps every erase takes between the operator's choices and its request.
 #include "dialogue/run.h"
 
+#include <cstring>
+
 #include "dialogue/console.h"
 #include "dialogue/dialogue.h"
+#include "nvme/identify.h"
+#include "transport/transport.h"
+
+int read_namespace(RunResources& run, uint8_t* ns, uint32_t* lba_size, uint64_t* capacity) {
+    memset(ns, 0, IDENTIFY_SIZE);
+    if (!nvme_identify_namespace(&run.drive, ns))
+        return EXIT_NOT_REACHED;
+    *lba_size = lba_data_size(ns, current_format_index(ns));
+    report(run.log, "Size    : %1.0f MB\n", capacity_mb(ns));
+    report(run.log, "LBA Size: %u\n", *lba_size);
+    *capacity = 0;
+    if (!verify_namespace(run.verify, ns, *lba_size, run.log, capacity))
+        return EXIT_NOT_REACHED;
+    set_number(&run.record.capacity_bytes, *capacity);
+    set_number(&run.record.lba_size_before, *lba_size);
+    return 0;
+}
 
 int ready_to_erase(RunResources& run, AnswerStream* answers, int fresh, uint64_t capacity,
                    uint32_t unit) {

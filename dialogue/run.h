@@ -32,5 +32,15 @@ struct RunResources {
 // an earlier run (`fresh` 0) asks nothing and reads nothing: the drive
 // refuses reads until it ends. 0 to go on, else the run's exit status.
 struct AnswerStream;
+
+// The namespace the run works on: Identify Namespace into `ns` (4096
+// bytes), the `Size` and `LBA Size` lines, and the check's view of its
+// capacity (one of 2^64 bytes or more ends the run). Fills the LBA data size
+// in use and the capacity in bytes, and the record's; 0 to go on, else the
+// run's exit status. Without the namespace data the current format is
+// unknown: nothing may go on from a zeroed buffer (the transport has said
+// why).
+int read_namespace(RunResources& run, uint8_t* ns, uint32_t* lba_size, uint64_t* capacity);
+
 int ready_to_erase(RunResources& run, AnswerStream* answers, int fresh, uint64_t capacity,
                    uint32_t unit);

@@ -326,15 +326,10 @@ int sanitize_drive(RunResources& run, const uint8_t* identify, const char* actio
     r.followed = r.have_log_before && r.before.status == SANITIZE_IN_PROGRESS;
 
     uint8_t ns[IDENTIFY_SIZE];
-    memset(ns, 0, sizeof ns);
-    if (!nvme_identify_namespace(drive, ns))
-        return EXIT_NOT_REACHED;
-    const uint32_t size = lba_data_size(ns, current_format_index(ns));
-    report(run.log, "Size    : %1.0f MB\n", capacity_mb(ns));
-    report(run.log, "LBA Size: %u\n", size);
+    uint32_t size = 0;
     uint64_t capacity = 0;
-    if (!verify_namespace(run.verify, ns, size, run.log, &capacity))
-        return EXIT_NOT_REACHED;
+    if (const int status = read_namespace(run, ns, &size, &capacity))
+        return status;
 
     if (r.followed) {
         r.sanact = r.before.cdw10 & 0x7;
@@ -356,8 +351,8 @@ int sanitize_drive(RunResources& run, const uint8_t* identify, const char* actio
         return status;
     const uint64_t limit_s = polling_limit_s(r.have_log_before, r.before, r.action);
 
-    if (const int status = ready_to_erase(run, answers, !r.followed, namespace_size(ns) * size,
-                                          verify_unit(size, size)))
+    if (const int status =
+            ready_to_erase(run, answers, !r.followed, capacity, verify_unit(size, size)))
         return status;
     // The record's first line is the evidence of a run that dies during the
     // sanitize: it goes out before the request, or before following one.
@@ -367,8 +362,6 @@ int sanitize_drive(RunResources& run, const uint8_t* identify, const char* actio
                     drive->transport == TRANSPORT_INBOX && !r.followed
                         ? record_route(inbox_first_route())
                         : nullptr);
-    set_number(&run.record.capacity_bytes, namespace_size(ns) * size);
-    set_number(&run.record.lba_size_before, size);
     set_number(&run.record.lba_size_after, size);
     record_sanitize_logs(&run.record, r.have_log_before, r.log_before, 0, nullptr);
     if (!record_started(&run.record, run.log, r.followed))

@@ -8,17 +8,10 @@
 
 int verify_only_drive(RunResources& run) {
     uint8_t ns[IDENTIFY_SIZE];
-    memset(ns, 0, sizeof ns);
-    if (!nvme_identify_namespace(&run.drive, ns))
-        return EXIT_NOT_REACHED;
-    const uint32_t size = lba_data_size(ns, current_format_index(ns));
-    report(run.log, "Size    : %1.0f MB\n", capacity_mb(ns));
-    report(run.log, "LBA Size: %u\n", size);
+    uint32_t size = 0;
     uint64_t capacity = 0;
-    if (!verify_namespace(run.verify, ns, size, run.log, &capacity))
-        return EXIT_NOT_REACHED;
-    set_number(&run.record.capacity_bytes, capacity);
-    set_number(&run.record.lba_size_before, size);
+    if (const int status = read_namespace(run, ns, &size, &capacity))
+        return status;
     if (const int status = verify_plan(run.verify, capacity, verify_unit(size, size), 0, run.log))
         return status;
     // Windows would go on writing to the file systems while they are read.

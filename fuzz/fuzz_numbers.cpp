@@ -34,11 +34,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (has_serial_letter(c) != (strpbrk(c, "Nn") != nullptr))
         abort();
     // A drive string is a number strtoll converts, then only white space
-    // and option letters; a choice is such a number without sign or letters.
+    // and option letters, not both S (erase) and V (check alone); a choice is
+    // such a number without sign or letters.
     char* end = nullptr;
     strtoll(c, &end, 10);
     int32_t number = 0;
-    const bool drive = end != c && strspn(end, " \t\n\v\f\rYyNnSs") == strlen(end);
+    const bool drive = end != c && strspn(end, " \t\n\v\f\rYyNnSsVv") == strlen(end) &&
+                       !(strpbrk(c, "Ss") && strpbrk(c, "Vv"));
     if (read_drive(c, &number) != drive || (drive && number != read_number(c)))
         abort();
     const char* digits = c + strspn(c, " \t\n\v\f\r");

@@ -363,8 +363,8 @@ TEST(DriverPaths, TwoDrivesOpenAtOnceEachKeepTheirOwnPath) {
     EXPECT_EQ(get_le32(format.data(), 92), 0x201u);
     EXPECT_EQ(sent[1].at("path"), "\\\\.\\PhysicalDrive2");
     const std::vector<uint8_t> command = trace_input(sent[1]);
-    EXPECT_EQ(command[28] << 8 | command[29], 0xA180);
-    EXPECT_EQ(get_le32(command.data(), 16) << 8 | command[68 + 8], 5u << 8 | 0x06);
+    EXPECT_EQ(command[spt().cdb] << 8 | command[spt().cdb + 1], 0xA180);
+    EXPECT_EQ(get_le32(command.data(), 16) << 8 | command[spt().data + 8], 5u << 8 | 0x06);
     EXPECT_EQ(run.drive.transport << 8 | usb.transport, TRANSPORT_OFA << 8 | TRANSPORT_JMS);
     close_device(usb.disk);
     close_device(run.drive.port);
