@@ -104,6 +104,7 @@ static int run_drive(const Arguments& args, AnswerStream* answers, RunResources&
             report(run.log, "IOCTL: Error scsi get address\n");
             return EXIT_NOT_REACHED;
         }
+        drive->namespace_id = address[SCSI_ADDRESS_LUN] + 1u;
         const uint8_t port_number = address[SCSI_ADDRESS_PORT_NUMBER];
         report(run.log, "Scsi    : %u\n", static_cast<unsigned>(port_number));
         drive->port = open_exclusive("\\\\.\\SCSI%d:", port_number);

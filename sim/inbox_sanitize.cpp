@@ -123,9 +123,13 @@ uint16_t start(Drive& drive, uint32_t cdw10, uint32_t* wait_ms) {
 } // namespace
 
 Reply inbox_namespace_query(Drive& drive, const Request& request) {
-    if (!protocol_query(request, DATA_TYPE_IDENTIFY, 0, 1, NVME_IDENTIFY_SIZE))
+    // The sub-value names the namespace (1 and up): one the controller does
+    // not have fails as the Identify does.
+    const uint32_t nsid =
+        request.in_size >= DESCRIPTOR_SIZE ? get_le32(request.in, SPECIFIC_DATA + 12) : 0;
+    if (nsid == 0 || !protocol_query(request, DATA_TYPE_IDENTIFY, 0, nsid, NVME_IDENTIFY_SIZE))
         return reply_error(ERROR_INVALID_PARAMETER_CODE);
-    return run(drive, NVME_ADMIN_IDENTIFY, 1, 0, request);
+    return run(drive, NVME_ADMIN_IDENTIFY, nsid, 0, request);
 }
 
 Reply inbox_log_query(Drive& drive, const Request& request) {

@@ -1668,7 +1668,7 @@ std::string scope_host(bool crowded, bool pe = false) {
       {"number": 11, "path": "ofa", "port": 11, "controller": {"fna": 2}},
       {"number": 12, "path": "ofa", "port": 11, "lun": 1},
       {"number": 13, "path": "inbox", "port": 13},
-      {"number": 14, "path": "inbox", "port": 13, "lun": 1},
+      {"number": 14, "path": "inbox", "port": 13, "lun": 1, "controller": {"nsze": 2097152}},
       {"number": 17, "path": "inbox", "port": 17},
       {"number": 18, "path": "inbox", "port": 17, "lun": 1, "system": true},
       {"number": 27, "path": "inbox", "port": 27},
@@ -1729,8 +1729,11 @@ TEST(Program, EveryDiskAnEraseReachesIsNamedAndGuarded) {
                   "the drive (it supports 4)\nVolume  : E:\\ dismounted\nVolume  : F:\\ "
                   "dismounted\n",
          0, 2, true},
-        {"14SY", crypto + "Also erased: drive 13 (namespace 1)\nSanitized [2000 ms]!\n", 0, 0,
-         true},
+        // The size shown and read back is the chosen namespace's own.
+        {"14SY",
+         "Size    : 1024 MB\nLBA Size: 512\n" + crypto +
+             "Also erased: drive 13 (namespace 1)\nSanitized [2000 ms]!\n",
+         0, 0, true},
         {"17SY", "Also erased: drive 18 (namespace 2)\nError: drive 18 holds the running system\n",
          8, 0, true},
         {"27SY", "Also erased: drive 28 (namespace 2)\nError: volume I:\\ is in use", 8, 1, true},

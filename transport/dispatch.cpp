@@ -8,6 +8,7 @@ void drive_state_init(DriveState* drive, int number) {
     drive->number = number;
     drive->disk = INVALID_HANDLE_VALUE;
     drive->port = INVALID_HANDLE_VALUE;
+    drive->namespace_id = 1;
     drive->transport = TRANSPORT_NONE;
     drive->is_usb = 0;
     drive->bus_type = 0;

@@ -11,8 +11,11 @@
 
 struct DriveState {
     int number;
-    HANDLE disk;         // \\.\PhysicalDriveN, exclusive: the inbox driver and the bridges
-    HANDLE port;         // \\.\SCSIn:, exclusive: the OFA driver (none for a USB drive)
+    HANDLE disk; // \\.\PhysicalDriveN, exclusive: the inbox driver and the bridges
+    HANDLE port; // \\.\SCSIn:, exclusive: the OFA driver (none for a USB drive)
+    // The namespace the disk is, as the inbox driver shows each namespace of
+    // a controller as a disk of its own: its Lun + 1 (1 behind a bridge).
+    uint32_t namespace_id;
     uint8_t transport;   // TransportKind, written only by detection
     uint8_t is_usb;      // the descriptor's bus type is USB: detection probes bridges
     uint8_t bus_type;    // STORAGE_BUS_TYPE of the descriptor, 0 when unknown

@@ -47,8 +47,11 @@ static int protocol_read(HANDLE disk, uint32_t property, uint32_t data_type, uin
 }
 
 int inbox_identify_namespace(DriveState* drive, uint8_t* ns) {
+    // The disk's own namespace: the size shown and read back is the chosen
+    // disk's, whichever namespace of its controller it is.
     return protocol_read(drive->disk, StorageDeviceProtocolSpecificProperty, NVMeDataTypeIdentify,
-                         NVME_IDENTIFY_CNS_NAMESPACE, 1, ns, IDENTIFY_SIZE, "ID NS", "namespace");
+                         NVME_IDENTIFY_CNS_NAMESPACE, drive->namespace_id, ns, IDENTIFY_SIZE,
+                         "ID NS", "namespace");
 }
 
 int inbox_sanitize_log(DriveState* drive, uint8_t* log, uint32_t* untold_error) {
