@@ -3,11 +3,7 @@
 #include <gtest/gtest.h>
 #include <string>
 #include <sys/stat.h>
-#include <unistd.h>
 
-#include "dialogue/dialogue.h"
-#include "dialogue/host_facts.h"
-#include "dialogue/sanitize.h"
 #include "platform/wire.h"
 #include "sim/sim.h"
 #include "sim_support.h"
@@ -268,61 +264,4 @@ TEST(Dialogue, UpperHalfOfNamespaceSizeCounts) {
     const RunResult run =
         run_dialogue(jmicron_host(R"({"nsze": 4294967296, "lbads": [9]})"), {"2Y"});
     EXPECT_NE(run.out.find("Size    : 2097152 MB\n"), std::string::npos) << run.out;
-}
-
-TEST(Dialogue, SanitizeKeepsTheLogReadBeforeAndTheLastReadAfterAsEvidence) {
-    // SPROG, SSTAT, SCDW10, then the estimates of overwrite, block and crypto
-    // erase in seconds; the rest of the 32 bytes zero.
-    std::string estimates = " 3C 00 00 00 06 00 00 00 02 00 00 00";
-    for (int i = 0; i < 12; ++i)
-        estimates += " 00";
-    const struct {
-        const char* fields;
-        std::string before, after; // "" when none was read
-    } cases[] = {
-        {"", "FF FF 00 00 00 00 00 00", "FF FF 01 00 0C 00 00 00"},
-        {R"(, "controller": {"sanitize_state": {"status": "failed", "action": "block"}})",
-         "FF FF 03 00 0A 00 00 00", "FF FF 01 00 0C 00 00 00"},
-        {R"(, "log_error": 31)", "", ""},
-    };
-    char previous[4096];
-    ASSERT_NE(getcwd(previous, sizeof previous), nullptr);
-    char dir[] = "/tmp/veltrane-evidence-XXXXXX"; // the record's file goes there
-    ASSERT_TRUE(mkdtemp(dir) && chdir(dir) == 0);
-    for (const auto& c : cases) {
-        use_host(drive_host(2, "inbox", c.fields));
-        read_os_version(); // the build decides what the inbox driver offers
-        static VerifySamples verify;
-        RunResources run;
-        run.log = nullptr;
-        run.volumes.count = 0;
-        run.verify = &verify;
-        drive_state_init(&run.drive, 2);
-        record_begin(&run.record, 2);
-        run.drive.disk = open_device("\\\\.\\PhysicalDrive2", 0, FILE_ATTRIBUTE_NORMAL);
-        uint8_t identify[4096];
-        AnswerStream answers;
-        begin_answers(&answers);
-        SanitizeResult r;
-        g_quiet = 1;
-        testing::internal::CaptureStdout();
-        ASSERT_TRUE(detect_transport(&run.drive, identify, nullptr));
-        sanitize_drive(run, identify, nullptr, &answers, &r);
-        testing::internal::GetCapturedStdout();
-        g_quiet = 0;
-        close_device(run.drive.disk);
-        release_volumes(&run.volumes);
-        // What was kept, and what the bytes should read.
-        const auto kept = [](int have, const uint8_t* bytes) {
-            return have ? std::vector<uint8_t>(bytes, bytes + 32) : std::vector<uint8_t>();
-        };
-        const auto log = [&](const std::string& head) {
-            return head.empty() ? std::vector<uint8_t>() : hex_bytes(head + estimates);
-        };
-        EXPECT_EQ(kept(r.have_log_before, r.log_before), log(c.before)) << c.fields;
-        EXPECT_EQ(kept(r.have_log_after, r.log_after), log(c.after)) << c.fields;
-    }
-    unlink(RECORD_FILE_NAME);
-    EXPECT_TRUE(chdir(previous) == 0 && rmdir(dir) == 0);
-    sim_reset();
 }

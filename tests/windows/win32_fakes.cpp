@@ -583,7 +583,8 @@ void last_errors() {
 
 void host_facts() {
     // The system's own Windows directory, not a per-user one; the computer's
-    // name. Both into the caller's buffer, whole or not at all.
+    // name and the account, from the wide calls, as UTF-8. Each into the
+    // caller's buffer, whole or not at all.
     char buffer[16];
     const struct {
         const char* what;
@@ -601,6 +602,16 @@ void host_facts() {
          "C:\\WINDOWS\\abcde", 0, 0},
         {"windows_directory that cannot be read", windows_directory, "GetSystemWindowsDirectoryA",
          "", 0, 0},
+        {"computer_name that fits", computer_name, "GetComputerNameW", "DESK-Jos\xc3\xa9", TRUE,
+         10},
+        {"computer_name that fills the buffer to its last byte", computer_name, "GetComputerNameW",
+         "DESKTOP-7654321", TRUE, 15},
+        {"computer_name whose UTF-8 does not fit", computer_name, "GetComputerNameW",
+         "DESKTOP-\xd0\x98\xd0\xb2\xd0\xb0\xd0\xbd", TRUE, 0},
+        {"computer_name that cannot be read", computer_name, "GetComputerNameW", "DESK", FALSE, 0},
+        {"account_name", account_name, "GetEnvironmentVariableW",
+         "\xd0\x98\xd0\xb2\xd0\xb0\xd0\xbd", TRUE, 8},
+        {"account_name without USERNAME", account_name, "GetEnvironmentVariableW", "", FALSE, 0},
     };
     for (const auto& row : rows) {
         memset(buffer, 0x7E, sizeof buffer);
@@ -608,9 +619,22 @@ void host_facts() {
         check_eq(row.get(buffer, sizeof buffer), row.result, row.what);
         if (row.result)
             check(strcmp(buffer, row.text) == 0, row.what);
-        const Expected calls[] = {{row.call, 2, {word(buffer), sizeof buffer}}};
-        expect_calls(row.what, calls, 1);
+        const Expected directory[] = {{row.call, 2, {word(buffer), sizeof buffer}}};
+        const Expected wide[] = {
+            {row.call, row.get == account_name, {1}},
+            {"WideCharToMultiByte",
+             6,
+             {CP_UTF8, 0, word(g_wide), static_cast<uintptr_t>(-1), word(buffer), sizeof buffer}}};
+        if (row.get == windows_directory)
+            expect_calls(row.what, directory, 1);
+        else
+            expect_calls(row.what, wide, row.answer ? 2 : 1);
     }
+    start(TRUE, 0, "");
+    static char long_name[400];
+    memset(long_name, 'a', 300);
+    g_answer.text = long_name;
+    check_eq(account_name(buffer, sizeof buffer), 0, "account_name too long for Windows' names");
 
     start(0xFFFFFF00u);
     check_eq(tick_ms(), 0xFFFFFF00u, "tick_ms is GetTickCount, all 32 bits");
@@ -650,49 +674,6 @@ void host_facts() {
         expect_calls(row.what, calls, row.result ? 2 : 1);
         check(g_call_count < 1 || g_calls[0].arg[4] != 0, "RegOpenKeyExA gets a place for the key");
     }
-}
-
-void names() {
-    // The computer's name and the account, from the wide calls, as UTF-8 in
-    // the caller's buffer, whole or not at all.
-    char buffer[16];
-    const struct {
-        const char* what;
-        uint32_t (*get)(char*, uint32_t);
-        const char* call;
-        const char* text;
-        uintptr_t answer;
-        uint32_t result;
-    } rows[] = {
-        {"computer_name that fits", computer_name, "GetComputerNameW", "DESK-Jos\xc3\xa9", TRUE,
-         10},
-        {"computer_name that fills the buffer to its last byte", computer_name, "GetComputerNameW",
-         "DESKTOP-7654321", TRUE, 15},
-        {"computer_name whose UTF-8 does not fit", computer_name, "GetComputerNameW",
-         "DESKTOP-\xd0\x98\xd0\xb2\xd0\xb0\xd0\xbd", TRUE, 0},
-        {"computer_name that cannot be read", computer_name, "GetComputerNameW", "DESK", FALSE, 0},
-        {"account_name", account_name, "GetEnvironmentVariableW",
-         "\xd0\x98\xd0\xb2\xd0\xb0\xd0\xbd", TRUE, 8},
-        {"account_name without USERNAME", account_name, "GetEnvironmentVariableW", "", FALSE, 0},
-    };
-    for (const auto& row : rows) {
-        memset(buffer, 0x7E, sizeof buffer);
-        start(row.answer, 0, row.text);
-        check_eq(row.get(buffer, sizeof buffer), row.result, row.what);
-        if (row.result)
-            check(strcmp(buffer, row.text) == 0, row.what);
-        const Expected calls[] = {
-            {row.call, row.get == account_name, {1}},
-            {"WideCharToMultiByte",
-             6,
-             {CP_UTF8, 0, word(g_wide), static_cast<uintptr_t>(-1), word(buffer), sizeof buffer}}};
-        expect_calls(row.what, calls, row.answer ? 2 : 1);
-    }
-    start(TRUE, 0, "");
-    static char long_name[400];
-    memset(long_name, 'a', 300);
-    g_answer.text = long_name;
-    check_eq(account_name(buffer, sizeof buffer), 0, "account_name too long for Windows' names");
 }
 
 void files() {
@@ -893,7 +874,6 @@ int main() {
     device_controls();
     last_errors();
     host_facts();
-    names();
     files();
     volumes();
     reads();
