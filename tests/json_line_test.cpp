@@ -143,6 +143,11 @@ TEST(EraseRecord, TheLongestLineIsWholeValidUtf8AndMeetsTheSchema) {
     EXPECT_NEAR(j.at("verification").at("coverage").get<double>(), 1.0 / 3, 1e-9);
     EXPECT_EQ(j.at("verification").at("read_error"),
               nlohmann::json({{"code", 1117}, {"offset", 4096}}));
+    EXPECT_EQ(j.at("verification").at("held_data"), nullptr);
+    EXPECT_EQ(j.at("drive").at("lba_size_after"), 4096);
     EXPECT_EQ(j.at("mac"), nullptr);
+    // The same line cut to 600 bytes: still a record line.
+    const std::string cut(line, record_line(&r, nullptr, line, 600));
+    EXPECT_EQ(nlohmann::json::parse(cut).at("truncated"), true) << cut;
     EXPECT_EQ(record_schema_problems(text), "");
 }

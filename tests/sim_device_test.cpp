@@ -519,14 +519,13 @@ TEST_F(SimDevice, ConsoleModel) {
 
 } // namespace
 
-class SimLayout : public SimTest {};
-
-TEST_F(SimLayout, PartitionTablesAsTheHostFileGivesThem) {
-    load(R"({"drives": [
+TEST_F(SimDevice, PartitionTablesAsTheHostFileGivesThem) {
+    ASSERT_TRUE(sim_load_host_text(R"({"drives": [
       {"number": 2, "path": "jmicron", "partitions": {"style": "gpt", "types":
         ["E75CAF8F-F680-4CEE-AFA3-B001E56EFC2D", "ebd0a0a2-b9e5-4433-87c0-68b6b72699c7"]}},
       {"number": 3, "path": "ofa", "partitions": {"style": "mbr", "types": [66]}},
-      {"number": 4, "path": "none"}]})");
+      {"number": 4, "path": "none"}]})",
+                                   "t", nullptr));
     const struct {
         int drive;
         uint32_t out_size;

@@ -64,8 +64,16 @@ class SimOfa : public SimTest {
     int send(std::vector<uint8_t>& r, HANDLE h = nullptr, uint32_t code = IOCTL_SCSI_MINIPORT) {
         return send_in_place(h ? h : port, r, code);
     }
+    // The status of `r` sent on the port, SCT in the high byte, SC in the
+    // low one; the reply stays in `reply`.
+    uint32_t status(std::vector<uint8_t> r) {
+        EXPECT_TRUE(send(r));
+        reply = r;
+        return sct(r) << 8 | sc(r);
+    }
 
     HANDLE port = INVALID_HANDLE_VALUE;
+    std::vector<uint8_t> reply;
 };
 
 } // namespace
@@ -237,11 +245,6 @@ TEST_F(SimOfa, DriverRequestsOnTheWrongHandleFail) {
 }
 
 TEST_F(SimOfa, SanitizeRunsOnTheClockAndItsLogFollowsIt) {
-    // A request's status: SCT in the high byte, SC in the low one.
-    auto status = [this](std::vector<uint8_t> r) {
-        EXPECT_TRUE(send(r));
-        return sct(r) << 8 | sc(r);
-    };
     auto log = [this](uint32_t dword) {
         std::vector<uint8_t> r = request(0x02, 0xFFFFFFFF, 0x81 | 127u << 16, 2, 512);
         EXPECT_TRUE(send(r));
@@ -266,44 +269,29 @@ TEST_F(SimOfa, SanitizeRunsOnTheClockAndItsLogFollowsIt) {
     EXPECT_EQ(status(format(0)), 0u);
 }
 
-namespace {
-
-// Namespaces 1 and 2 of one controller behind port 4 (drives 1 and 3), and
-// a drive beside them at another target.
-std::string namespaces_host(const std::string& controller) {
-    return R"({"drives": [
-      {"number": 1, "path": "ofa", "port": 4, "controller": {"ms": [8, 0], "dps": 1, )" +
-           controller + R"(}},
-      {"number": 3, "path": "ofa", "port": 4, "lun": 1,
-       "controller": {"nsze": 5000, "lbads": [9, 12, 12], "flbas": 16}},
-      {"number": 5, "path": "ofa", "port": 4, "target_id": 1}]})";
-}
-
-class SimNamespaces : public SimTest {
-  protected:
-    // The status of `r` sent on the port, (SCT << 8) | SC.
-    uint32_t status(std::vector<uint8_t> r) {
-        HANDLE port = open_device("\\\\.\\SCSI4:", 0, 128);
-        EXPECT_TRUE(send_in_place(port, r, IOCTL_SCSI_MINIPORT));
+TEST_F(SimOfa, OneControllerAnswersForEachOfItsNamespaces) {
+    // Namespaces 1 and 2 of one controller behind port 4 (drives 1 and 3),
+    // and a drive beside them at another target.
+    const auto use = [this](const std::string& controller) {
         close_device(port);
-        reply = r;
-        return sct(r) << 8 | sc(r);
-    }
+        load((R"({"drives": [
+          {"number": 1, "path": "ofa", "port": 4, "controller": {"ms": [8, 0], "dps": 1, )" +
+              controller + R"(}},
+          {"number": 3, "path": "ofa", "port": 4, "lun": 1,
+           "controller": {"nsze": 5000, "lbads": [9, 12, 12], "flbas": 16}},
+          {"number": 5, "path": "ofa", "port": 4, "target_id": 1}]})")
+                 .c_str());
+        port = open_device("\\\\.\\SCSI4:", 0, 128);
+    };
     // The first byte of drive `number`'s media, 0x100 when the read fails.
-    uint32_t first_byte(int number) {
+    const auto first_byte = [](int number) {
         HANDLE disk = open_device(("\\\\.\\PhysicalDrive" + std::to_string(number)).c_str(), 0, 0);
         std::vector<uint8_t> unit(4096, 0xEE);
         const int read = read_disk(disk, 0, unit.data(), 4096);
         close_device(disk);
-        return read ? unit[0] : 0x100;
-    }
-    std::vector<uint8_t> reply;
-};
-
-} // namespace
-
-TEST_F(SimNamespaces, OneControllerAnswersForEachNamespace) {
-    load(namespaces_host(R"("fna": 2)").c_str());
+        return read ? unit[0] : 0x100u;
+    };
+    use(R"("fna": 2)");
     // NN counts the drives that share the controller; FNA as given.
     EXPECT_EQ(status(request(0x06, 0, 1, 2, 4096)), 0u);
     EXPECT_EQ(get_le32(reply.data(), 152 + 516), 2u);
@@ -335,7 +323,7 @@ TEST_F(SimNamespaces, OneControllerAnswersForEachNamespace) {
     // NN as given. A sanitize erases every namespace, and namespace 2 reads
     // nothing while it runs. The drive at another target is another
     // controller.
-    load(namespaces_host(R"("fna": 1, "nn": 8)").c_str());
+    use(R"("fna": 1, "nn": 8)");
     EXPECT_EQ(status(request(0x06, 0, 1, 2, 4096)), 0u);
     EXPECT_EQ(get_le32(reply.data(), 152 + 516), 8u);
     EXPECT_EQ(status(request(0x80, 2, 0x150, 0, 0)), 0x002u); // namespace 2 has no metadata
