@@ -138,7 +138,7 @@ static int run_drive(const Arguments& args, AnswerStream* answers, RunResources&
     // Outside Windows PE the inbox driver does not carry Format NVM.
     if (drive->transport == TRANSPORT_NONE ||
         (drive->transport == TRANSPORT_INBOX && !args.sanitize && !args.verify_only &&
-         !g_windows_pe)) {
+         !drive->windows_pe)) {
         report(run.log, "Error - possible incompatible nvme driver\n");
         if (drive->transport == TRANSPORT_INBOX)
             sanitize_hint(drive, identify);
@@ -152,7 +152,7 @@ static int run_drive(const Arguments& args, AnswerStream* answers, RunResources&
     if ((drive->transport == TRANSPORT_OFA &&
          (address[SCSI_ADDRESS_PATH_ID] || address[SCSI_ADDRESS_TARGET_ID] ||
           address[SCSI_ADDRESS_LUN])) ||
-        (drive->transport == TRANSPORT_INBOX && g_windows_pe && !args.sanitize &&
+        (drive->transport == TRANSPORT_INBOX && drive->windows_pe && !args.sanitize &&
          address[SCSI_ADDRESS_LUN])) {
         report(run.log, "Error: drive %u is not namespace 1 of its controller\n",
                static_cast<unsigned>(drive->number));
@@ -377,6 +377,7 @@ int dialogue_main(int argc, char** argv) {
     record_station(&run.record, &station, &options);
     run.log = log_open(&block, log_name) ? &block : nullptr;
     drive_state_init(&run.drive, drive);
+    run.drive.windows_pe = static_cast<uint8_t>(g_windows_pe);
     run.volumes.count = 0;
     run.verify = &verify;
     if (!run.log)

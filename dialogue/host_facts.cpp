@@ -10,6 +10,7 @@
 #include "transport/transport.h"
 
 OSVERSIONINFOEXA g_os_version;
+int g_windows_pe = 0;
 
 HANDLE open_physical_drive(int number) {
     char path[128];

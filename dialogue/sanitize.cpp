@@ -360,7 +360,7 @@ int sanitize_drive(RunResources& run, const uint8_t* identify, const char* actio
     // route that carried the sanitize.
     record_sanitize(&run.record, followed_action(r),
                     drive->transport == TRANSPORT_INBOX && !r.followed
-                        ? record_route(inbox_first_route())
+                        ? record_route(inbox_first_route(drive))
                         : nullptr);
     set_number(&run.record.lba_size_after, size);
     record_sanitize_logs(&run.record, r.have_log_before, r.log_before, 0, nullptr);

@@ -13,6 +13,7 @@ void drive_state_init(DriveState* drive, int number) {
     drive->is_usb = 0;
     drive->bus_type = 0;
     drive->old_asmedia = 0;
+    drive->windows_pe = 0;
     drive->timeout = IDENTIFY_TIMEOUT_S;
     drive->no_answer = 0;
     drive->probing = 0;
@@ -62,7 +63,7 @@ static int bridge_completion(DriveState* drive, uint8_t* entry) {
 int nvme_run_no_data(DriveState* drive, const AdminCommand* command) {
     drive->no_answer = 0;
     drive->completion_known = 0;
-    if (drive->transport == TRANSPORT_INBOX && g_windows_pe)
+    if (drive->transport == TRANSPORT_INBOX && drive->windows_pe)
         return inbox_protocol_command(drive, command);
     if (!nvme_passthrough(drive, nullptr, 0, DIR_NONE, command))
         return 0;

@@ -20,6 +20,10 @@ struct DriveState {
     uint8_t is_usb;      // the descriptor's bus type is USB: detection probes bridges
     uint8_t bus_type;    // STORAGE_BUS_TYPE of the descriptor, 0 when unknown
     uint8_t old_asmedia; // an ASMedia bridge answers only its old firmware's command
+    // The host runs Windows PE, where the inbox driver carries Format NVM and
+    // Sanitize itself (IOCTL_STORAGE_PROTOCOL_COMMAND): nvme_run_no_data and
+    // nvme_sanitize take that route for an inbox drive.
+    uint8_t windows_pe;
     // Seconds that the OFA request, the JMicron envelopes and a bridge's
     // erase data phase carry: 5 for identify and log reads, 300 for an erase.
     uint32_t timeout;

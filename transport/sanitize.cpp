@@ -6,7 +6,7 @@ int nvme_sanitize(DriveState* drive, int action, uint32_t limit_s, uint32_t os_b
                   SanitizeRoute* route) {
     drive->no_answer = 0;
     drive->completion_known = 0;
-    if (drive->transport == TRANSPORT_INBOX && g_windows_pe)
+    if (drive->transport == TRANSPORT_INBOX && drive->windows_pe)
         return inbox_protocol_sanitize(drive, action, limit_s, os_build, route);
     if (drive->transport == TRANSPORT_INBOX)
         return inbox_sanitize(drive, action, limit_s, os_build, route);
@@ -25,7 +25,7 @@ uint32_t path_sanitize_actions(const DriveState* drive, const uint8_t* identify,
                                uint32_t os_build) {
     const uint32_t controller = sanitize_capabilities(identify);
     // In Windows PE the driver carries Sanitize as the controller has it.
-    if (drive->transport == TRANSPORT_INBOX && !g_windows_pe)
+    if (drive->transport == TRANSPORT_INBOX && !drive->windows_pe)
         return controller & inbox_sanitize_actions(os_build);
     return controller;
 }

@@ -104,12 +104,6 @@ int inbox_sanitize(DriveState* drive, int action, uint32_t timeout_s, uint32_t o
                    SanitizeRoute* route = nullptr);
 uint32_t inbox_sanitize_actions(uint32_t os_build);
 
-// The host runs Windows PE, where the inbox driver carries Format NVM and
-// Sanitize itself (IOCTL_STORAGE_PROTOCOL_COMMAND): nvme_run_no_data and
-// nvme_sanitize take that route for an inbox drive. A fact of the host, not
-// of a drive: the dialogue reads it once a run, with the OS version.
-extern int g_windows_pe;
-
 // A command without data through the inbox driver's protocol command. 1 when
 // the driver reports success; otherwise 0 after one line: the request's
 // failure (a timeout, 121, sets the drive's no-answer flag), the
@@ -123,7 +117,7 @@ int inbox_protocol_command(DriveState* drive, const AdminCommand* command, int* 
 int inbox_protocol_sanitize(DriveState* drive, int action, uint32_t limit_s, uint32_t os_build,
                             SanitizeRoute* route = nullptr);
 // The route an inbox drive's sanitize tries first.
-SanitizeRoute inbox_first_route();
+SanitizeRoute inbox_first_route(const DriveState* drive);
 
 // Probes: Identify Controller through one transport into `identify` (4096
 // bytes); 1 when the transport succeeded and the data are not all zero.

@@ -11,8 +11,6 @@
 #include "platform/wire.h"
 #include "transport/transport.h"
 
-int g_windows_pe = 0;
-
 void protocol_command_request(uint8_t* request, const AdminCommand* command, uint32_t timeout_s) {
     memset(request, 0, PROTOCOL_REQUEST_SIZE);
     put_le32(request, PROTOCOL_VERSION, PROTOCOL_STRUCTURE_VERSION);
@@ -95,6 +93,6 @@ int inbox_protocol_sanitize(DriveState* drive, int action, uint32_t limit_s, uin
     return inbox_sanitize(drive, action, limit_s, os_build, route);
 }
 
-SanitizeRoute inbox_first_route() {
-    return g_windows_pe ? ROUTE_PROTOCOL_COMMAND : ROUTE_REINITIALIZE_MEDIA;
+SanitizeRoute inbox_first_route(const DriveState* drive) {
+    return drive->windows_pe ? ROUTE_PROTOCOL_COMMAND : ROUTE_REINITIALIZE_MEDIA;
 }
