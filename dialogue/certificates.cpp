@@ -157,6 +157,23 @@ void join_labelled(char* out, const char* label, const char* value, const char* 
     append(out, value);
 }
 
+// The fact `name`: the record's value at `path`.
+void fact_at(Page* page, const Line& line, const char* name, const char* path) {
+    static char v[TEXT_HELD];
+    value_text(line, path, v);
+    fact(page, name, v);
+}
+
+// The fact `name`: the record's values at `a` and `b`, joined by `separator`.
+void fact_of_two(Page* page, const Line& line, const char* name, const char* a, const char* b,
+                 const char* separator) {
+    static char v[TEXT_HELD], w[TEXT_HELD];
+    value_text(line, a, v);
+    value_text(line, b, w);
+    join(v, w, separator);
+    fact(page, name, v);
+}
+
 void read_run(const Line& line, RunFacts* f) {
     static char part[TEXT_HELD];
     first_text(line, "ended", "started", f->date);
@@ -270,60 +287,41 @@ void certificate(Page* page, const Line& line, const char* status) {
     raw(page, "</table>\n");
 
     raw(page, "<h2>Media</h2>\n<table class=\"facts\">\n");
-    value_text(line, "asset", v);
-    fact(page, "Property number (asset tag)", v);
+    fact_at(page, line, "Property number (asset tag)", "asset");
     value_text(line, "drive.maker.pci_vendor_id", v);
     value_text(line, "drive.maker.pci_subsystem_vendor_id", w);
     join(v, w, " / ");
     value_text(line, "drive.maker.ieee_oui", w);
     join_labelled(v, "IEEE OUI", w);
     fact(page, "Maker (PCI vendor / subsystem vendor)", v);
-    value_text(line, "drive.enclosure.vendor", v);
-    value_text(line, "drive.enclosure.product", w);
-    join(v, w, " ");
-    fact(page, "Enclosure", v);
+    fact_of_two(page, line, "Enclosure", "drive.enclosure.vendor", "drive.enclosure.product", " ");
     fact(page, "Model", f.model);
     fact(page, "Serial number", f.serial);
-    value_text(line, "drive.media_type", v);
-    fact(page, "Media type", v);
+    fact_at(page, line, "Media type", "drive.media_type");
     value_text(line, "drive.capacity_bytes", v);
     if (v[0])
         append(v, " bytes");
     fact(page, "Capacity", v);
-    value_text(line, "station.source", v);
-    fact(page, "Source", v);
-    value_text(line, "station.classification", v);
-    fact(page, "Classification", v);
+    fact_at(page, line, "Source", "station.source");
+    fact_at(page, line, "Classification", "station.classification");
     raw(page, "</table>\n");
 
     raw(page, "<h2>Sanitization</h2>\n<table class=\"facts\">\n");
     fact(page, "Method", f.method);
-    value_text(line, "tool", v);
-    value_text(line, "version", w);
-    join(v, w, " ");
-    fact(page, "Tool and version", v);
-    value_text(line, "category.nist_800_88_r1", v);
-    value_text(line, "category.ieee_2883", w);
-    join(v, w, " / ");
-    fact(page, "Category (NIST SP 800-88 Rev. 1 / IEEE 2883)", v);
-    value_text(line, "achieved.nist_800_88_r1", v);
-    value_text(line, "achieved.ieee_2883", w);
-    join(v, w, " / ");
-    fact(page, "Category achieved", v);
+    fact_of_two(page, line, "Tool and version", "tool", "version", " ");
+    fact_of_two(page, line, "Category (NIST SP 800-88 Rev. 1 / IEEE 2883)",
+                "category.nist_800_88_r1", "category.ieee_2883", " / ");
+    fact_of_two(page, line, "Category achieved", "achieved.nist_800_88_r1", "achieved.ieee_2883",
+                " / ");
     fact(page, "Verification", f.verification);
-    value_text(line, "started", v);
-    fact(page, "Started (UTC)", v);
-    value_text(line, "ended", v);
-    fact(page, "Ended (UTC)", v);
+    fact_at(page, line, "Started (UTC)", "started");
+    fact_at(page, line, "Ended (UTC)", "ended");
     first_text(line, "outcome_line", "outcome", v);
     fact(page, "Outcome", v);
     fact(page, "Exit status", f.exit_status);
-    value_text(line, "station.destination", v);
-    fact(page, "Destination", v);
-    value_text(line, "note", v);
-    fact(page, "Note", v);
-    value_text(line, "run", v);
-    fact(page, "Run", v);
+    fact_at(page, line, "Destination", "station.destination");
+    fact_at(page, line, "Note", "note");
+    fact_at(page, line, "Run", "run");
     fact(page, "Record chain", status);
     raw(page, "</table>\n");
 

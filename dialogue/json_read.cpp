@@ -107,6 +107,18 @@ int read_word(Cursor* c, const char* word) {
 
 // One value of any kind, containers walked without recursion: `open` holds
 // the kind of each container entered.
+// An object member's name and its colon.
+int read_member_name(Cursor* c) {
+    skip_space(c);
+    if (!read_string(c))
+        return 0;
+    skip_space(c);
+    if (c->p >= c->end || *c->p != ':')
+        return 0;
+    ++c->p;
+    return 1;
+}
+
 int read_value(Cursor* c) {
     char open[JSON_READ_DEPTH];
     uint32_t depth = 0;
@@ -125,14 +137,8 @@ int read_value(Cursor* c) {
                 ++c->p;
                 --depth;
             } else {
-                if (ch == '{') {
-                    if (!read_string(c))
-                        return 0;
-                    skip_space(c);
-                    if (c->p >= c->end || *c->p != ':')
-                        return 0;
-                    ++c->p;
-                }
+                if (ch == '{' && !read_member_name(c))
+                    return 0;
                 continue; // the first member's value
             }
         } else if (ch == '"') {
@@ -160,15 +166,8 @@ int read_value(Cursor* c) {
             if (*c->p != ',')
                 return 0;
             ++c->p;
-            if (open[depth - 1] == '{') {
-                skip_space(c);
-                if (!read_string(c))
-                    return 0;
-                skip_space(c);
-                if (c->p >= c->end || *c->p != ':')
-                    return 0;
-                ++c->p;
-            }
+            if (open[depth - 1] == '{' && !read_member_name(c))
+                return 0;
             break;
         }
     }

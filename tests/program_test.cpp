@@ -2280,6 +2280,10 @@ TEST(Program, CertificatesPrintOneSelfContainedPagePerRun) {
     EXPECT_NE(run.certificates.find("A&amp;B &lt;b&gt;&#39;&quot;"), std::string::npos);
     EXPECT_NE(run.certificates.find("Soci\xC3\xA9t\xC3\xA9 G\xC3\xA9n\xC3\xA9rale"),
               std::string::npos);
+    // Facts made of two of the record's values.
+    for (const char* fact : {"<th>Tool and version</th><td>Veltrane 0.7a</td>",
+                             "<th>Category achieved</th><td>Purge / Clear</td>"})
+        EXPECT_NE(run.certificates.find(fact), std::string::npos) << fact;
     // The page's own checks, and Chromium's printing (once: the Windows
     // build writes the same page).
     EXPECT_EQ(certificates_problems(run.certificates, files.back().second, run.eol == "\n"), "");
