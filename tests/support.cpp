@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <iostream>
 #include <signal.h>
 #include <sstream>
 #include <sys/stat.h>
@@ -398,10 +399,22 @@ RunResult run_program(const std::string& host_json, const std::vector<std::strin
                       const std::string& input, const Files& files) {
     RunResult result;
     const bool wine = wine_runner();
-    const std::string dir = run_dir(host_json, input, files);
+    std::string dir = run_dir(host_json, input, files);
     result.status = wait_program(start_program(dir, !host_json.empty(), args, ""));
     result.out = read_file(dir + "/stdout.txt");
     result.err = read_file(dir + "/stderr.txt");
+    // The tool's first act is its banner. A Wine process that wrote nothing at
+    // all never started the tool (seen once under a heavy load, with Wine's
+    // own messages off): started again once, in a fresh directory. A tool
+    // that writes nothing twice is still a failure of the test.
+    if (wine && result.out.empty() && result.err.empty()) {
+        std::cerr << "Wine ran nothing (status " << result.status << "), started again\n";
+        std::filesystem::remove_all(dir);
+        dir = run_dir(host_json, input, files);
+        result.status = wait_program(start_program(dir, !host_json.empty(), args, ""));
+        result.out = read_file(dir + "/stdout.txt");
+        result.err = read_file(dir + "/stderr.txt");
+    }
     result.log = read_file(dir + "/" LOG_FILE_NAME, &result.log_exists);
     result.record = read_file(dir + "/" RECORD_FILE_NAME);
     result.certificates = read_file(dir + "/veltrane-certificates.html");
