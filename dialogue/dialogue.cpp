@@ -289,12 +289,12 @@ static int run_drive(const Arguments& args, AnswerStream* answers, RunResources&
 
 int dialogue_main(int argc, char** argv) {
     read_os_version();
-    read_windows_pe();
+    const int windows_pe = read_windows_pe();
     printf("Veltrane (FormatUnit) v%s by Brastel\n", VELTRANE_VERSION);
     char os[sizeof g_os_version.szCSDVersion + 64];
     os_line(os, sizeof os);
     printf("%s", os);
-    if (g_windows_pe)
+    if (windows_pe)
         printf("%s", WINDOWS_PE_LINE);
     g_quiet = 0;
     g_log_serial = 0;
@@ -373,18 +373,18 @@ int dialogue_main(int argc, char** argv) {
     // Too large for the stack, like the samples below.
     static LogBlock block;
     RunResources run;
-    record_begin(&run.record, static_cast<uint32_t>(drive));
+    record_begin(&run.record, static_cast<uint32_t>(drive), windows_pe);
     record_station(&run.record, &station, &options);
     run.log = log_open(&block, log_name) ? &block : nullptr;
     drive_state_init(&run.drive, drive);
-    run.drive.windows_pe = static_cast<uint8_t>(g_windows_pe);
+    run.drive.windows_pe = static_cast<uint8_t>(windows_pe);
     run.volumes.count = 0;
     run.verify = &verify;
     if (!run.log)
         printf("Create Log File Error\n");
     log_only(run.log, "v%s\n", VELTRANE_VERSION);
     log_only(run.log, "%s", os);
-    if (g_windows_pe)
+    if (windows_pe)
         log_only(run.log, "%s", WINDOWS_PE_LINE);
 
     // The bus query shares the drive; the disk of the running system is

@@ -10,7 +10,6 @@
 #include "transport/transport.h"
 
 OSVERSIONINFOEXA g_os_version;
-int g_windows_pe = 0;
 
 HANDLE open_physical_drive(int number) {
     char path[128];
@@ -98,8 +97,8 @@ void read_os_version() {
     }
 }
 
-void read_windows_pe() {
-    g_windows_pe = machine_key_exists(WINDOWS_PE_KEY);
+int read_windows_pe() {
+    return machine_key_exists(WINDOWS_PE_KEY);
 }
 
 int holds_running_system(int number) {

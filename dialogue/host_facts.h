@@ -40,13 +40,12 @@ void list_drives();
 // receive the descriptor's texts, made printable, when it has them.
 uint8_t query_bus_type(int number, RecordText* vendor = nullptr, RecordText* product = nullptr);
 void read_os_version();
-// Whether the host runs Windows PE (g_windows_pe; each drive of the run
-// carries it in its DriveState):
-// the key WINDOWS_PE_KEY under HKEY_LOCAL_MACHINE exists there alone. Read
-// right after the OS version, before any device is opened.
+// Whether the host runs Windows PE: the key WINDOWS_PE_KEY under
+// HKEY_LOCAL_MACHINE exists there alone. Asked once a run, right after the OS
+// version, before any device is opened; the run's record and each of its
+// drives (DriveState) carry the answer.
 constexpr const char* WINDOWS_PE_KEY = "SYSTEM\\CurrentControlSet\\Control\\MiniNT";
-extern int g_windows_pe;
-void read_windows_pe();
+int read_windows_pe();
 
 // Whether disk `number` holds the volume of the running system's Windows
 // directory. 0 as well when that volume cannot be opened or queried (a RAM

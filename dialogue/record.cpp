@@ -59,7 +59,7 @@ static void make_run_id(char* run) {
     run[16] = 0;
 }
 
-void record_begin(EraseRecord* record, uint32_t drive) {
+void record_begin(EraseRecord* record, uint32_t drive, int windows_pe) {
     memset(record, 0, sizeof *record);
     make_run_id(record->run);
     char name[RECORD_TEXT_SIZE];
@@ -69,7 +69,7 @@ void record_begin(EraseRecord* record, uint32_t drive) {
     memset(name, 0, sizeof name);
     if (account_name(name, sizeof name))
         set_text(&record->account, name);
-    record->windows_pe = g_windows_pe;
+    record->windows_pe = windows_pe;
     // The service-pack text as the OS line shows it: cut at its 128 bytes,
     // printable.
     char service_pack[sizeof g_os_version.szCSDVersion + 1];

@@ -132,8 +132,9 @@ struct EraseRecord {
 };
 
 // Starts a run's record: every field unknown, then the run id, the
-// computer, the account (USERNAME), the OS line's text and the drive number.
-void record_begin(EraseRecord* record, uint32_t drive);
+// computer, the account (USERNAME), the OS line's text, whether the host
+// runs Windows PE and the drive number.
+void record_begin(EraseRecord* record, uint32_t drive, int windows_pe);
 
 // The station's facts, the options' texts and the key (station.h).
 struct Station;

@@ -89,7 +89,7 @@ TEST(EraseRecord, TheLongestLineIsWholeValidUtf8AndMeetsTheSchema) {
     // escaped) but for a UTF-8 word; the reach full; the fields other steps
     // fill by assignment: the evidence, the check's depth.
     EraseRecord r;
-    record_begin(&r, 3);
+    record_begin(&r, 3, 0);
     set_text(&r.started, "2026-01-01T00:00:00Z");
     std::string longest(RECORD_TEXT_SIZE - 1 - 8, '\x01');
     longest += "Jos\xc3\xa9 \xd0\x98";

@@ -377,7 +377,7 @@ int main() {
     // The erase record, from its first field to its appended line.
     EraseRecord record;
     no_allocation("erase record", [&] {
-        record_begin(&record, 2);
+        record_begin(&record, 2, 0);
         query_bus_type(2, &record.vendor, &record.product);
         record_format(&record, 1, 2);
         record_started(&record, log, 0);
